@@ -1,0 +1,74 @@
+// The port lines and the handshake: the lowest layer of the link.
+//
+// Data register (written): D0-D3 nibble lines, D4 handshake line; bits 5-7
+// always 0. Status register (read): the peer's nibble in bits 3-6, the
+// peer's handshake line inverted in bit 7 (0 while the peer holds it high).
+// Control register: always 0x04.
+#ifndef TARNEL_LINK_LINES_H_
+#define TARNEL_LINK_LINES_H_
+
+#include <cstdint>
+
+#include "link/port.h"
+
+namespace tarnel {
+
+/// How an end waits for the other end's handshake line.
+enum class Waiting {
+  /// The server's wait_handshake: a first burst of 10000 reads, then up to
+  /// 20 bursts each followed by a 100 ms sleep.
+  kServer,
+  /// For the client and test peers: reads without sleeping up to the same
+  /// overall limit (about 2.1 s). Two ends that both sleep after a burst fall
+  /// into lock-step with each other and crawl; one patient end avoids that.
+  kPatient,
+};
+
+class Lines {
+ public:
+  static constexpr int kBurstReads = 10000;
+  static constexpr int kRetryBursts = 20;
+  static constexpr unsigned kRetrySleepMs = 100;
+  /// The patient wait's limit: 20 sleeps of 100 ms plus some reads.
+  static constexpr unsigned kPatientLimitMs = 2100;
+
+  static constexpr uint8_t kControlValue = 0x04;
+  static constexpr uint8_t kStatusHandshake = 0x80;
+  static constexpr uint8_t kStatusNibbles = 0x78;
+
+  Lines(Port& port, uint16_t port_base, Waiting waiting = Waiting::kServer)
+      : port_(port), port_base_(port_base), status_port_(static_cast<uint16_t>(port_base + 1)),
+        waiting_(waiting) {}
+
+  uint8_t read_status() { return port_.port_in(status_port_); }
+  void write_data(uint8_t value) { port_.port_out(port_base_, value); }
+  void delay_ms(uint16_t ms) { port_.sleep_ms(ms); }
+
+  /// Waits until status bit 7 reads `want` (true: set). True when seen.
+  bool wait_handshake(bool want);
+
+  void clear_data_lines() { write_data(0x00); }
+  void init_control_lines() { port_.port_out(static_cast<uint16_t>(port_base_ + 2), kControlValue); }
+
+  /// 0x1E, 100 ms, 0x0E, 100 ms: a peer in the middle of sending a byte sees
+  /// both acknowledgements, the second with nibble 0xE, and stops.
+  void signal_abort();
+  /// Two pulses of the handshake line with nibble 0xE, 200 ms in all, ending
+  /// at 0x1E: a peer waiting for a reply frame fails to receive it.
+  void signal_bad_command();
+
+  Port& port() { return port_; }
+  Waiting waiting() const { return waiting_; }
+
+ private:
+  bool wait_patiently(bool want);
+
+  Port& port_;
+  uint16_t port_base_;
+  uint16_t status_port_;
+  Waiting waiting_;
+};
+
+}  // namespace tarnel
+
+#endif  // TARNEL_LINK_LINES_H_

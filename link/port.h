@@ -1,0 +1,36 @@
+// The one way the program reaches the printer port's registers.
+//
+// Two backends implement it: IoPort (x86 byte port I/O after ioperm) and
+// CablePort (the virtual cable, a shared 4096-byte file). Tests add a
+// scripted fake. Sleeping goes through the same seam, so a fake can count
+// sleeps instead of taking them.
+#ifndef TARNEL_LINK_PORT_H_
+#define TARNEL_LINK_PORT_H_
+
+#include <cstdint>
+#include <string>
+
+namespace tarnel {
+
+class Port {
+ public:
+  virtual ~Port() = default;
+
+  /// Claims the three registers base, base + 1 and base + 2 for this
+  /// process. On failure returns false and, where there is more to say than
+  /// "Failed!", puts one line of explanation into *why.
+  virtual bool claim(int port_number, uint16_t base, std::string* why) = 0;
+
+  virtual uint8_t port_in(uint16_t address) = 0;
+  virtual void port_out(uint16_t address, uint8_t value) = 0;
+
+  /// Sleeps for ms milliseconds (a select() with no descriptors).
+  virtual void sleep_ms(unsigned ms);
+};
+
+/// The select() sleep behind Port::sleep_ms.
+void select_sleep_ms(unsigned ms);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_LINK_PORT_H_

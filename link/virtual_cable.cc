@@ -1,0 +1,195 @@
+#include "link/virtual_cable.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace tarnel {
+namespace {
+
+constexpr char kMagic[8] = {'L', 'P', 'T', 'C', 'A', 'B', 'L', '1'};
+constexpr size_t kBusNsOffset = 8;
+constexpr size_t kDataOffset = 16;     // + end
+constexpr size_t kControlOffset = 18;  // + end
+constexpr size_t kReadsOffset = 32;    // + 16 * end
+constexpr size_t kWritesOffset = 40;   // + 16 * end
+constexpr size_t kHighBitsOffset = 64; // + 8 * end
+
+uint64_t now_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+uint32_t load_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+std::string reason(const std::string& path, const std::string& what) {
+  return "Cannot use the virtual cable " + path + ": " + what;
+}
+
+}  // namespace
+
+std::string default_cable_path(int port_number) {
+  return "tarnel-lpt" + std::to_string(port_number) + ".cable";
+}
+
+std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
+                                                 uint32_t bus_ns_if_created, std::string* why) {
+  auto fail = [&](const std::string& what) -> std::unique_ptr<VirtualCable> {
+    if (why) *why = reason(path, what);
+    return nullptr;
+  };
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    std::string e = std::strerror(errno);
+    ::close(fd);
+    return fail(e);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail("not a regular file");
+  }
+  bool created = false;
+  if (st.st_size == 0) {
+    if (ftruncate(fd, kFileSize) != 0) {
+      std::string e = std::strerror(errno);
+      ::close(fd);
+      return fail(e);
+    }
+    created = true;
+  } else if (static_cast<size_t>(st.st_size) != kFileSize) {
+    ::close(fd);
+    return fail("the file is " + std::to_string(st.st_size) + " bytes long, not " +
+                std::to_string(kFileSize));
+  }
+  void* m = mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  std::string map_error = m == MAP_FAILED ? std::strerror(errno) : "";
+  ::close(fd);
+  if (m == MAP_FAILED) return fail(map_error);
+  auto* map = static_cast<uint8_t*>(m);
+
+  if (created) {
+    // Both ends may race to create the file: each writes the same magic.
+    uint32_t b = bus_ns_if_created;
+    uint8_t le[4] = {static_cast<uint8_t>(b), static_cast<uint8_t>(b >> 8),
+                     static_cast<uint8_t>(b >> 16), static_cast<uint8_t>(b >> 24)};
+    std::memcpy(map + kBusNsOffset, le, 4);
+    std::atomic_thread_fence(std::memory_order_release);
+    std::memcpy(map, kMagic, sizeof kMagic);
+  } else {
+    // A creator that has just set the size may not have written the magic yet.
+    static constexpr uint8_t kZero[8] = {};
+    for (int i = 0; i < 100 && std::memcmp(map, kZero, 8) == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (std::memcmp(map, kMagic, sizeof kMagic) != 0) {
+      munmap(map, kFileSize);
+      return fail("wrong magic (not a cable file)");
+    }
+  }
+  std::atomic_thread_fence(std::memory_order_acquire);
+  return std::unique_ptr<VirtualCable>(new VirtualCable(map, load_le32(map + kBusNsOffset)));
+}
+
+VirtualCable::~VirtualCable() { munmap(map_, kFileSize); }
+
+void VirtualCable::bump(size_t offset) {
+  // Each counter has one writer, so load and store need not be one step.
+  std::atomic_ref<uint64_t> c(*reinterpret_cast<uint64_t*>(map_ + offset));
+  c.store(c.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+void VirtualCable::spend_bus_time(uint64_t start_ns) {
+  if (bus_ns_ == 0) return;
+  while (now_ns() - start_ns < bus_ns_) {
+  }
+}
+
+uint8_t VirtualCable::read_status(End me) {
+  uint64_t start = bus_ns_ ? now_ns() : 0;
+  std::atomic_ref<uint8_t> peer(map_[kDataOffset + (1 - me)]);
+  uint8_t value = status_for(peer.load(std::memory_order_acquire));
+  bump(kReadsOffset + 16 * me);
+  spend_bus_time(start);
+  return value;
+}
+
+void VirtualCable::write_data(End me, uint8_t value) {
+  uint64_t start = bus_ns_ ? now_ns() : 0;
+  std::atomic_ref<uint8_t>(map_[kDataOffset + me]).store(value, std::memory_order_release);
+  bump(kWritesOffset + 16 * me);
+  if (value & 0xE0) bump(kHighBitsOffset + 8 * me);
+  spend_bus_time(start);
+}
+
+void VirtualCable::write_control(End me, uint8_t value) {
+  uint64_t start = bus_ns_ ? now_ns() : 0;
+  std::atomic_ref<uint8_t>(map_[kControlOffset + me]).store(value, std::memory_order_release);
+  bump(kWritesOffset + 16 * me);
+  spend_bus_time(start);
+}
+
+void VirtualCable::count_other_access(End me, bool is_write) {
+  uint64_t start = bus_ns_ ? now_ns() : 0;
+  bump((is_write ? kWritesOffset : kReadsOffset) + 16 * me);
+  spend_bus_time(start);
+}
+
+uint8_t VirtualCable::data_register(End end) const {
+  return std::atomic_ref<uint8_t>(map_[kDataOffset + end]).load(std::memory_order_acquire);
+}
+uint8_t VirtualCable::control_register(End end) const {
+  return std::atomic_ref<uint8_t>(map_[kControlOffset + end]).load(std::memory_order_acquire);
+}
+uint64_t VirtualCable::reads(End end) const {
+  return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(map_ + kReadsOffset + 16 * end))
+      .load(std::memory_order_relaxed);
+}
+uint64_t VirtualCable::writes(End end) const {
+  return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(map_ + kWritesOffset + 16 * end))
+      .load(std::memory_order_relaxed);
+}
+uint64_t VirtualCable::high_bit_writes(End end) const {
+  return std::atomic_ref<uint64_t>(*reinterpret_cast<uint64_t*>(map_ + kHighBitsOffset + 8 * end))
+      .load(std::memory_order_relaxed);
+}
+
+bool CablePort::claim(int port_number, uint16_t base, std::string* why) {
+  if (path_.empty()) path_ = default_cable_path(port_number);
+  if (!cable_) cable_ = VirtualCable::open(path_, bus_ns_if_created_, why);
+  if (!cable_) return false;
+  base_ = base;
+  return true;
+}
+
+uint8_t CablePort::port_in(uint16_t address) {
+  if (!cable_) return 0xFF;
+  if (address == base_ + 1) return cable_->read_status(end_);
+  cable_->count_other_access(end_, false);
+  return 0xFF;  // nothing attached to the other registers' inputs
+}
+
+void CablePort::port_out(uint16_t address, uint8_t value) {
+  if (!cable_) return;
+  if (address == base_) {
+    cable_->write_data(end_, value);
+  } else if (address == base_ + 2) {
+    cable_->write_control(end_, value);
+  } else {
+    cable_->count_other_access(end_, true);
+  }
+}
+
+}  // namespace tarnel

@@ -1,0 +1,104 @@
+// The virtual cable: a shared 4096-byte file that stands in for two printer
+// ports joined by the crosswise file-transfer cable. Each end maps the file
+// and owns its own registers and counters in it.
+//
+//   offset size  field
+//        0    8  magic "LPTCABL1"                      (creator)
+//        8    4  bus_ns, least time of one access      (creator)
+//       16    1  end A data register                   (end A)
+//       17    1  end B data register                   (end B)
+//       18    1  end A control register                (end A)
+//       19    1  end B control register                (end B)
+//       32    8  end A port reads, 40: end A writes    (end A)
+//       48    8  end B port reads, 56: end B writes    (end B)
+//       64    8  end A data writes with bit 5-7 set    (end A)
+//       72    8  end B, the same                       (end B)
+//   all other bytes reserved, 0; multi-byte fields little-endian.
+//
+// The status an end reads is built from the other end's data register:
+// 0x07 | (nibble << 3) | (D4 ? 0x00 : 0x80).
+#ifndef TARNEL_LINK_VIRTUAL_CABLE_H_
+#define TARNEL_LINK_VIRTUAL_CABLE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/port.h"
+
+namespace tarnel {
+
+class VirtualCable {
+ public:
+  enum End { kEndA = 0, kEndB = 1 };
+  static constexpr size_t kFileSize = 4096;
+
+  /// Opens the cable file at path, creating it with bus_ns_if_created when it
+  /// is absent or empty. A file of another size or with another magic is
+  /// refused and left as it is: returns nullptr with a one-line reason.
+  static std::unique_ptr<VirtualCable> open(const std::string& path, uint32_t bus_ns_if_created,
+                                            std::string* why);
+  ~VirtualCable();
+  VirtualCable(const VirtualCable&) = delete;
+  VirtualCable& operator=(const VirtualCable&) = delete;
+
+  uint32_t bus_ns() const { return bus_ns_; }
+
+  // One port access each: counted, and taking at least bus_ns.
+  uint8_t read_status(End me);
+  void write_data(End me, uint8_t value);
+  void write_control(End me, uint8_t value);
+  /// An access to an address the port does not decode: counted and timed.
+  void count_other_access(End me, bool is_write);
+
+  // Inspection without counting (tests, benchmarks).
+  uint8_t data_register(End end) const;
+  uint8_t control_register(End end) const;
+  uint64_t reads(End end) const;
+  uint64_t writes(End end) const;
+  uint64_t high_bit_writes(End end) const;
+
+  /// The status value that an end sees for the peer's data register value.
+  static uint8_t status_for(uint8_t peer_data) {
+    return static_cast<uint8_t>(0x07 | ((peer_data & 0x0F) << 3) | ((peer_data & 0x10) ? 0x00 : 0x80));
+  }
+
+ private:
+  VirtualCable(uint8_t* map, uint32_t bus_ns) : map_(map), bus_ns_(bus_ns) {}
+  void bump(size_t offset);
+  void spend_bus_time(uint64_t start_ns);
+
+  uint8_t* map_;
+  uint32_t bus_ns_;
+};
+
+/// One end of a virtual cable as a Port. The file is opened when the port is
+/// claimed; an empty path means "tarnel-lpt<portnr>.cable" in the current
+/// directory.
+class CablePort : public Port {
+ public:
+  CablePort(std::string path, VirtualCable::End end, uint32_t bus_ns_if_created = 1000)
+      : path_(std::move(path)), end_(end), bus_ns_if_created_(bus_ns_if_created) {}
+
+  bool claim(int port_number, uint16_t base, std::string* why) override;
+  uint8_t port_in(uint16_t address) override;
+  void port_out(uint16_t address, uint8_t value) override;
+
+  /// The open cable, once claimed.
+  VirtualCable* cable() { return cable_.get(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  VirtualCable::End end_;
+  uint32_t bus_ns_if_created_;
+  uint16_t base_ = 0;
+  std::unique_ptr<VirtualCable> cable_;
+};
+
+/// "tarnel-lpt<portnr>.cable"
+std::string default_cable_path(int port_number);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_LINK_VIRTUAL_CABLE_H_

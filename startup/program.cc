@@ -1,0 +1,77 @@
+#include "startup/program.h"
+
+#include "commands/command_loop.h"
+#include "files/metadata.h"
+#include "link/lines.h"
+#include "link/text.h"
+#include "startup/port_allocation.h"
+
+namespace tarnel {
+namespace {
+
+void privilege_report(Console& console, Identity& identity) {
+  console.write("Current effective user ID: " + std::to_string(identity.effective_uid()) +
+                ", ID of calling user: " + std::to_string(identity.real_uid()));
+  console.end_line();
+}
+
+constexpr const char* kWarning[] = {
+    "WARNING: You should run this program as a normal user with",
+    "suid root. This is done with the following commands:",
+    "",
+    "su",
+    "chown root tarnel",
+    "chmod +s tarnel",
+    "logout",
+    "",
+};
+
+}  // namespace
+
+int run_program(const std::vector<std::string>& args, Port& port, Console& console,
+                Identity& identity) {
+  // Three lines of exactly 80 characters, without line ends: on an 80-column
+  // console each fills one row.
+  console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
+  console.write("Press any key to abort!" + std::string(57, ' '));
+  console.write(std::string(80, '='));
+
+  port_number = port_number_from_args(args);
+  privilege_report(console, identity);
+  const bool set_user_id = identity.real_uid() != identity.effective_uid();
+  if (!set_user_id) {
+    for (const char* line : kWarning) console.line(line);
+  }
+
+  std::string why;
+  port_base = allocate_port(port, port_number, &why);
+  status_port = static_cast<uint16_t>(port_base + 1);
+  if (port_base == 0 && !why.empty()) console.line(why);
+  console.write("Trying to allocate port: ");
+  console.line(port_base != 0 ? "Success!" : "Failed!");
+
+  if (set_user_id) {
+    std::string drop_error;
+    if (!identity.drop_root(&drop_error)) {
+      // Serving the client with root rights left over is never acceptable.
+      console.line(drop_error);
+      console.line("Program aborted.");
+      return 0;
+    }
+    privilege_report(console, identity);
+  }
+
+  if (port_base != 0) {
+    console.line("Accepting connections through port LPT" + std::to_string(port_number) +
+                 ", port addr: " + std::to_string(port_base));
+    read_time_zone_offset();
+    abort_flag = false;
+    link_busy = false;
+    Lines lines(port, port_base, Waiting::kServer);
+    command_loop(lines, console);
+  }
+  console.line("Program aborted.");
+  return 0;
+}
+
+}  // namespace tarnel

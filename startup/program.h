@@ -1,0 +1,22 @@
+// The program's start-up, its run and its end, over any port backend.
+#ifndef TARNEL_STARTUP_PROGRAM_H_
+#define TARNEL_STARTUP_PROGRAM_H_
+
+#include <string>
+#include <vector>
+
+#include "link/port.h"
+#include "startup/console.h"
+#include "startup/identity.h"
+
+namespace tarnel {
+
+/// Prints the banner and the reports, claims the port, drops root rights and
+/// serves until a key is pressed. `args` are the arguments after the program
+/// name. Returns the exit status, which is 0 on every path.
+int run_program(const std::vector<std::string>& args, Port& port, Console& console,
+                Identity& identity);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_STARTUP_PROGRAM_H_
