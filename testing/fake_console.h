@@ -1,0 +1,43 @@
+// A console for a server under test: records what it writes, and has a key
+// that the test presses.
+#ifndef TARNEL_TESTING_FAKE_CONSOLE_H_
+#define TARNEL_TESTING_FAKE_CONSOLE_H_
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "startup/console.h"
+
+namespace tarnel::testing {
+
+class FakeConsole : public Console {
+ public:
+  void write(std::string_view text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    output_.append(text);
+  }
+  void end_line() override { write("\n"); }
+  bool key_pending() override { return key_.load(); }
+
+  void press_key() { key_.store(true); }
+  void release_key() { key_.store(false); }
+  /// Everything written so far, lines ended with "\n".
+  std::string output() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return output_;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    output_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string output_;
+  std::atomic<bool> key_{false};
+};
+
+}  // namespace tarnel::testing
+
+#endif  // TARNEL_TESTING_FAKE_CONSOLE_H_

@@ -1,0 +1,60 @@
+#include "testing/peer.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "link/receive.h"
+#include "link/send.h"
+#include "link/text.h"
+
+namespace tarnel::testing {
+
+int Peer::send_command(std::string_view text) {
+  lines_.delay_ms(1);
+  return send_text_frame(lines_, text);
+}
+
+int Peer::receive_reply(std::string& text) { return receive_text_frame(lines_, text); }
+
+std::string Peer::reply() {
+  std::string text;
+  int r = receive_reply(text);
+  return r == RECV_OK ? text : "<failed " + std::to_string(r) + ">";
+}
+
+int Peer::receive_data(int32_t number, std::string* payload) {
+  FrameBuffer frame;
+  frame.number = number;
+  int r = receive_frame(lines_, frame);
+  if (r == RECV_OK && payload) payload->assign(reinterpret_cast<char*>(frame.data), frame.length);
+  return r;
+}
+
+int Peer::send_data(int32_t number, std::string_view payload) {
+  FrameBuffer frame;
+  if (payload.size() > FRAME_MAX_PAYLOAD) payload = payload.substr(0, FRAME_MAX_PAYLOAD);
+  std::memcpy(frame.data, payload.data(), payload.size());
+  frame.length = static_cast<int32_t>(payload.size());
+  frame.number = number;
+  lines_.delay_ms(1);
+  return send_frame(lines_, frame);
+}
+
+bool Peer::wait_for_status(uint8_t masked_status, unsigned ms) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if ((lines_.read_status() & 0xF8) == masked_status) return true;
+    std::this_thread::yield();
+  }
+  return false;
+}
+
+bool Peer::expect_bad_command() {
+  // Handshake line high with nibble 0xE: status bit 7 clear, nibble bits 0x70.
+  if (!wait_for_status(0x70, 2500)) return false;
+  // Back to rest: handshake low, nibble 0.
+  return wait_for_status(0x80, 1000);
+}
+
+}  // namespace tarnel::testing

@@ -1,0 +1,30 @@
+#include "testing/server_thread.h"
+
+#include "commands/command_loop.h"
+#include "files/errors.h"
+#include "link/text.h"
+#include "startup/console.h"
+
+namespace tarnel::testing {
+
+void reset_process_state() {
+  abort_flag = false;
+  link_busy = false;
+  io_error = 0;
+  search_error = 0;
+}
+
+ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
+  reset_process_state();
+  thread_ = std::thread([this] { command_loop(lines_, console_); });
+}
+
+ServerThread::~ServerThread() { stop(); }
+
+void ServerThread::stop() {
+  if (!thread_.joinable()) return;
+  console_.press_key();
+  thread_.join();
+}
+
+}  // namespace tarnel::testing
