@@ -1,8 +1,16 @@
 // Time stamps and attribute numbers as they travel on the wire.
+//
+// Packed time stamp (FAT date and time, local time of the server):
+//   bits 0-4 second/2, 5-10 minute, 11-15 hour, 16-20 day, 21-24 month,
+//   25-31 year - 1980; the fields are added, so 1970-1979 come out negative.
+// Attribute number: 16 directory or 32 anything else, + 1 read-only.
 #ifndef TARNEL_FILES_METADATA_H_
 #define TARNEL_FILES_METADATA_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <string>
 
 namespace tarnel {
 
@@ -10,6 +18,28 @@ namespace tarnel {
 /// start-up (the time-zone result of gettimeofday; no daylight saving).
 extern int32_t time_zone_offset;
 void read_time_zone_offset();
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+
+/// Seconds since 1970 UTC as the server's local date and time.
+LocalTime to_local_time(int64_t seconds_utc);
+int32_t pack_time_stamp(const LocalTime& t);
+
+/// The packed modification time of an open file; 0 and search_error 3 when
+/// its status cannot be read (search_error 0 otherwise).
+int32_t file_time_stamp(int fd);
+/// The file-query rule: 16 or 32 by kind, + 1 when this process may not
+/// write the path. 0 and search_error 3 when stat fails.
+uint16_t file_attribute_number(const std::string& path);
+/// The listing rule: 16 or 32 by kind, + 1 when the owner's write bit is clear.
+uint8_t entry_attribute_number(mode_t mode);
+
+/// Sets the open file's modification time from a packed stamp.
+void apply_time_stamp(int fd, int32_t stamp);
+/// Sets or clears the owner's write permission from bit 1 (read-only).
+void apply_attribute_number(const std::string& path, int32_t attributes);
 
 }  // namespace tarnel
 

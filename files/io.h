@@ -1,0 +1,30 @@
+// File-system operations that report through the pending I/O error number:
+// a failed call sets io_error from errno; a call made while io_error is not
+// 0 does nothing at all and returns the failure value (-1, or false).
+#ifndef TARNEL_FILES_IO_H_
+#define TARNEL_FILES_IO_H_
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace tarnel {
+
+int io_open(const std::string& path, int flags, mode_t mode = 0666);
+ssize_t io_read(int fd, void* buffer, size_t size);
+/// Writes all `size` bytes (retrying short writes); a write that stores
+/// fewer bytes than asked counts as failed.
+bool io_write_all(int fd, const void* buffer, size_t size);
+off_t io_seek(int fd, off_t offset);
+bool io_truncate_here(int fd);
+bool io_close(int fd);
+bool io_mkdir(const std::string& path);
+bool io_rmdir(const std::string& path);
+bool io_unlink(const std::string& path);
+bool io_rename(const std::string& source, const std::string& target);
+bool io_chdir(const std::string& path);
+
+}  // namespace tarnel
+
+#endif  // TARNEL_FILES_IO_H_
