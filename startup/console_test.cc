@@ -1,0 +1,263 @@
+// tarnel-sim and tarnel as processes: the console text, the end on a key,
+// the terminal mode and the failed allocation.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "testing/process.h"
+#include "testing/temp_dir.h"
+
+namespace tarnel {
+namespace {
+
+using testing::ChildOptions;
+using testing::program_path;
+using testing::read_file;
+using testing::read_until;
+using testing::read_until_eof;
+using testing::start_child;
+using testing::TempDir;
+using testing::wait_child;
+using testing::write_file;
+
+const std::string kBanner =
+    "TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)"
+    "Press any key to abort!                                                         "
+    "================================================================================";
+
+std::string root_start(const std::string& line_end) {
+  std::string s = kBanner + "Current effective user ID: 0, ID of calling user: 0" + line_end;
+  for (const char* l : {"WARNING: You should run this program as a normal user with",
+                        "suid root. This is done with the following commands:", "", "su",
+                        "chown root tarnel", "chmod +s tarnel", "logout", ""}) {
+    s += std::string(l) + line_end;
+  }
+  return s;
+}
+
+class SimProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0 || getuid() != 0) GTEST_SKIP() << "the expected reports are those of root";
+  }
+  TempDir dir_;
+};
+
+TEST_F(SimProcess, PrintsStartUpAndEndsOnOneByteOfInput) {
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X"), "2"}, o);
+  close(in[0]);
+  close(out[1]);
+  std::string text;
+  const std::string accepting = "Accepting connections through port LPT2, port addr: 956\n";
+  ASSERT_TRUE(read_until(out[0], accepting, 10000, &text)) << text;
+  EXPECT_EQ(text, root_start("\n") + "Trying to allocate port: Success!\n" + accepting);
+  // Still serving until a key arrives.
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0);
+  ASSERT_EQ(write(in[1], "k", 1), 1);
+  text += read_until_eof(out[0], 10000);
+  int status = wait_child(pid, 10000);
+  EXPECT_EQ(text.substr(text.size() - 17), "Program aborted.\n");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  close(in[1]);
+  close(out[0]);
+}
+
+TEST_F(SimProcess, StandardInputAtEndOfFileEndsAtOnce) {
+  int devnull = open("/dev/null", O_RDONLY);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = devnull;
+  o.stdout_fd = out[1];
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
+  close(out[1]);
+  std::string text = read_until_eof(out[0], 10000);
+  int status = wait_child(pid, 10000);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(text, root_start("\n") +
+                      "Trying to allocate port: Success!\n"
+                      "Accepting connections through port LPT1, port addr: 888\n"
+                      "Program aborted.\n");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  close(out[0]);
+  close(devnull);
+}
+
+TEST_F(SimProcess, DefaultCableIsNamedAfterThePortInWorkingDirectory) {
+  int devnull = open("/dev/null", O_RDONLY);
+  ChildOptions o;
+  o.stdin_fd = devnull;
+  o.stdout_fd = devnull;
+  o.cwd = dir_.path();
+  pid_t pid = start_child(program_path("tarnel-sim"), {"3"}, o);
+  wait_child(pid, 10000);
+  EXPECT_EQ(access(dir_.file("tarnel-lpt3.cable").c_str(), F_OK), 0);
+  close(devnull);
+}
+
+struct BadCable {
+  const char* name;
+  std::string bytes;
+};
+
+TEST_F(SimProcess, UnusableCableFileIsAFailedAllocationAndStaysUnchanged) {
+  const BadCable cases[] = {
+      {"short", std::string(100, 'x')},
+      {"magic", std::string("NOTCABLE") + std::string(4088, '\0')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = dir_.file(c.name);
+    write_file(path, c.bytes);
+    int devnull = open("/dev/null", O_RDONLY);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    ChildOptions o;
+    o.stdin_fd = devnull;
+    o.stdout_fd = out[1];
+    pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", path}, o);
+    close(out[1]);
+    std::string text = read_until_eof(out[0], 10000);
+    int status = wait_child(pid, 10000);
+    std::string tail = "Trying to allocate port: Failed!\nProgram aborted.\n";
+    ASSERT_GE(text.size(), tail.size());
+    EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+    // One line before it says why, naming the file.
+    std::string before = text.substr(0, text.size() - tail.size());
+    size_t reason = before.rfind('\n', before.size() - 2);
+    EXPECT_NE(before.substr(reason + 1).find(path), std::string::npos) << text;
+    EXPECT_EQ(text.find("Accepting"), std::string::npos);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_file(path), c.bytes);
+    close(out[0]);
+    close(devnull);
+  }
+}
+
+TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
+  int devnull = open("/dev/null", O_RDONLY);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = devnull;  // ends at once even where the port is granted
+  o.stdout_fd = out[1];
+  pid_t pid = start_child(program_path("tarnel"), {}, o);
+  close(out[1]);
+  std::string text = read_until_eof(out[0], 10000);
+  int status = wait_child(pid, 10000);
+  close(out[0]);
+  close(devnull);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  if (text.find("Trying to allocate port: Success!") != std::string::npos) {
+    GTEST_SKIP() << "this kernel grants ioperm to the test";
+  }
+  std::string tail = "Trying to allocate port: Failed!\nProgram aborted.\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+// The terminal: raw while the server runs on it, put back on every way out.
+class Terminal : public SimProcess {
+ protected:
+  void SetUp() override {
+    SimProcess::SetUp();
+    if (IsSkipped()) return;
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+      GTEST_SKIP() << "no pseudo-terminal here";
+    }
+    ASSERT_EQ(tcgetattr(slave_, &before_), 0);
+  }
+  void TearDown() override {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+  bool same_as_before() {
+    termios now;
+    if (tcgetattr(slave_, &now) != 0) return false;
+    return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
+           now.c_lflag == before_.c_lflag && now.c_cflag == before_.c_cflag;
+  }
+  bool canonical() {
+    termios now;
+    return tcgetattr(slave_, &now) == 0 && (now.c_lflag & ICANON);
+  }
+  int master_ = -1, slave_ = -1;
+  termios before_{};
+};
+
+TEST_F(Terminal, RawWhileServingAndRestoredAfterAKey) {
+  ChildOptions o;
+  o.stdin_fd = slave_;
+  o.stdout_fd = slave_;
+  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
+  std::string text;
+  ASSERT_TRUE(read_until(master_, "port addr: 888\r\n", 10000, &text)) << text;
+  // In raw mode the program itself returns to the first column.
+  EXPECT_NE(text.find("Trying to allocate port: Success!\r\nAccepting"), std::string::npos);
+  EXPECT_EQ(text.find("\r\r\n"), std::string::npos);
+  EXPECT_FALSE(canonical());
+  // One key, without Enter, ends it.
+  ASSERT_EQ(write(master_, "q", 1), 1);
+  int status = wait_child(pid, 10000);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(same_as_before());
+}
+
+TEST_F(Terminal, RestoredAfterSigterm) {
+  ChildOptions o;
+  o.stdin_fd = slave_;
+  o.stdout_fd = slave_;
+  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
+  std::string text;
+  ASSERT_TRUE(read_until(master_, "port addr: 888\r\n", 10000, &text)) << text;
+  EXPECT_FALSE(canonical());
+  kill(pid, SIGTERM);
+  wait_child(pid, 10000);
+  EXPECT_TRUE(same_as_before());
+}
+
+TEST_F(Terminal, OutputToFileLeavesTheTerminalAlone) {
+  std::string out_path = dir_.file("console.txt");
+  int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ChildOptions o;
+  o.stdin_fd = slave_;
+  o.stdout_fd = out;
+  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
+  close(out);
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (read_file(out_path).find("Accepting") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    usleep(10000);
+  }
+  EXPECT_TRUE(same_as_before());
+  // The terminal still takes whole lines.
+  ASSERT_EQ(write(master_, "q\n", 2), 2);
+  int status = wait_child(pid, 10000);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_TRUE(same_as_before());
+  std::string text = read_file(out_path);
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 17), "Program aborted.\n");
+}
+
+}  // namespace
+}  // namespace tarnel
