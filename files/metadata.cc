@@ -1,6 +1,12 @@
 #include "files/metadata.h"
 
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "files/errors.h"
 
 namespace tarnel {
 
@@ -10,6 +16,139 @@ void read_time_zone_offset() {
   timeval tv;
   struct timezone tz;
   if (gettimeofday(&tv, &tz) == 0) time_zone_offset = tz.tz_minuteswest;
+}
+
+namespace {
+
+constexpr int64_t kSecondsPerDay = 86400;
+
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days since 1970-01-01 <-> proleptic Gregorian date, by eras of 400 years
+// (146097 days), each era starting on 1 March so that the leap day comes last.
+void civil_from_days(int64_t days, int& year, int& month, int& day) {
+  days += 719468;  // 0000-03-01 to 1970-01-01
+  const int64_t era = floor_div(days, 146097);
+  const int64_t doe = days - era * 146097;                                // 0..146096
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0..399
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // 0..365
+  const int64_t mp = (5 * doy + 2) / 153;                                 // 0..11, from March
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+int64_t days_from_civil(int year, int month, int day) {
+  const int64_t y = year - (month <= 2 ? 1 : 0);
+  const int64_t era = floor_div(y, 400);
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+LocalTime to_local_time(int64_t seconds_utc) {
+  seconds_utc = std::clamp(seconds_utc, kEarliestStampSeconds, kLatestStampSeconds);
+  // In 64 bits: a time near the end of the range east of Greenwich passes
+  // 2^31 local seconds, and west of it the first hours of 1970 go negative.
+  const int64_t local = seconds_utc - static_cast<int64_t>(time_zone_offset) * 60;
+  const int64_t days = floor_div(local, kSecondsPerDay);
+  const int64_t in_day = local - days * kSecondsPerDay;
+  LocalTime t;
+  civil_from_days(days, t.year, t.month, t.day);
+  t.hour = static_cast<int>(in_day / 3600);
+  t.minute = static_cast<int>(in_day % 3600 / 60);
+  t.second = static_cast<int>(in_day % 60);
+  return t;
+}
+
+int32_t pack_time_stamp(const LocalTime& t) {
+  return pack_time_stamp(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+int32_t pack_time_stamp(int year, int month, int day, int hour, int minute, int second) {
+  // Added, not masked: a year before 1980 borrows from the bits above.
+  const int64_t sum = second / 2 + static_cast<int64_t>(minute) * (1 << 5) +
+                      static_cast<int64_t>(hour) * (1 << 11) + static_cast<int64_t>(day) * (1 << 16) +
+                      static_cast<int64_t>(month) * (1 << 21) +
+                      static_cast<int64_t>(year - 1980) * (1 << 25);
+  return static_cast<int32_t>(static_cast<uint32_t>(sum));
+}
+
+int32_t time_stamp_of(int64_t seconds_utc) { return pack_time_stamp(to_local_time(seconds_utc)); }
+
+int32_t file_time_stamp(int fd) {
+  search_error = SEARCH_OK;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    search_error = SEARCH_NOT_FOUND;
+    return 0;
+  }
+  return time_stamp_of(st.st_mtime);
+}
+
+uint16_t file_attribute_number(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    search_error = SEARCH_NOT_FOUND;
+    return 0;
+  }
+  uint16_t attributes = S_ISDIR(st.st_mode) ? 16 : 32;
+  if (access(path.c_str(), W_OK) != 0) attributes |= 1;
+  return attributes;
+}
+
+uint8_t entry_attribute_number(mode_t mode) {
+  uint8_t attributes = S_ISDIR(mode) ? 16 : 32;
+  if ((mode & S_IWUSR) == 0) attributes |= 1;
+  return attributes;
+}
+
+void apply_time_stamp(int fd, int32_t stamp) {
+  // The year field is read as signed, as the packing made it: 1970-1979 have
+  // a negative offset. The server never sends years from 2044 on, which
+  // would read as before 1980 here.
+  const int year = 1980 + (stamp >> 25);
+  const auto bits = static_cast<uint32_t>(stamp);
+  const int month = static_cast<int>(bits >> 21 & 0x0F);
+  const int day = static_cast<int>(bits >> 16 & 0x1F);
+  const int hour = static_cast<int>(bits >> 11 & 0x1F);
+  const int minute = static_cast<int>(bits >> 5 & 0x3F);
+  const int second = static_cast<int>(bits & 0x1F) * 2;
+  if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 ||
+      minute > 59 || second > 59) {
+    return;
+  }
+  const int64_t local = days_from_civil(year, month, day) * kSecondsPerDay + hour * 3600 +
+                        minute * 60 + second;
+  const int64_t utc = local + static_cast<int64_t>(time_zone_offset) * 60;
+  timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // access time stays
+  times[1].tv_sec = static_cast<time_t>(utc);
+  times[1].tv_nsec = 0;
+  futimens(fd, times);  // nothing depends on it: a failure is not reported
+}
+
+void apply_attribute_number(const std::string& path, int32_t attributes) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & 1) {
+    mode &= ~static_cast<mode_t>(S_IWUSR);
+  } else {
+    mode |= S_IWUSR;
+  }
+  if (mode != (st.st_mode & 07777)) chmod(path.c_str(), mode);  // not reported either
 }
 
 }  // namespace tarnel

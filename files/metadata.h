@@ -23,9 +23,21 @@ struct LocalTime {
   int year, month, day, hour, minute, second;
 };
 
-/// Seconds since 1970 UTC as the server's local date and time.
+/// The modification times that a time stamp can describe: 1970-01-01
+/// 00:00:00 UTC up to 2038-01-19 03:14:07 UTC (signed 32-bit seconds).
+/// Times outside are taken as the nearer end of that range.
+constexpr int64_t kEarliestStampSeconds = 0;
+constexpr int64_t kLatestStampSeconds = INT32_MAX;
+
+/// Seconds since 1970 UTC (clamped to the range above) as the server's local
+/// date and time: minus time_zone_offset minutes, proleptic Gregorian.
 LocalTime to_local_time(int64_t seconds_utc);
+/// The fields added into their bit positions, modulo 2^32; an odd second
+/// loses its lowest bit.
 int32_t pack_time_stamp(const LocalTime& t);
+int32_t pack_time_stamp(int year, int month, int day, int hour, int minute, int second);
+/// The packed time stamp of a modification time in seconds since 1970 UTC.
+int32_t time_stamp_of(int64_t seconds_utc);
 
 /// The packed modification time of an open file; 0 and search_error 3 when
 /// its status cannot be read (search_error 0 otherwise).
@@ -36,9 +48,12 @@ uint16_t file_attribute_number(const std::string& path);
 /// The listing rule: 16 or 32 by kind, + 1 when the owner's write bit is clear.
 uint8_t entry_attribute_number(mode_t mode);
 
-/// Sets the open file's modification time from a packed stamp.
+/// Sets the open file's modification time from a packed stamp (the inverse
+/// of time_stamp_of, with the same time-zone offset). A stamp whose fields
+/// name no valid date and time changes nothing. Reports no error.
 void apply_time_stamp(int fd, int32_t stamp);
-/// Sets or clears the owner's write permission from bit 1 (read-only).
+/// Sets or clears the owner's write permission from bit 1 (read-only);
+/// every other permission bit stays. Reports no error.
 void apply_attribute_number(const std::string& path, int32_t attributes);
 
 }  // namespace tarnel

@@ -10,8 +10,7 @@ namespace tarnel::testing {
 void reset_process_state() {
   abort_flag = false;
   link_busy = false;
-  io_error = 0;
-  search_error = 0;
+  reset_file_state();
 }
 
 ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
