@@ -1,0 +1,203 @@
+// Upload ("SIZE " after "PUT " or "APUT "): receives the file's data in
+// frames numbered from 1 and writes it to the pending upload's file.
+//
+// Counting is in the client view: `received` starts at the reported resume
+// offset and the transfer ends when it reaches "SIZE " exactly. A file that
+// cannot be opened or written, or a resumed file whose stored bytes differ
+// from the first frame, is answered by refusing the next frame.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "commands/numbers.h"
+#include "files/errors.h"
+#include "files/io.h"
+#include "files/metadata.h"
+#include "files/transfers.h"
+#include "link/frame.h"
+#include "link/receive.h"
+#include "link/text.h"
+
+namespace tarnel {
+namespace {
+
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC;
+/// The first frame of a resumed upload is compared with this many stored bytes.
+constexpr int32_t kVerifySize = 512;
+
+/// Compares the first frame of a resumed upload with the stored bytes at
+/// the resume offset (the file is positioned there). True when the upload
+/// may go on; the file is then positioned at the resume offset again.
+bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameBuffer& frame,
+                   bool text) {
+  uint8_t stored[kVerifySize];
+  const ssize_t got = io_read(fd, stored, kVerifySize);
+  take_io_error();
+  bool same = true;
+  if (got == kVerifySize) {
+    // Only the bytes the frame holds take part.
+    const int32_t window = std::min(kVerifySize, frame.length);
+    if (!text) {
+      same = std::memcmp(frame.data, stored, static_cast<size_t>(window)) == 0;
+    } else {
+      int32_t j = 0;
+      for (int32_t i = 0; i < window; ++i) {
+        const uint8_t byte = frame.data[i];
+        if (byte == '\r') continue;
+        const uint8_t was = stored[j++];
+        if (byte != was) same = false;
+        if (!same) {
+          std::string position = number_to_text(i) + ":";
+          position += static_cast<char>(byte);
+          position += '-';
+          position += static_cast<char>(was);
+          position += "   ";
+          console.write(position);
+        }
+      }
+    }
+  } else {
+    // Fewer than 512 stored bytes: nothing to compare.
+    search_error = 0;
+  }
+  if (!same) {
+    console.line("Error, source and target different!");
+    return false;
+  }
+  const bool positioned = io_seek(fd, resume_offset) == resume_offset;
+  return take_io_error() == 0 && positioned;
+}
+
+/// Writes a frame's payload at the current position: all of it in raw mode,
+/// without its CR bytes in text mode. True when every byte was stored.
+bool store_payload(int fd, const FrameBuffer& frame, bool text) {
+  const size_t length = static_cast<size_t>(frame.length);
+  bool written;
+  if (!text) {
+    written = io_write_all(fd, frame.data, length);
+  } else {
+    uint8_t converted[FRAME_MAX_PAYLOAD];
+    uint8_t* end = std::remove_copy(frame.data, frame.data + length, converted, uint8_t{'\r'});
+    written = io_write_all(fd, converted, static_cast<size_t>(end - converted));
+  }
+  return take_io_error() == 0 && written;
+}
+
+/// Closes an uploaded file: the time stamp goes on before closing, the
+/// attributes after. False when closing reported an error.
+bool finish_file(int fd, const std::string& path, int32_t time, int32_t attributes) {
+  if (time != -1) apply_time_stamp(fd, time);
+  const bool closed = io_close(fd);
+  const bool ok = take_io_error() == 0 && closed;
+  if (attributes != -1) apply_attribute_number(path, attributes);
+  return ok;
+}
+
+int create_empty_file(const std::string& path, int32_t time, int32_t attributes) {
+  const int fd = io_open(path, kCreateFlags);
+  if (take_io_error() != 0 || fd < 0) return RECEIVE_CREATE_FAILED;
+  const bool truncated = io_truncate_here(fd);
+  const bool ok = take_io_error() == 0 && truncated;
+  const bool closed = finish_file(fd, path, time, attributes);
+  return ok && closed ? RECEIVE_STORED : RECEIVE_CREATE_FAILED;
+}
+
+/// Opens the file on the first frame, positioned where the frame goes; -1
+/// when the upload cannot go on.
+int open_target(Console& console, const std::string& path, int32_t resume_offset,
+                const FrameBuffer& first, bool text) {
+  if (resume_offset == 0) {
+    const int fd = io_open(path, kCreateFlags);
+    take_io_error();
+    return fd;
+  }
+  existing_file_open_mode = O_RDWR;
+  const int fd = open_existing_file(path);
+  if (take_io_error() != 0 || fd < 0) return -1;
+  const bool positioned = io_seek(fd, resume_offset) == resume_offset;
+  if (take_io_error() != 0 || !positioned || !verify_resume(console, fd, resume_offset, first, text)) {
+    io_close(fd);
+    take_io_error();
+    return -1;
+  }
+  return fd;
+}
+
+int receive_frames(Lines& lines, Console& console, const std::string& path, int32_t size,
+                   int32_t time, int32_t attributes, int32_t resume_offset,
+                   int32_t reported_resume_offset, bool text) {
+  FrameBuffer frame;
+  int result = RECEIVE_STORED;
+  // 64 bits: with a size that is never reached ("SIZE " of bad text) the
+  // count keeps growing until a frame fails.
+  int64_t received = reported_resume_offset;
+  // With no upload pending there is no file to write: the first frame is
+  // refused already.
+  int32_t expected = path.empty() ? FRAME_CANCEL : 1;
+  int fd = -1;
+  bool opened = false;
+  do {
+    frame.number = expected;
+    const int r = receive_frame(lines, frame);
+    if (r != RECV_OK) {
+      console.line(number_to_text(static_cast<int32_t>(
+                       std::clamp<int64_t>(received, std::numeric_limits<int32_t>::min(),
+                                           std::numeric_limits<int32_t>::max()))) +
+                   " ERROR");
+      result = r;
+      break;
+    }
+    if (expected == 1) {
+      fd = open_target(console, path, resume_offset, frame, text);
+      opened = fd >= 0;
+      if (!opened) expected = FRAME_CANCEL;
+    }
+    if (expected != FRAME_CANCEL) {
+      expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
+      received += frame.length;
+      result = RECEIVE_STORED;
+      if (!store_payload(fd, frame, text)) {
+        // What was written so far stays; the client learns of the failure
+        // from the next frame being refused, or, when this was the last
+        // frame, only from the result.
+        expected = FRAME_CANCEL;
+        result = RECEIVE_WRITE_FAILED;
+      }
+      if (expected % 25 == 0) console.write("*");
+    }
+  } while (received != size);
+
+  if (opened && !finish_file(fd, path, time, attributes) && result == RECEIVE_STORED) {
+    result = RECEIVE_WRITE_FAILED;
+  }
+  return result;
+}
+
+}  // namespace
+
+int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
+                 int32_t time, int32_t attributes, int32_t resume_offset,
+                 int32_t reported_resume_offset, bool text) {
+  if (link_busy) return RECEIVE_BUSY;
+  link_busy = true;
+  int result;
+  const bool nothing_to_receive =
+      size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
+  if (nothing_to_receive && resume_offset != 0) {
+    // The stored file is already complete.
+    result = path.empty() ? RECEIVE_CREATE_FAILED : RECEIVE_STORED;
+  } else if (nothing_to_receive) {
+    result = path.empty() ? RECEIVE_CREATE_FAILED : create_empty_file(path, time, attributes);
+  } else {
+    result = receive_frames(lines, console, path, size, time, attributes, resume_offset,
+                            reported_resume_offset, text);
+  }
+  link_busy = false;
+  return result;
+}
+
+}  // namespace tarnel
