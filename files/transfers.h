@@ -69,8 +69,8 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset,
 
 /// "FILE ERROR " number for a file whose size in the client view does not
 /// fit the signed 32-bit "SIZE " reply (2 GiB or more): the server cannot
-/// offer it whole ("disk read error").
-constexpr uint16_t FILE_ERROR_TOO_LARGE = 100;
+/// offer it whole. A number of its own, given to no system error.
+constexpr uint16_t FILE_ERROR_TOO_LARGE = 20;
 
 /// "GET " (text false) and "AGET " (text true). True when the exchange went
 /// through to its end (a delivered "FILE ERROR " reply included); false when

@@ -2,6 +2,7 @@
 
 #include "commands/command_loop.h"
 #include "files/errors.h"
+#include "files/transfers.h"
 #include "link/text.h"
 #include "startup/console.h"
 
@@ -11,6 +12,7 @@ void reset_process_state() {
   abort_flag = false;
   link_busy = false;
   reset_file_state();
+  reset_existing_file_open_mode();
 }
 
 ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
