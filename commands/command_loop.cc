@@ -1,16 +1,220 @@
 #include "commands/command_loop.h"
 
+#include <cstdint>
+#include <string>
+
+#include "commands/client_path.h"
+#include "commands/numbers.h"
+#include "files/listing.h"
+#include "files/management.h"
+#include "files/transfers.h"
+#include "link/text.h"
+
 namespace tarnel {
 
-void command_loop(Lines& lines, Console& console) {
-  lines.init_control_lines();
-  lines.clear_data_lines();
+namespace {
+
+/// Sleep between polls while the client is silent.
+constexpr uint16_t kIdlePollMs = 50;
+
+/// What the loop keeps between commands.
+struct CommandState {
+  std::string pending_upload_name;  // empty: no upload pending
+  int32_t upload_time_stamp = -1;   // -1: none
+  int32_t upload_attributes = -1;   // -1: none
+  int32_t resume_offset = 0;
+  int32_t reported_resume_offset = 0;
+  bool text_mode = false;
+  std::string rename_source;  // empty: none
+  /// 1 success, -1 failure; every received command first sets it from
+  /// receive_command (1, or 255 held as -1).
+  int8_t last_result = 0;
+};
+
+class CommandLoop {
+ public:
+  CommandLoop(Lines& lines, Console& console) : lines_(lines), console_(console) {}
+
+  void run();
+
+ private:
+  using Handler = void (CommandLoop::*)(const std::string& argument);
+  struct Command {
+    std::string_view word;  // the trailing blank is part of the word
+    Handler handler;
+  };
+  static const Command kCommands[];
+
+  void dispatch(const std::string& text);
+
+  void put(const std::string& argument) { prepare_upload(argument, false); }
+  void aput(const std::string& argument) { prepare_upload(argument, true); }
+  void time(const std::string& argument) { state_.upload_time_stamp = text_to_number(argument); }
+  void attr(const std::string& argument) { state_.upload_attributes = text_to_number(argument); }
+  void resume(const std::string& argument);
+  void rest(const std::string& argument);
+  void size(const std::string& argument);
+  void get(const std::string& argument) { download(argument, false); }
+  void aget(const std::string& argument) { download(argument, true); }
+  void list(const std::string& argument);
+  void del(const std::string& argument);
+  void connect(const std::string& argument);
+  void md(const std::string& argument);
+  void rd(const std::string& argument);
+  void rnfr(const std::string& argument) { state_.rename_source = map_client_path(argument); }
+  void rnto(const std::string& argument);
+
+  void prepare_upload(const std::string& argument, bool text);
+  void download(const std::string& argument, bool text);
+  void set_result(bool ok) { state_.last_result = ok ? 1 : -1; }
+  void result_line(bool ok, const char* success, const char* failure) {
+    console_.line(ok ? success : failure);
+  }
+
+  Lines& lines_;
+  Console& console_;
+  CommandState state_;
+};
+
+// Tried in this order; the first word that begins the text wins, so "REST ?"
+// (the resume query) must come before "REST ".
+const CommandLoop::Command CommandLoop::kCommands[] = {
+    {"PUT ", &CommandLoop::put},      {"APUT ", &CommandLoop::aput},
+    {"TIME ", &CommandLoop::time},    {"ATTR ", &CommandLoop::attr},
+    {"REST ?", &CommandLoop::resume}, {"REST ", &CommandLoop::rest},
+    {"SIZE ", &CommandLoop::size},    {"GET ", &CommandLoop::get},
+    {"AGET ", &CommandLoop::aget},    {"LIST ", &CommandLoop::list},
+    {"DEL ", &CommandLoop::del},      {"CONNECT", &CommandLoop::connect},
+    {"MD ", &CommandLoop::md},        {"RD ", &CommandLoop::rd},
+    {"RNFR ", &CommandLoop::rnfr},    {"RNTO ", &CommandLoop::rnto},
+};
+
+void CommandLoop::run() {
+  lines_.init_control_lines();
+  lines_.clear_data_lines();
   abort_flag = false;
+  std::string text;
   while (!abort_flag) {
-    lines.read_status();
-    lines.delay_ms(50);
-    abort_flag = console.key_pending();
+    text.clear();
+    if (wait_for_client(lines_, console_)) {
+      state_.last_result = static_cast<int8_t>(receive_command(lines_, text));
+      if (!text.empty()) console_echo(console_, text);
+      dispatch(text);
+      text.clear();
+    }
+    if (state_.last_result == -1) lines_.clear_data_lines();
   }
 }
+
+void CommandLoop::dispatch(const std::string& text) {
+  for (const Command& command : kCommands) {
+    if (text.size() >= command.word.size() && text.compare(0, command.word.size(), command.word) == 0) {
+      (this->*command.handler)(text.substr(command.word.size()));
+      return;
+    }
+  }
+  // Nothing matched (an empty text from a failed frame too): the client's
+  // wait for a reply fails on the signal.
+  lines_.signal_bad_command();
+  lines_.clear_data_lines();
+}
+
+void CommandLoop::prepare_upload(const std::string& argument, bool text) {
+  state_.pending_upload_name = map_client_path(argument);
+  state_.upload_time_stamp = -1;
+  state_.upload_attributes = -1;
+  state_.text_mode = text;
+}
+
+void CommandLoop::resume(const std::string&) {
+  resume_query(lines_, state_.pending_upload_name, state_.text_mode, state_.resume_offset,
+               state_.reported_resume_offset);
+}
+
+void CommandLoop::rest(const std::string& argument) {
+  const int32_t offset = text_to_number(argument);
+  state_.resume_offset = offset == -1 ? 0 : offset;
+}
+
+void CommandLoop::size(const std::string& argument) {
+  const int result = receive_file(lines_, console_, state_.pending_upload_name,
+                                  text_to_number(argument), state_.upload_time_stamp,
+                                  state_.upload_attributes, state_.resume_offset,
+                                  state_.reported_resume_offset, state_.text_mode);
+  result_line(result == 0, "UPLOAD OK", "UPLOAD FAILED");
+  set_result(result == 0);
+  // Whatever the outcome, the upload is over.
+  state_.text_mode = false;
+  abort_flag = false;
+  state_.pending_upload_name.clear();
+  state_.upload_time_stamp = -1;
+  state_.upload_attributes = -1;
+  state_.resume_offset = 0;
+  state_.reported_resume_offset = 0;
+}
+
+void CommandLoop::download(const std::string& argument, bool text) {
+  const bool ok = send_file(lines_, console_, map_client_path(argument), state_.resume_offset, text);
+  result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
+  set_result(ok);
+  abort_flag = false;
+  state_.resume_offset = 0;
+  state_.reported_resume_offset = 0;
+}
+
+void CommandLoop::list(const std::string& argument) {
+  state_.text_mode = false;
+  const bool ok = list_directory(lines_, console_, argument);
+  result_line(ok, "LIST OK", "LIST FAILED");
+  set_result(ok);
+  abort_flag = false;
+}
+
+void CommandLoop::del(const std::string& argument) {
+  set_result(delete_file(lines_, map_client_path(argument)));
+}
+
+void CommandLoop::connect(const std::string&) {
+  const bool ok = send_connect_reply(lines_);
+  if (ok) console_.line("Connection established!");
+  set_result(ok);
+}
+
+void CommandLoop::md(const std::string& argument) {
+  set_result(make_directory(lines_, map_client_path(argument)));
+}
+
+void CommandLoop::rd(const std::string& argument) {
+  set_result(remove_directory(lines_, map_client_path(argument)));
+}
+
+void CommandLoop::rnto(const std::string& argument) {
+  state_.last_result = -1;
+  // Without a source there is nothing to rename and no reply at all.
+  if (state_.rename_source.empty()) return;
+  // The source stays: a second "RNTO " tries the same source again.
+  if (rename_file(lines_, state_.rename_source, map_client_path(argument))) {
+    state_.last_result = 1;
+  }
+}
+
+}  // namespace
+
+bool wait_for_client(Lines& lines, Console& console) {
+  for (;;) {
+    const bool calling = (lines.read_status() & Lines::kStatusHandshake) == 0;
+    if (!calling) lines.delay_ms(kIdlePollMs);
+    // A pending key wins even over a calling client.
+    abort_flag = console.key_pending();
+    if (abort_flag) return false;
+    if (calling) return true;
+  }
+}
+
+void console_echo(Console& console, std::string_view text) { console.line(text.substr(0, TEXT_MAX)); }
+
+bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
+
+void command_loop(Lines& lines, Console& console) { CommandLoop(lines, console).run(); }
 
 }  // namespace tarnel

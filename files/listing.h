@@ -1,16 +1,53 @@
+// "LIST ": the entries of a directory (or those matching a pattern, or one
+// named entry) as lines of text, in two passes: the first adds up the bytes
+// and announces them with "SIZE ", the second sends them in blocks.
+//
+// Listing line, at most 255 bytes:
+//   name TAB size TAB time-stamp TAB attribute-number CR LF
+// Listing block: the payload of one numbered frame (1, 2, 3, ...), whole
+// lines only, sent once it holds more than 3896 bytes, never above 4096.
 #ifndef TARNEL_FILES_LISTING_H_
 #define TARNEL_FILES_LISTING_H_
 
+#include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
+#include "files/search.h"
 #include "link/lines.h"
 #include "startup/console.h"
 
 namespace tarnel {
 
+/// A block is sent as soon as its fill passes this.
+constexpr int32_t LISTING_BLOCK_FILL = 3896;
+
+/// The clock in whole seconds that paces the keep-alive "WAIT"; only the
+/// differences of its readings count. Tests hand in their own.
+using ListingClock = std::function<int64_t()>;
+/// The default: a monotonic clock, so that setting the system time back
+/// cannot hold back the keep-alive.
+int64_t listing_clock_seconds();
+
+/// The client's path as a search path: "" and "\" become "/*.*",
+/// backslashes become slashes, a missing leading "/" is added and a trailing
+/// "/" gets "*.*" (each step cut at 255 bytes).
+std::string listing_search_path(std::string_view path);
+
+/// The listing line of an entry. False, and no line, when the whole line
+/// would not fit in 255 bytes: such an entry is left out of the listing, so
+/// that every line sent is whole and the total matches the bytes sent.
+bool listing_line(const FoundEntry& entry, std::string& line);
+
 /// Answers "LIST " with the text after the command word as sent (not
 /// mapped): "DIR ERROR n", or "WAIT"s, "SIZE total" and listing blocks.
+/// True when the exchange went through to its end. A key pressed on the
+/// console while the blocks go out ends the listing with a cancel frame and
+/// leaves the abort flag set.
 bool list_directory(Lines& lines, Console& console, std::string_view path);
+bool list_directory(Lines& lines, Console& console, std::string_view path,
+                    const ListingClock& clock);
 
 }  // namespace tarnel
 

@@ -1,0 +1,247 @@
+#include "commands/command_loop.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "commands/numbers.h"
+#include "files/metadata.h"
+#include "files/transfer_testing.h"
+#include "files/transfers.h"
+#include "link/frame.h"
+#include "testing/cable_pair.h"
+#include "testing/fake_console.h"
+#include "testing/peer.h"
+#include "testing/scripted_port.h"
+#include "testing/server_thread.h"
+#include "testing/temp_dir.h"
+
+namespace tarnel {
+namespace {
+
+using testing::CablePair;
+using testing::FakeConsole;
+using testing::Peer;
+using testing::ScriptedPort;
+using testing::ServerThread;
+using testing::TempDir;
+
+/// A client's spelling of a local absolute path: backslashes throughout.
+std::string client_path(const std::string& local) {
+  std::string out = local;
+  for (char& c : out) {
+    if (c == '/') c = '\\';
+  }
+  return out;
+}
+
+/// The command loop on a cable, and the client's end of it.
+class CommandLoopTest : public ::testing::Test {
+ protected:
+  CommandLoopTest() : peer_(cable_) { server_ = std::make_unique<ServerThread>(cable_); }
+  ~CommandLoopTest() override {
+    server_.reset();
+    testing::reset_process_state();
+  }
+
+  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
+  /// Sends a command and returns its one reply.
+  std::string ask(const std::string& text) {
+    if (peer_.send_command(text) != SEND_OK) return "<not sent>";
+    return peer_.reply();
+  }
+  /// Ends the loop and returns everything it wrote on the console.
+  std::string console() {
+    server_->stop();
+    return server_->console().output();
+  }
+
+  CablePair cable_{0};
+  TempDir dir_;
+  Peer peer_;
+  std::unique_ptr<ServerThread> server_;
+};
+
+TEST_F(CommandLoopTest, ConnectIsAnsweredWithOkA) {
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  EXPECT_EQ(ask("CONNECT anything"), "OK A");
+  EXPECT_EQ(console(),
+            "CONNECT\nConnection established!\n"
+            "CONNECT anything\nConnection established!\n");
+}
+
+TEST_F(CommandLoopTest, TextsThatMatchNoWordGetTheBadCommandSignal) {
+  const char* const texts[] = {
+      "put /a",   // lower case
+      "PUT",      // the blank is part of the word
+      "LIST",     //
+      "connect",  //
+      "REST",     //
+      "DELETE",   // "DEL" without its blank
+      "X",        //
+      "",         // the empty text
+  };
+  std::string expected_console;
+  for (const char* text : texts) {
+    send(text);
+    EXPECT_TRUE(peer_.expect_bad_command()) << '"' << text << '"';
+    // The loop goes on serving.
+    EXPECT_EQ(ask("CONNECT"), "OK A") << "after \"" << text << '"';
+    if (*text != '\0') expected_console += std::string(text) + "\n";
+    expected_console += "CONNECT\nConnection established!\n";
+  }
+  EXPECT_EQ(console(), expected_console);
+}
+
+TEST_F(CommandLoopTest, FailedFrameGetsTheBadCommandSignalAndNoEcho) {
+  // A frame whose number is far from the 0 of a command fails to arrive.
+  peer_.send_data(5, "CONNECT");
+  EXPECT_TRUE(peer_.expect_bad_command());
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  EXPECT_EQ(console(), "CONNECT\nConnection established!\n");
+}
+
+TEST_F(CommandLoopTest, EveryCommandIsEchoedExactlyAsReceived) {
+  const std::string long_text = "RNFR " + std::string(250, 'n');
+  const std::string texts[] = {
+      "PUT \\d\\a.txt", "TIME 0", "ATTR 32", "REST 5", "RNFR a  b\t", "APUT x", "TIME 7 ", long_text,
+  };
+  for (const std::string& text : texts) send(text);  // none of them gets a reply
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  std::string expected;
+  for (const std::string& text : texts) expected += text + "\n";
+  expected += "CONNECT\nConnection established!\n";
+  EXPECT_EQ(console(), expected);
+}
+
+TEST_F(CommandLoopTest, UploadParametersGoToSizeAndAreResetAfterIt) {
+  const int32_t stamp = pack_time_stamp(2000, 6, 15, 13, 45, 30);
+  const std::string a = dir_.file("a.txt");
+  const std::string b = dir_.file("b.txt");
+  const std::string c = dir_.file("c.txt");
+
+  send("PUT " + client_path(a));
+  send("TIME " + number_to_text(stamp));
+  send("ATTR 33");
+  send("SIZE 0");  // an empty file: no frame follows
+  // Reset: the next upload has no time stamp or attributes of its own.
+  send("PUT " + client_path(b));
+  send("SIZE 0");
+  // "PUT " drops a time stamp that came before it.
+  send("TIME " + number_to_text(stamp));
+  send("PUT " + client_path(c));
+  send("SIZE 0");
+  // No upload pending any more: nothing to store.
+  send("SIZE 0");
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  const std::string out = console();
+
+  struct stat st;
+  ASSERT_EQ(stat(a.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 961076730);  // 2000-06-15 13:45:30, time zone offset 0
+  EXPECT_EQ(st.st_mode & 0200, 0u);
+  ASSERT_EQ(stat(b.c_str(), &st), 0);
+  EXPECT_GT(st.st_mtime, 961076730);
+  EXPECT_NE(st.st_mode & 0200, 0u);
+  ASSERT_EQ(stat(c.c_str(), &st), 0);
+  EXPECT_GT(st.st_mtime, 961076730);
+
+  const std::string sizes = "SIZE 0\nUPLOAD OK\n";
+  EXPECT_NE(out.find("ATTR 33\n" + sizes + "PUT "), std::string::npos) << out;
+  EXPECT_NE(out.find(sizes + "SIZE 0\nUPLOAD FAILED\nCONNECT\n"), std::string::npos) << out;
+}
+
+TEST_F(CommandLoopTest, RestOffsetAppliesToTheNextDownloadOnly) {
+  const std::string f = dir_.file("f");
+  testing::write_file(f, "0123456789");
+
+  send("REST 3");
+  testing::Received first;
+  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SEND_OK);
+  first = testing::receive_download(peer_, 7);
+  ASSERT_FALSE(first.replies.empty());
+  EXPECT_EQ(first.replies.front(), "REST 3");
+  EXPECT_EQ(first.replies.back(), "SIZE 10");
+  EXPECT_EQ(first.data(), "3456789");
+
+  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SEND_OK);
+  testing::Received second = testing::receive_download(peer_, 10);
+  ASSERT_FALSE(second.replies.empty());
+  EXPECT_EQ(second.replies.front().rfind("TIME ", 0), 0u) << second.replies.front();
+  EXPECT_EQ(second.data(), "0123456789");
+
+  // A "REST " whose number is not a number, or is -1, sets the offset to 0.
+  for (const char* rest : {"REST abc", "REST ", "REST -1", "REST 4 "}) {
+    send(rest);
+    ASSERT_EQ(peer_.send_command("AGET " + client_path(f)), SEND_OK);
+    testing::Received got = testing::receive_download(peer_, 10);
+    ASSERT_FALSE(got.replies.empty());
+    EXPECT_EQ(got.replies.front().rfind("TIME ", 0), 0u) << rest;
+    EXPECT_EQ(got.data(), "0123456789") << rest;
+  }
+  const std::string out = console();
+  EXPECT_NE(out.find("GET " + client_path(f) + "\nDOWNLOAD OK\n"), std::string::npos) << out;
+}
+
+TEST_F(CommandLoopTest, RestQuestionMarkIsTheResumeQueryWhateverFollows) {
+  const std::string expected = "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD);
+  EXPECT_EQ(ask("REST ?"), expected);
+  EXPECT_EQ(ask("REST ?x"), expected);
+}
+
+TEST_F(CommandLoopTest, KeyPressWhileIdleEndsTheLoopWithinAPoll) {
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  const auto start = std::chrono::steady_clock::now();
+  server_->console().press_key();
+  server_->stop();
+  // One poll is 50 ms; the bound leaves room for a slow, shared machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(server_->console().output(), "CONNECT\nConnection established!\n");
+}
+
+// Without a cable: a port whose status the test sets, and counted sleeps.
+TEST(WaitForClient, SleepsOnlyWhileTheClientIsSilent) {
+  ScriptedPort port;
+  port.status = [](const ScriptedPort& p) -> uint8_t { return p.reads < 3 ? 0x87 : 0x07; };
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  abort_flag = true;
+  EXPECT_TRUE(wait_for_client(lines, console));
+  EXPECT_FALSE(abort_flag);
+  EXPECT_EQ(port.sleeps, (std::vector<unsigned>{50, 50, 50}));
+  EXPECT_EQ(port.reads, 4u);
+}
+
+TEST(WaitForClient, PendingKeyWinsOverACallingClient) {
+  ScriptedPort port;
+  port.status = [](const ScriptedPort&) -> uint8_t { return 0x07; };  // calling
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  console.press_key();
+  EXPECT_FALSE(wait_for_client(lines, console));
+  EXPECT_TRUE(abort_flag);
+  EXPECT_TRUE(port.sleeps.empty());
+  abort_flag = false;
+}
+
+TEST(CommandLoop, KeyPressWhileTheClientCallsEndsWithoutReceiving) {
+  ScriptedPort port;
+  port.status = [](const ScriptedPort&) -> uint8_t { return 0x07; };  // calling
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  console.press_key();
+  command_loop(lines, console);
+  // Only the lines put to rest at entry: control 0x04, data 0x00; no frame
+  // was answered.
+  EXPECT_EQ(port.writes, (std::vector<std::pair<uint16_t, uint8_t>>{
+                             {testing::kTestPortBase + 2, 0x04}, {testing::kTestPortBase, 0x00}}));
+  EXPECT_EQ(port.reads, 1u);
+  EXPECT_EQ(console.output(), "");
+  abort_flag = false;
+}
+
+}  // namespace
+}  // namespace tarnel

@@ -1,0 +1,163 @@
+#include "files/listing.h"
+
+#include <time.h>
+
+#include <cstring>
+
+#include "commands/numbers.h"
+#include "files/errors.h"
+#include "link/frame.h"
+#include "link/send.h"
+#include "link/text.h"
+
+namespace tarnel {
+
+namespace {
+
+bool is_dot_entry(const std::string& name) { return name == "." || name == ".."; }
+
+/// The second pass: fills blocks with whole lines and sends them.
+class BlockSender {
+ public:
+  BlockSender(Lines& lines, Console& console) : lines_(lines), console_(console) {
+    frame_.length = 0;
+  }
+
+  bool ok() const { return ok_; }
+
+  void add(const std::string& line) {
+    if (!ok_) return;
+    const auto length = static_cast<int32_t>(line.size());
+    // A block never passes the frame's payload limit: one that the next
+    // line would overflow goes out first.
+    if (frame_.length + length > FRAME_MAX_PAYLOAD) {
+      send_full_block();
+      if (!ok_) return;
+    }
+    std::memcpy(frame_.data + frame_.length, line.data(), line.size());
+    frame_.length += length;
+    if (frame_.length > LISTING_BLOCK_FILL) send_full_block();
+  }
+
+  /// Sends what is left, without a "*".
+  void finish() {
+    if (frame_.length > 0 && ok_) {
+      frame_.number = number_;
+      ok_ = send_frame(lines_, frame_) == SEND_OK;
+    }
+    frame_.length = 0;
+  }
+
+ private:
+  void send_full_block() {
+    abort_flag = console_.key_pending();
+    if (abort_flag) {
+      FrameBuffer cancel;
+      cancel.length = 0;
+      cancel.number = FRAME_CANCEL;
+      send_frame(lines_, cancel);  // the listing ends either way
+      ok_ = false;
+    } else {
+      frame_.number = number_;
+      ok_ = send_frame(lines_, frame_) == SEND_OK;
+      ++number_;
+      console_.write("*");
+    }
+    frame_.length = 0;
+  }
+
+  Lines& lines_;
+  Console& console_;
+  FrameBuffer frame_;
+  int32_t number_ = 1;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+int64_t listing_clock_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec;
+}
+
+std::string listing_search_path(std::string_view path) {
+  std::string search(path.empty() ? std::string_view("\\") : path.substr(0, TEXT_MAX));
+  for (char& c : search) {
+    if (c == '\\') c = '/';
+  }
+  if (search[0] != '/') search = cut_text("/" + search);
+  if (search.back() == '/') search = cut_text(search + "*.*");
+  return search;
+}
+
+bool listing_line(const FoundEntry& entry, std::string& line) {
+  line = entry.name;
+  line += '\t';
+  line += number_to_text(entry.size);
+  line += '\t';
+  line += number_to_text(entry.time_stamp);
+  line += '\t';
+  line += number_to_text(entry.attributes);
+  line += "\r\n";
+  if (line.size() > TEXT_MAX) {
+    line.clear();
+    return false;
+  }
+  return true;
+}
+
+bool list_directory(Lines& lines, Console& console, std::string_view path) {
+  return list_directory(lines, console, path, listing_clock_seconds);
+}
+
+bool list_directory(Lines& lines, Console& console, std::string_view path,
+                    const ListingClock& clock) {
+  if (link_busy) return false;
+  int64_t last_keep_alive = clock();
+  const std::string search_path = listing_search_path(path);
+
+  SearchRecord record;
+  find_first(search_path, SEARCH_ALL_ATTRIBUTES, record);
+  if (search_error != SEARCH_OK) {
+    return send_text(lines, "DIR ERROR " + number_to_text(search_error));
+  }
+
+  // First pass: the total. Its lines are built only to be counted.
+  int32_t total = 0;
+  bool ok = true;
+  std::string line;
+  while (search_error == SEARCH_OK && ok) {
+    if (!is_dot_entry(record.found.name) && listing_line(record.found, line)) {
+      // Saturating: past 2^31 bytes the count cannot be told anyway.
+      const int64_t sum = int64_t{total} + static_cast<int64_t>(line.size());
+      total = sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
+    }
+    const int64_t now = clock();
+    if (now >= last_keep_alive + 1) {
+      last_keep_alive = now;
+      ok = send_text(lines, "WAIT");
+    }
+    find_next(record);
+  }
+  find_close(record);
+  ok = send_text(lines, "SIZE " + number_to_text(total));
+  if (!ok || total == 0) return ok;
+
+  // Second pass: the same lines again, this time sent. Once a block fails
+  // the directory is still read to its end, but nothing more is sent.
+  find_first(search_path, SEARCH_ALL_ATTRIBUTES, record);
+  abort_flag = false;
+  link_busy = true;
+  BlockSender blocks(lines, console);
+  while (search_error == SEARCH_OK) {
+    if (!is_dot_entry(record.found.name) && listing_line(record.found, line)) blocks.add(line);
+    find_next(record);
+  }
+  find_close(record);
+  blocks.finish();
+  link_busy = false;
+  return blocks.ok();
+}
+
+}  // namespace tarnel

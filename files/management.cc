@@ -1,0 +1,60 @@
+#include "files/management.h"
+
+#include "commands/numbers.h"
+#include "files/errors.h"
+#include "files/io.h"
+#include "files/metadata.h"
+#include "link/text.h"
+
+namespace tarnel {
+
+namespace {
+
+/// "OK", or the error word and the number; the result is returned whether
+/// or not the reply was delivered.
+bool reply(Lines& lines, bool ok, const char* error_word, uint16_t error) {
+  send_text(lines, ok ? std::string("OK") : error_word + number_to_text(error));
+  return ok;
+}
+
+}  // namespace
+
+bool make_directory(Lines& lines, const std::string& path) {
+  io_mkdir(path);
+  const uint16_t error = take_io_error();
+  bool ok = error == 0;
+  if (!ok) {
+    // A directory that is there already (or any directory the server may
+    // enter) counts as made. Every path the server uses is absolute, so the
+    // working directory matters to nothing else.
+    ok = io_chdir(path);
+    take_io_error();
+  }
+  return reply(lines, ok, "DIR ERROR ", error);
+}
+
+bool remove_directory(Lines& lines, const std::string& path) {
+  io_rmdir(path);
+  const uint16_t error = take_io_error();
+  return reply(lines, error == 0, "DIR ERROR ", error);
+}
+
+bool delete_file(Lines& lines, const std::string& path) {
+  io_unlink(path);
+  uint16_t error = take_io_error();
+  if (error != 0) {
+    // Once more after making the file writable for its owner.
+    apply_attribute_number(path, 32);
+    io_unlink(path);
+    error = take_io_error();
+  }
+  return reply(lines, error == 0, "FILE ERROR ", error);
+}
+
+bool rename_file(Lines& lines, const std::string& source, const std::string& target) {
+  io_rename(source, target);
+  const uint16_t error = take_io_error();
+  return reply(lines, error == 0, "RENAME ERROR ", error);
+}
+
+}  // namespace tarnel
