@@ -7,20 +7,31 @@
 namespace tarnel {
 
 namespace {
+
 bool bit7(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
+
+// One read of the wait: true when it shows bit 7 as wanted, and then its
+// value goes to *seen_status.
+bool shows(Lines& lines, bool want, uint8_t* seen_status) {
+  const uint8_t status = lines.read_status();
+  if (bit7(status) != want) return false;
+  if (seen_status) *seen_status = status;
+  return true;
+}
+
 }  // namespace
 
-bool Lines::wait_handshake(bool want) {
-  if (waiting_ == Waiting::kPatient) return wait_patiently(want);
+bool Lines::wait_handshake(bool want, uint8_t* seen_status) {
+  if (waiting_ == Waiting::kPatient) return wait_patiently(want, seen_status);
   // First burst: no sleep, so that a quick peer costs nothing.
   for (uint16_t n = kBurstReads; n > 0; --n) {
-    if (bit7(read_status()) == want) return true;
+    if (shows(*this, want, seen_status)) return true;
   }
   // Retry bursts: the sleep follows every burst, also one that saw the value.
   for (int retries = kRetryBursts; retries > 0; --retries) {
     bool seen = false;
     for (uint16_t n = kBurstReads; n > 0; --n) {
-      if (bit7(read_status()) == want) {
+      if (shows(*this, want, seen_status)) {
         seen = true;
         break;
       }
@@ -31,15 +42,15 @@ bool Lines::wait_handshake(bool want) {
   return false;
 }
 
-bool Lines::wait_patiently(bool want) {
+bool Lines::wait_patiently(bool want, uint8_t* seen_status) {
   using Clock = std::chrono::steady_clock;
   for (int n = 0; n < kBurstReads; ++n) {
-    if (bit7(read_status()) == want) return true;
+    if (shows(*this, want, seen_status)) return true;
   }
   const auto limit = Clock::now() + std::chrono::milliseconds(kPatientLimitMs);
   for (;;) {
     for (int n = 0; n < 1000; ++n) {
-      if (bit7(read_status()) == want) return true;
+      if (shows(*this, want, seen_status)) return true;
     }
     if (Clock::now() >= limit) return false;
     // Let the other end run when both share few cores; this is no sleep.

@@ -45,7 +45,11 @@ class Lines {
   void delay_ms(uint16_t ms) { port_.sleep_ms(ms); }
 
   /// Waits until status bit 7 reads `want` (true: set). True when seen.
-  bool wait_handshake(bool want);
+  bool wait_handshake(bool want) { return wait_handshake(want, nullptr); }
+  /// The same; when seen, *seen_status (if given) receives the value of the
+  /// read that showed it. A retry burst sleeps 100 ms after that read, so by
+  /// the time the call returns the peer's nibble lines may have moved on.
+  bool wait_handshake(bool want, uint8_t* seen_status);
 
   void clear_data_lines() { write_data(0x00); }
   void init_control_lines() { port_.port_out(static_cast<uint16_t>(port_base_ + 2), kControlValue); }
@@ -61,7 +65,7 @@ class Lines {
   Waiting waiting() const { return waiting_; }
 
  private:
-  bool wait_patiently(bool want);
+  bool wait_patiently(bool want, uint8_t* seen_status);
 
   Port& port_;
   uint16_t port_base_;

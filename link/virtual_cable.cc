@@ -33,6 +33,19 @@ uint32_t load_le32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+enum class MagicState { kComplete, kPartial, kWrong };
+
+MagicState magic_state(uint8_t* map) {
+  bool complete = true;
+  for (size_t i = 0; i < sizeof kMagic; ++i) {
+    const uint8_t b = std::atomic_ref<uint8_t>(map[i]).load(std::memory_order_acquire);
+    if (b == static_cast<uint8_t>(kMagic[i])) continue;
+    if (b != 0) return MagicState::kWrong;
+    complete = false;
+  }
+  return complete ? MagicState::kComplete : MagicState::kPartial;
+}
+
 std::string reason(const std::string& path, const std::string& what) {
   return "Cannot use the virtual cable " + path + ": " + what;
 }
@@ -89,12 +102,14 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
     std::atomic_thread_fence(std::memory_order_release);
     std::memcpy(map, kMagic, sizeof kMagic);
   } else {
-    // A creator that has just set the size may not have written the magic yet.
-    static constexpr uint8_t kZero[8] = {};
-    for (int i = 0; i < 100 && std::memcmp(map, kZero, 8) == 0; ++i) {
+    // A creator that has just set the size may still be writing the magic:
+    // give it a second while the first eight bytes are a partly written magic
+    // (each byte either 0 or the magic's own), so that a racing attach is
+    // not refused for a magic it caught half-way.
+    for (int i = 0; i < 100 && magic_state(map) == MagicState::kPartial; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (std::memcmp(map, kMagic, sizeof kMagic) != 0) {
+    if (magic_state(map) != MagicState::kComplete) {
       munmap(map, kFileSize);
       return fail("wrong magic (not a cable file)");
     }

@@ -1,0 +1,69 @@
+// A port that passes every access on to another port and keeps a timeline of
+// the writes and sleeps, so that a test can check what an end put on its
+// lines, in order, over a real cable. Reads are only counted (a wait makes
+// hundreds of thousands of them). Use it from one thread.
+#ifndef TARNEL_TESTING_RECORDING_PORT_H_
+#define TARNEL_TESTING_RECORDING_PORT_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/port.h"
+
+namespace tarnel::testing {
+
+class RecordingPort : public Port {
+ public:
+  using Clock = std::chrono::steady_clock;
+  struct Event {
+    enum Kind { kWrite, kSleep } kind;
+    uint16_t address;    // kWrite
+    unsigned value;      // the byte written, or the milliseconds slept
+    Clock::time_point at;  // when the access or the sleep began
+  };
+
+  /// `inner` must stay alive while this port is used.
+  explicit RecordingPort(Port& inner) : inner_(inner) {}
+
+  bool claim(int port_number, uint16_t base, std::string* why) override {
+    return inner_.claim(port_number, base, why);
+  }
+  uint8_t port_in(uint16_t address) override {
+    ++reads;
+    return inner_.port_in(address);
+  }
+  void port_out(uint16_t address, uint8_t value) override {
+    events.push_back({Event::kWrite, address, value, Clock::now()});
+    inner_.port_out(address, value);
+  }
+  void sleep_ms(unsigned ms) override {
+    events.push_back({Event::kSleep, 0, ms, Clock::now()});
+    inner_.sleep_ms(ms);
+  }
+
+  /// The values written to `address`, in order.
+  std::vector<uint8_t> written_to(uint16_t address) const {
+    std::vector<uint8_t> out;
+    for (const Event& e : events)
+      if (e.kind == Event::kWrite && e.address == address) out.push_back(static_cast<uint8_t>(e.value));
+    return out;
+  }
+  std::vector<unsigned> sleeps() const {
+    std::vector<unsigned> out;
+    for (const Event& e : events)
+      if (e.kind == Event::kSleep) out.push_back(e.value);
+    return out;
+  }
+
+  uint64_t reads = 0;
+  std::vector<Event> events;
+
+ private:
+  Port& inner_;
+};
+
+}  // namespace tarnel::testing
+
+#endif  // TARNEL_TESTING_RECORDING_PORT_H_
