@@ -88,17 +88,29 @@ inline Received receive_download(Peer& peer, size_t data_bytes) {
   return got;
 }
 
-/// Sends `data` as upload frames of at most 4096 bytes, numbered from 1.
-/// Returns the send result of each frame.
-inline std::vector<int> send_upload(Peer& peer, const std::string& data, size_t frame_size = 4096) {
+/// Sends `data` as upload frames of at most `frame_size` bytes, numbered
+/// from `first`, up to the first frame that is not delivered. Returns the
+/// send result of each frame.
+inline std::vector<int> send_upload(Peer& peer, const std::string& data, size_t frame_size = 4096,
+                                    int32_t first = 1) {
   std::vector<int> results;
-  int32_t number = 1;
+  int32_t number = first;
   for (size_t at = 0; at < data.size(); at += frame_size, ++number) {
-    int r = peer.send_data(number, std::string_view(data).substr(at, frame_size));
+    // Only the first frame follows a reply of the server.
+    int r = peer.send_data(number, std::string_view(data).substr(at, frame_size), number == first);
     results.push_back(r);
     if (r != SEND_OK) break;
   }
   return results;
+}
+
+/// Equal byte strings; on a difference, says where instead of printing both.
+inline ::testing::AssertionResult same_bytes(const std::string& got, const std::string& want) {
+  if (got == want) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+  return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
+                                       << "; first difference at byte " << at;
 }
 
 }  // namespace tarnel::testing

@@ -31,13 +31,13 @@ int Peer::receive_data(int32_t number, std::string* payload) {
   return r;
 }
 
-int Peer::send_data(int32_t number, std::string_view payload) {
+int Peer::send_data(int32_t number, std::string_view payload, bool hold) {
   FrameBuffer frame;
   if (payload.size() > FRAME_MAX_PAYLOAD) payload = payload.substr(0, FRAME_MAX_PAYLOAD);
   std::memcpy(frame.data, payload.data(), payload.size());
   frame.length = static_cast<int32_t>(payload.size());
   frame.number = number;
-  lines_.delay_ms(1);
+  if (hold) lines_.delay_ms(1);
   return send_frame(lines_, frame);
 }
 

@@ -28,8 +28,10 @@ class Peer {
   std::string reply();
   /// Receives a data frame expecting `number`; the payload goes to *payload.
   int receive_data(int32_t number, std::string* payload);
-  /// Sends a data frame with `number` and `payload`.
-  int send_data(int32_t number, std::string_view payload);
+  /// Sends a data frame with `number` and `payload`. `hold`: wait about a
+  /// millisecond first, as after a received reply; a frame that follows the
+  /// peer's own previous frame needs no hold.
+  int send_data(int32_t number, std::string_view payload, bool hold = true);
 
   /// Watches for the bad-command signal (handshake pulses with nibble 0xE)
   /// without acknowledging them, then for the lines to come back to rest.

@@ -1,0 +1,430 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "files/errors.h"
+#include "files/metadata.h"
+#include "files/transfer_testing.h"
+#include "files/transfers.h"
+#include "link/text.h"
+
+namespace tarnel {
+namespace {
+
+using testing::Exchange;
+using testing::same_bytes;
+using testing::read_file;
+using testing::send_upload;
+using testing::write_file;
+
+/// The arguments of receive_file after the path, as the command loop keeps them.
+struct Upload {
+  int32_t size;
+  int32_t time = -1;
+  int32_t attributes = -1;
+  int32_t resume_offset = 0;
+  int32_t reported_resume_offset = 0;
+  bool text = false;
+};
+
+/// Starts receive_file on the server end; the result lands in *result.
+void serve_upload(Exchange& x, const std::string& path, const Upload& u, int* result) {
+  x.serve([&x, path, u, result](Lines& lines, testing::FakeConsole& console) {
+    (void)x;
+    *result = receive_file(lines, console, path, u.size, u.time, u.attributes, u.resume_offset,
+                           u.reported_resume_offset, u.text);
+  });
+}
+
+std::string pattern(size_t n, unsigned seed = 7) {
+  std::string s(n, '\0');
+  uint32_t v = seed;
+  for (auto& c : s) {
+    v = v * 1103515245u + 12345u;
+    c = static_cast<char>(v >> 16);
+  }
+  return s;
+}
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (!d) return names;
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != ".." && name != "test.cable") names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
+  Exchange x;
+  const std::string content = pattern(10000);
+  int result = -1;
+  serve_upload(x, x.dir().file("new"), {static_cast<int32_t>(content.size())}, &result);
+  EXPECT_EQ(send_upload(x.peer(), content), std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
+  // Had the server waited for a fourth frame, it would have failed.
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("new")), content));
+  EXPECT_EQ(x.console().output(), "");
+  EXPECT_FALSE(link_busy);
+}
+
+TEST(Upload, FrameCarryingTheCountPastTheSizeWaitsForAnother) {
+  Exchange x;
+  int result = -1;
+  serve_upload(x, x.dir().file("f"), {5}, &result);
+  EXPECT_EQ(x.peer().send_data(1, "0123456789"), SEND_OK);
+  EXPECT_EQ(x.peer().send_data(FRAME_CANCEL, ""), SEND_REFUSED);
+  x.join();
+  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(x.console().output(), "10 ERROR\n");
+}
+
+TEST(Upload, SizeZeroCreatesOrTruncatesAnEmptyFile) {
+  Exchange x;
+  write_file(x.dir().file("old"), "old content");
+  for (const char* name : {"old", "new"}) {
+    int result = -1;
+    serve_upload(x, x.dir().file(name), {0}, &result);
+    x.join();
+    EXPECT_EQ(result, RECEIVE_STORED) << name;
+    struct stat st;
+    ASSERT_EQ(stat(x.dir().file(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_size, 0) << name;
+  }
+}
+
+TEST(Upload, EmptyFileThatCannotBeCreatedFails) {
+  Exchange x;
+  int result = -1;
+  serve_upload(x, x.dir().file("missing/f"), {0}, &result);
+  x.join();
+  EXPECT_EQ(result, RECEIVE_CREATE_FAILED);
+  EXPECT_EQ(io_error, 0) << "the error is taken";
+}
+
+TEST(Upload, TextModeDropsEveryCr) {
+  struct {
+    std::string sent;
+    std::string stored;
+  } const cases[] = {
+      {"a\r\nb\r\n", "a\nb\n"},
+      {"x\ry", "xy"},
+      {"\r\r\r", ""},
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    int result = -1;
+    Upload u{static_cast<int32_t>(c.sent.size())};
+    u.text = true;
+    serve_upload(x, x.dir().file("t"), u, &result);
+    EXPECT_EQ(send_upload(x.peer(), c.sent), std::vector<int>({SEND_OK}));
+    x.join();
+    EXPECT_EQ(result, RECEIVE_STORED);
+    EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), c.stored));
+  }
+}
+
+TEST(Upload, FileThatCannotBeCreatedRefusesTheSecondFrame) {
+  Exchange x;
+  int result = -1;
+  serve_upload(x, x.dir().file("missing/f"), {8192}, &result);
+  EXPECT_EQ(send_upload(x.peer(), pattern(8192)), std::vector<int>({SEND_OK, SEND_REFUSED}));
+  x.join();
+  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(x.console().output(), "0 ERROR\n");
+  EXPECT_FALSE(link_busy);
+}
+
+TEST(Upload, NoPendingUploadFailsWithoutCreatingAnything) {
+  for (int32_t size : {0, 100}) {
+    Exchange x;
+    int result = -1;
+    serve_upload(x, "", {size}, &result);
+    if (size > 0) {
+      // Nothing can be written: the first frame is refused already.
+      EXPECT_EQ(x.peer().send_data(1, std::string(100, 'x')), SEND_REFUSED);
+    }
+    x.join();
+    EXPECT_NE(result, RECEIVE_STORED) << size;
+    EXPECT_TRUE(entries(x.dir().path()).empty());
+  }
+}
+
+TEST(Upload, ClientCancelsOrSendsAWrongNumber) {
+  struct {
+    int32_t second_number;
+    int peer_result;
+    int result;
+  } const cases[] = {
+      {FRAME_CANCEL, SEND_REFUSED, RECV_REFUSED},
+      {3, SEND_ABORTED, RECV_REFUSED},  // one away
+      {9, SEND_ABORTED, RECV_FAILED},   // further away
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    int result = -1;
+    serve_upload(x, x.dir().file("f"), {10000}, &result);
+    EXPECT_EQ(x.peer().send_data(1, pattern(4096)), SEND_OK);
+    EXPECT_EQ(x.peer().send_data(c.second_number, pattern(100)), c.peer_result);
+    x.join();
+    EXPECT_EQ(result, c.result) << c.second_number;
+    EXPECT_EQ(x.console().output(), "4096 ERROR\n");
+    EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), pattern(4096))) << "what came stays";
+  }
+}
+
+TEST(Upload, StarWhenTheNextExpectedNumberIsAMultipleOf25) {
+  Exchange x;
+  int result = -1;
+  serve_upload(x, x.dir().file("f"), {50 * 10}, &result);
+  send_upload(x.peer(), pattern(500), 10);
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(x.console().output(), "**");  // after frames 24 and 49
+}
+
+TEST(Upload, TimeStampBeforeClosingAndAttributesAfter) {
+  Exchange x;
+  Upload u{3};
+  u.time = 684682671;  // 2000-06-15 13:45:30 local time
+  u.attributes = 33;   // read-only
+  for (int32_t size : {3, 0}) {
+    const std::string path = x.dir().file("stamped" + std::to_string(size));
+    u.size = size;
+    int result = -1;
+    serve_upload(x, path, u, &result);
+    if (size) send_upload(x.peer(), "abc");
+    x.join();
+    EXPECT_EQ(result, RECEIVE_STORED);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 961076730 + int64_t{time_zone_offset} * 60) << size;
+    EXPECT_EQ(st.st_mode & S_IWUSR, 0u) << size;
+  }
+}
+
+TEST(Upload, BusyLinkReceivesNothing) {
+  Exchange x;
+  link_busy = true;
+  testing::FakeConsole console;
+  EXPECT_EQ(receive_file(x.server(), console, x.dir().file("f"), 0, -1, -1, 0, 0, false),
+            RECEIVE_BUSY);
+  EXPECT_TRUE(entries(x.dir().path()).empty());
+  link_busy = false;
+}
+
+// ---- Resumed uploads ---------------------------------------------------------
+
+TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
+  struct {
+    int32_t size, resume, reported;
+    bool text;
+  } const cases[] = {
+      {5120, 5120, 5120, false},
+      {5200, 5120, 5200, true},  // text: the client view is complete
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    const std::string stored = pattern(9000);
+    write_file(x.dir().file("f"), stored);
+    int result = -1;
+    Upload u{c.size};
+    u.resume_offset = c.resume;
+    u.reported_resume_offset = c.reported;
+    u.text = c.text;
+    serve_upload(x, x.dir().file("f"), u, &result);
+    x.join();
+    EXPECT_EQ(result, RECEIVE_STORED);
+    EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), stored));
+  }
+}
+
+TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
+  Exchange x;
+  const std::string client = pattern(12000);
+  write_file(x.dir().file("f"), client.substr(0, 10000));
+  existing_file_open_mode = O_RDONLY;  // as after a download
+  int result = -1;
+  Upload u{12000};
+  u.resume_offset = u.reported_resume_offset = 5120;
+  serve_upload(x, x.dir().file("f"), u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK, SEND_OK}));
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
+  EXPECT_EQ(x.console().output(), "");
+  EXPECT_EQ(existing_file_open_mode, O_RDWR);
+}
+
+TEST(ResumedUpload, RawMismatchIsRefusedOneFrameLate) {
+  Exchange x;
+  const std::string client = pattern(12000);
+  std::string stored = client.substr(0, 10000);
+  stored[5120 + 300] ^= 1;
+  write_file(x.dir().file("f"), stored);
+  int result = -1;
+  Upload u{12000};
+  u.resume_offset = u.reported_resume_offset = 5120;
+  serve_upload(x, x.dir().file("f"), u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK, SEND_REFUSED}));
+  x.join();
+  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(x.console().output(), "Error, source and target different!\n5120 ERROR\n");
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), stored));
+}
+
+TEST(ResumedUpload, ShortFirstFrameIsComparedOnlyAsFarAsItGoes) {
+  for (bool differ : {false, true}) {
+    Exchange x;
+    const std::string client = pattern(12000);
+    std::string stored = client.substr(0, 10000);
+    if (differ) stored[5120 + 50] ^= 1;
+    write_file(x.dir().file("f"), stored);
+    int result = -1;
+    Upload u{12000};
+    u.resume_offset = u.reported_resume_offset = 5120;
+    serve_upload(x, x.dir().file("f"), u, &result);
+    std::vector<int> sent = {x.peer().send_data(1, client.substr(5120, 100))};
+    for (int r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
+    x.join();
+    if (differ) {
+      EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_REFUSED}));
+      EXPECT_EQ(result, RECV_REFUSED);
+    } else {
+      EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
+      EXPECT_EQ(result, RECEIVE_STORED);
+      EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
+    }
+  }
+}
+
+TEST(ResumedUpload, FewerThan512StoredBytesAfterTheOffsetSkipTheComparison) {
+  Exchange x;
+  write_file(x.dir().file("f"), std::string(5300, 's'));
+  search_error = 18;
+  int result = -1;
+  Upload u{5120 + 1000};
+  u.resume_offset = u.reported_resume_offset = 5120;
+  serve_upload(x, x.dir().file("f"), u, &result);
+  EXPECT_EQ(send_upload(x.peer(), std::string(1000, 'n')), std::vector<int>({SEND_OK}));
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), std::string(5120, 's') + std::string(1000, 'n')));
+  EXPECT_EQ(search_error, 0);
+}
+
+/// A client file with CR LF line ends, and the same text as stored (LF).
+struct TextPair {
+  std::string client, stored;
+};
+
+TextPair text_pair(size_t lines) {
+  TextPair t;
+  for (size_t i = 0; i < lines; ++i) {
+    std::string line = "line " + std::to_string(i) + " of the text";
+    t.client += line + "\r\n";
+    t.stored += line + "\n";
+  }
+  return t;
+}
+
+TEST(ResumedUpload, TextComparesOnlyTheBytesThatAreStored) {
+  Exchange x;
+  const TextPair t = text_pair(1000);
+  write_file(x.dir().file("t"), t.stored);
+  const int32_t resume = 5120;
+  int32_t reported = resume;
+  for (int32_t i = 0; i < resume; ++i) reported += t.stored[static_cast<size_t>(i)] == '\n';
+  int result = -1;
+  Upload u{static_cast<int32_t>(t.client.size())};
+  u.resume_offset = resume;
+  u.reported_resume_offset = reported;
+  u.text = true;
+  serve_upload(x, x.dir().file("t"), u, &result);
+  for (int r : send_upload(x.peer(), t.client.substr(static_cast<size_t>(reported)))) {
+    EXPECT_EQ(r, SEND_OK);
+  }
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), t.stored));
+  EXPECT_EQ(x.console().output(), "");
+}
+
+TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
+  Exchange x;
+  const int32_t resume = 5120;
+  const std::string stored = std::string(static_cast<size_t>(resume), 's') + "a\n" +
+                             std::string(600, 'z');
+  write_file(x.dir().file("t"), stored);
+  std::string frame = "a\r\n" + std::string(600, 'z');
+  frame[510] = 'Q';  // compared with stored byte 509 after the resume offset
+  int result = -1;
+  Upload u{static_cast<int32_t>(resume + frame.size())};
+  u.resume_offset = u.reported_resume_offset = resume;
+  u.text = true;
+  serve_upload(x, x.dir().file("t"), u, &result);
+  EXPECT_EQ(x.peer().send_data(1, frame), SEND_OK);
+  EXPECT_EQ(x.peer().send_data(2, "more"), SEND_REFUSED);
+  x.join();
+  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(x.console().output(),
+            "510:Q-z   511:z-z   Error, source and target different!\n5120 ERROR\n");
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), stored));
+}
+
+// ---- A write that fails --------------------------------------------------------
+
+/// Runs receive_file in a child whose files may not grow past `limit` bytes.
+/// Returns the child's result.
+int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, rlim_t limit,
+                           const std::string& data, std::vector<int>* sent) {
+  const pid_t child = fork();
+  if (child < 0) return -100;
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+    rlimit lim{limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(100);
+    testing::FakeConsole console;
+    Lines lines = x.cable().server_lines();
+    _exit(receive_file(lines, console, path, size, -1, -1, 0, 0, false));
+  }
+  *sent = send_upload(x.peer(), data);
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -101;
+  return WEXITSTATUS(status);
+}
+
+TEST(Upload, FailedWriteRefusesTheNextFrameAndKeepsWhatWasWritten) {
+  Exchange x;
+  const std::string data = pattern(3 * 4096);
+  std::vector<int> sent;
+  EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), 3 * 4096, 5000, data, &sent),
+            RECV_REFUSED);
+  EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK, SEND_REFUSED}));
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, 5000)));
+}
+
+TEST(Upload, FailedWriteOfTheLastFrameIsAFailure) {
+  Exchange x;
+  const std::string data = pattern(2 * 4096);
+  std::vector<int> sent;
+  EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), 2 * 4096, 5000, data, &sent),
+            RECEIVE_WRITE_FAILED);
+  EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK}));
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, 5000)));
+}
+
+}  // namespace
+}  // namespace tarnel
