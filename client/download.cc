@@ -1,0 +1,307 @@
+// "get": "REST n", then "GET path" or "AGET path"; the data goes into
+// LOCAL.tarnel-part beside the target and is renamed to LOCAL only when
+// every announced byte has arrived. An interrupted download stays in the
+// .tarnel-part file, where --resume finds it.
+//
+// A resumed download asks for the last 4096 bytes it holds once more and
+// compares them with what arrives, so that a file that changed on the
+// server is not glued to an old beginning.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "client/commands.h"
+#include "client/local_file.h"
+#include "client/progress.h"
+#include "client/protocol.h"
+
+namespace tarnel::client {
+namespace {
+
+constexpr const char* kPartSuffix = ".tarnel-part";
+/// Held bytes (of the local file) that a resumed download fetches again.
+constexpr int64_t kOverlap = 4096;
+constexpr size_t kBlock = 65536;
+
+/// The file a download writes into.
+struct Partial {
+  std::string path;
+  int fd = -1;
+  bool made_here = false;  // created (empty or as a copy of LOCAL) by this run
+  int64_t offset = 0;      // client-view position from which the server sends
+  std::string overlap;     // client view of the held bytes from `offset` on
+  int64_t written = 0;     // bytes this run added
+
+  ~Partial() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+Outcome create_part(Partial* p) {
+  if (unlink(p->path.c_str()) != 0 && errno != ENOENT) return local_failure("replace", p->path);
+  p->fd = open(p->path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (p->fd < 0) return local_failure("create", p->path);
+  p->made_here = true;
+  return Outcome::Ok();
+}
+
+/// Finds what a resumed download continues: the partial file, or else a copy
+/// of LOCAL, or else nothing (an empty partial file).
+Outcome open_partial(const std::string& local, Partial* p) {
+  p->fd = open(p->path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (p->fd >= 0) return Outcome::Ok();
+  if (errno != ENOENT) return local_failure("open", p->path);
+  Outcome o = create_part(p);
+  if (!o.ok()) return o;
+  const int from = open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  if (from < 0) {
+    if (errno == ENOENT) return Outcome::Ok();
+    return local_failure("read", local);
+  }
+  std::string buffer(kBlock, '\0');
+  for (;;) {
+    const ssize_t n = read_some(from, buffer.data(), buffer.size());
+    if (n < 0) {
+      o = local_failure("read", local);
+      break;
+    }
+    if (n == 0) break;
+    if (!write_all(p->fd, buffer.data(), static_cast<size_t>(n))) {
+      o = local_failure("write", p->path);
+      break;
+    }
+  }
+  close(from);
+  return o;
+}
+
+/// Reads the held bytes: where the server is to start and the overlap.
+Outcome measure_partial(Partial* p, bool text) {
+  struct stat st;
+  if (fstat(p->fd, &st) != 0) return local_failure("measure", p->path);
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return local_failure("use", p->path);
+  }
+  const int64_t held = st.st_size;
+  const int64_t back = std::max<int64_t>(0, held - kOverlap);
+  int64_t lf_before = 0;
+  std::string buffer(kBlock, '\0');
+  if (text) {
+    for (int64_t at = 0; at < back;) {
+      const ssize_t n = pread(p->fd, buffer.data(),
+                              static_cast<size_t>(std::min<int64_t>(kBlock, back - at)), at);
+      if (n <= 0) {
+        if (n == 0) errno = EIO;
+        return local_failure("read", p->path);
+      }
+      lf_before += std::count(buffer.begin(), buffer.begin() + n, '\n');
+      at += n;
+    }
+  }
+  std::string tail(static_cast<size_t>(held - back), '\0');
+  for (size_t got = 0; got < tail.size();) {
+    const ssize_t n = pread(p->fd, tail.data() + got, tail.size() - got,
+                            back + static_cast<int64_t>(got));
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return local_failure("read", p->path);
+    }
+    got += static_cast<size_t>(n);
+  }
+  p->offset = back + lf_before;
+  p->overlap.clear();
+  if (text) {
+    to_client_view(reinterpret_cast<const uint8_t*>(tail.data()), tail.size(), p->overlap);
+  } else {
+    p->overlap = tail;
+  }
+  if (p->offset + static_cast<int64_t>(p->overlap.size()) > std::numeric_limits<int32_t>::max()) {
+    return Outcome::Fail(Exit::kMismatch,
+                         p->path + " is larger than any file the server can send");
+  }
+  if (lseek(p->fd, held, SEEK_SET) != held) return local_failure("position in", p->path);
+  return Outcome::Ok();
+}
+
+/// Whether the server, having announced `total` for a download from
+/// `offset`, sends data frames at all. In text mode an offset past the end
+/// is not found, and the server sends the file from its beginning.
+bool frames_follow(int64_t total, int64_t offset, bool text) {
+  if (text && offset > total) return total > 0;
+  return total > offset;
+}
+
+void set_modification_time(int fd, int32_t stamp) {
+  time_t t;
+  if (!stamp_to_time(stamp, &t)) return;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = t;
+  times[1].tv_nsec = 0;
+  futimens(fd, times);
+}
+
+}  // namespace
+
+Outcome get_command(Session& session, const Options& options) {
+  const std::string& remote = options.args[0];
+  const std::string name = remote_basename(remote);
+  if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
+  std::string local = options.args.size() > 1 ? options.args[1] : name;
+  struct stat st;
+  if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
+  std::string get_text;
+  Outcome o = command_text(options.text ? "AGET " : "GET ", remote, &get_text);
+  if (!o.ok()) return o;
+
+  Partial part;
+  part.path = local + kPartSuffix;
+  o = options.resume ? open_partial(local, &part) : create_part(&part);
+  if (o.ok() && options.resume) o = measure_partial(&part, options.text);
+
+  // On failure: a partial file made by this run that got nothing new goes
+  // (it is empty or a mere copy of LOCAL); one with new data stays for
+  // --resume, and so does one that was there before.
+  auto fail = [&](Outcome failure) {
+    if (part.made_here && part.written == 0) {
+      unlink(part.path.c_str());
+    } else if (failure.exit != Exit::kMismatch) {
+      failure.message += "; the partial download is in " + part.path + " (get --resume continues it)";
+    }
+    return failure;
+  };
+  if (!o.ok()) return fail(o);
+
+  o = session.send_command("REST " + std::to_string(part.offset));
+  if (o.ok()) o = session.send_command(get_text);
+  if (!o.ok()) return fail(o);
+
+  int32_t stamp = 0, attributes = 0, total = -1;
+  bool have_stamp = false;
+  while (total < 0) {
+    std::string reply;
+    o = session.next_reply(&reply);
+    if (!o.ok()) return fail(o);
+    o = error_reply(reply, false);
+    if (!o.ok()) return fail(o);
+    int32_t n;
+    if (reply_number(reply, "REST ", &n) && n == part.offset) continue;
+    if (reply_number(reply, "TIME ", &n)) {
+      stamp = n;
+      have_stamp = true;
+      continue;
+    }
+    if (reply_number(reply, "ATTR ", &n)) {
+      attributes = n;
+      continue;
+    }
+    if (reply_number(reply, "SIZE ", &n) && n >= 0) {
+      total = n;
+      continue;
+    }
+    return fail(Outcome::Fail(Exit::kUnexpectedReply,
+                              "unexpected reply \"" + reply + "\" to " + get_text));
+  }
+  (void)attributes;
+
+  const int64_t held = part.offset + static_cast<int64_t>(part.overlap.size());
+  if (total < held) {
+    if (frames_follow(total, part.offset, options.text)) {
+      session.refuse_next_frame(session.settings().data_timeout_ms);
+    }
+    return fail(Outcome::Fail(Exit::kMismatch,
+                              "the server's file (" + std::to_string(total) +
+                                  " bytes) is shorter than the partial download (" +
+                                  std::to_string(held) + "); get without --resume starts over"));
+  }
+
+  const int64_t remaining = total - part.offset;
+  Progress progress(name, remaining);
+  FromClientView from_view;
+  std::string converted;
+  FrameBuffer frame;
+  size_t compared = 0;
+  int64_t received = 0;
+  for (int32_t number = 1; received < remaining; ++number) {
+    if (interrupted()) {
+      session.refuse_next_frame(session.settings().data_timeout_ms);
+      return fail(Outcome::Fail(Exit::kInterrupted, "interrupted"));
+    }
+    o = session.receive_data(number, frame, "the file");
+    if (!o.ok()) {
+      return fail(Outcome{o.exit, o.message + " after " + std::to_string(received) + " of " +
+                                      std::to_string(remaining) + " bytes"});
+    }
+    const int64_t length = frame.length;
+    if (received + length > remaining) {
+      // Whatever else it sends is refused.
+      session.refuse_next_frame(500);
+      return fail(Outcome::Fail(Exit::kUnexpectedReply,
+                                "the server sent more data than it announced"));
+    }
+    const uint8_t* data = frame.data;
+    size_t size = static_cast<size_t>(length);
+    if (compared < part.overlap.size()) {
+      const size_t n = std::min(size, part.overlap.size() - compared);
+      if (std::memcmp(data, part.overlap.data() + compared, n) != 0) {
+        if (received + length < remaining) {
+          session.refuse_next_frame(session.settings().data_timeout_ms);
+        }
+        return fail(Outcome::Fail(Exit::kMismatch,
+                             "the server's file differs from the partial download " + part.path +
+                                 "; get without --resume starts over"));
+      }
+      compared += n;
+      data += n;
+      size -= n;
+    }
+    bool stored;
+    if (options.text) {
+      converted.clear();
+      from_view.convert(data, size, converted);
+      stored = write_all(part.fd, converted.data(), converted.size());
+      part.written += static_cast<int64_t>(converted.size());
+    } else {
+      stored = write_all(part.fd, data, size);
+      part.written += static_cast<int64_t>(size);
+    }
+    received += length;
+    if (!stored) {
+      o = local_failure("write", part.path);
+      if (received < remaining) session.refuse_next_frame(session.settings().data_timeout_ms);
+      return fail(o);
+    }
+    progress.update(received);
+  }
+  if (options.text) {
+    converted.clear();
+    from_view.finish(converted);
+    if (!write_all(part.fd, converted.data(), converted.size())) {
+      return fail(local_failure("write", part.path));
+    }
+    part.written += static_cast<int64_t>(converted.size());
+  }
+  if (fsync(part.fd) != 0) return fail(local_failure("write", part.path));
+  if (have_stamp) set_modification_time(part.fd, stamp);
+  const int fd = part.fd;
+  part.fd = -1;
+  if (close(fd) != 0) return fail(local_failure("write", part.path));
+  if (rename(part.path.c_str(), local.c_str()) != 0) {
+    return fail(local_failure("rename " + part.path + " to", local));
+  }
+  std::string report = "Received " + remote + " into " + local + ": " + std::to_string(total) + " bytes";
+  if (part.offset > 0) report += ", resumed at " + std::to_string(part.offset);
+  std::printf("%s\n", report.c_str());
+  std::fflush(stdout);
+  return Outcome::Ok();
+}
+
+}  // namespace tarnel::client

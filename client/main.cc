@@ -1,0 +1,66 @@
+// tarnel-client: end B of the cable. One command per run; see --help.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/commands.h"
+#include "client/options.h"
+#include "client/session.h"
+#include "link/io_port.h"
+#include "link/lines.h"
+#include "link/virtual_cable.h"
+#include "startup/port_allocation.h"
+
+int main(int argc, char** argv) {
+  using namespace tarnel;
+  using namespace tarnel::client;
+
+  Options options;
+  std::string error;
+  if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    std::fprintf(stderr, "tarnel-client: %s\nTry 'tarnel-client --help'.\n", error.c_str());
+    return static_cast<int>(Exit::kUsage);
+  }
+  if (options.help) {
+    std::fputs(usage_text().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("tarnel-client %s\n", kClientVersion);
+    return 0;
+  }
+
+  std::unique_ptr<Port> port;
+  uint16_t base;
+  std::string why;
+  if (options.port != 0) {
+    base = port_base_for(options.port);
+    port = std::make_unique<IoPort>();
+    why = "cannot claim the printer port LPT" + std::to_string(options.port) +
+          " (ioperm needs root rights)";
+  } else {
+    base = port_base_for(1);
+    port = std::make_unique<CablePort>(options.cable_path, VirtualCable::kEndB, options.bus_ns);
+  }
+  std::string claim_why;
+  if (!port->claim(options.port != 0 ? options.port : 1, base, &claim_why)) {
+    if (!claim_why.empty()) why = claim_why;
+    std::fprintf(stderr, "tarnel-client: %s\n", why.c_str());
+    return static_cast<int>(Exit::kCable);
+  }
+
+  catch_interrupts();
+  VirtualCable* cable = options.port != 0 ? nullptr : static_cast<CablePort&>(*port).cable();
+  ClientPort client_port(*port, base, cable);
+  Lines lines(client_port, base, Waiting::kPatient);
+  Outcome outcome;
+  {
+    SessionSettings settings;
+    settings.reply_timeout_ms = options.timeout_ms;
+    Session session(lines, client_port, settings);
+    outcome = run_command(session, options);
+  }
+  if (!outcome.ok()) std::fprintf(stderr, "tarnel-client: %s\n", outcome.message.c_str());
+  return static_cast<int>(outcome.exit);
+}

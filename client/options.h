@@ -1,0 +1,39 @@
+// The client's command line.
+#ifndef TARNEL_CLIENT_OPTIONS_H_
+#define TARNEL_CLIENT_OPTIONS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnel::client {
+
+constexpr const char* kClientVersion = "1.0.0";
+/// The virtual cable used when neither --cable nor --port is given: the one
+/// the simulated server uses by default for port 1.
+constexpr const char* kDefaultCable = "tarnel-lpt1.cable";
+
+struct Options {
+  std::string cable_path = kDefaultCable;
+  uint32_t bus_ns = 1000;    // for a cable this client creates
+  int port = 0;              // 1..3: a real printer port instead of the cable
+  bool text = false;         // get, put: text mode
+  bool resume = false;       // get, put: continue an interrupted transfer
+  bool raw = false;          // ls: the lines as sent
+  unsigned timeout_ms = 10000;
+  bool help = false;
+  bool version = false;
+  std::string command;       // connect, ls, get, put, rm, mkdir, rmdir, mv, raw
+  std::vector<std::string> args;
+};
+
+/// Reads the arguments (program name excluded). Options may stand anywhere;
+/// "--" ends them. False with a one-line reason on a bad command line.
+bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error);
+
+/// The --help text.
+std::string usage_text();
+
+}  // namespace tarnel::client
+
+#endif  // TARNEL_CLIENT_OPTIONS_H_

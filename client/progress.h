@@ -1,0 +1,39 @@
+// A progress bar on standard error while a transfer runs, drawn only when
+// standard error is a terminal.
+#ifndef TARNEL_CLIENT_PROGRESS_H_
+#define TARNEL_CLIENT_PROGRESS_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace tarnel::client {
+
+class Progress {
+ public:
+  /// `total`: bytes this run moves; `label`: what moves (a file name).
+  Progress(std::string label, int64_t total);
+  /// Ends the bar's line when one was drawn.
+  ~Progress();
+
+  /// `done` bytes of `total` moved; redraws at most ten times a second.
+  void update(int64_t done);
+
+  /// The bar's text: label, bytes, percent, rate and time left.
+  static std::string line(const std::string& label, int64_t done, int64_t total,
+                          double seconds);
+
+ private:
+  void draw(int64_t done);
+
+  std::string label_;
+  int64_t total_;
+  bool enabled_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point last_draw_;
+};
+
+}  // namespace tarnel::client
+
+#endif  // TARNEL_CLIENT_PROGRESS_H_

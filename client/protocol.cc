@@ -1,0 +1,244 @@
+#include "client/protocol.h"
+
+#include <cstdio>
+#include <limits>
+
+#include "files/metadata.h"
+
+namespace tarnel::client {
+
+bool parse_decimal(std::string_view text, int64_t min, int64_t max, int64_t* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && text[i] == '-') {
+    negative = true;
+    ++i;
+  }
+  if (i == text.size() || text.size() - i > 19) return false;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return false;
+    if (value > (std::numeric_limits<int64_t>::max() - (c - '0')) / 10) return false;
+    value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < min || value > max) return false;
+  *out = value;
+  return true;
+}
+
+bool reply_number(std::string_view text, std::string_view word, int32_t* n) {
+  if (text.substr(0, word.size()) != word) return false;
+  int64_t v;
+  if (!parse_decimal(text.substr(word.size()), std::numeric_limits<int32_t>::min(),
+                     std::numeric_limits<int32_t>::max(), &v)) {
+    return false;
+  }
+  *n = static_cast<int32_t>(v);
+  return true;
+}
+
+std::string error_meaning(std::string_view word, int32_t number, bool listing) {
+  if (listing) {
+    // The listing answers with the number of its directory search.
+    switch (number) {
+      case 3: return "no such file or directory";
+      case 18: return "no such directory, or no entry matches";
+      default: return "listing failed";
+    }
+  }
+  if (word == "REST ERROR " && number == 6) return "no upload pending";
+  switch (number) {
+    case 2: return "not found";
+    case 3: return "path not found, or not a directory";
+    case 4: return "too many open files";
+    case 5: return "access denied, already exists, or read-only file system";
+    case 6: return "bad handle";
+    case 7: return "operation not permitted";
+    case 8: return "is a directory";
+    case 16: return "directory not empty";
+    case 17: return "not on the same file system";
+    case 19: return "busy";
+    case 20: return "too large to transfer (2 GiB or more)";
+    case 100: return "other system error";
+    case 101: return "I/O error or disk full";
+    case 162: return "text file busy";
+    case 217: return "out of memory";
+    case 218: return "invalid argument";
+    default: return "unknown error number";
+  }
+}
+
+Outcome error_reply(std::string_view text, bool listing) {
+  struct Word {
+    std::string_view word;
+    Exit exit;
+  };
+  static constexpr Word kWords[] = {
+      {"FILE ERROR ", Exit::kFileError},
+      {"DIR ERROR ", Exit::kDirError},
+      {"RENAME ERROR ", Exit::kRenameError},
+      {"REST ERROR ", Exit::kRestError},
+  };
+  for (const Word& w : kWords) {
+    int32_t n;
+    if (reply_number(text, w.word, &n)) {
+      return Outcome::Fail(w.exit, "the server answered \"" + std::string(text) + "\": " +
+                                       error_meaning(w.word, n, listing && w.exit == Exit::kDirError));
+    }
+  }
+  return Outcome::Ok();
+}
+
+int32_t pack_local_time(time_t t) {
+  struct tm tm;
+  if (localtime_r(&t, &tm) == nullptr) return 0;
+  return pack_time_stamp(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                         tm.tm_sec);
+}
+
+bool unpack_stamp(int32_t stamp, StampFields* out) {
+  const uint32_t v = static_cast<uint32_t>(stamp);
+  StampFields f;
+  f.second = static_cast<int>(v & 31) * 2;
+  f.minute = static_cast<int>((v >> 5) & 63);
+  f.hour = static_cast<int>((v >> 11) & 31);
+  f.day = static_cast<int>((v >> 16) & 31);
+  f.month = static_cast<int>((v >> 21) & 15);
+  // The year field was added, not masked: an arithmetic shift gives the
+  // negative offsets of the years before 1980 back.
+  f.year = 1980 + (stamp >> 25);
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > kDays[f.month - 1] || f.hour > 23 ||
+      f.minute > 59 || f.second > 59) {
+    return false;
+  }
+  const bool leap = (f.year % 4 == 0 && f.year % 100 != 0) || f.year % 400 == 0;
+  if (f.month == 2 && f.day == 29 && !leap) return false;
+  *out = f;
+  return true;
+}
+
+std::string format_stamp(int32_t stamp) {
+  StampFields f;
+  if (!unpack_stamp(stamp, &f)) return "\?\?\?\?-\?\?-\?\? \?\?:\?\?:\?\?";
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
+                f.minute, f.second);
+  return buf;
+}
+
+bool stamp_to_time(int32_t stamp, time_t* out) {
+  StampFields f;
+  if (!unpack_stamp(stamp, &f)) return false;
+  struct tm tm = {};
+  tm.tm_year = f.year - 1900;
+  tm.tm_mon = f.month - 1;
+  tm.tm_mday = f.day;
+  tm.tm_hour = f.hour;
+  tm.tm_min = f.minute;
+  tm.tm_sec = f.second;
+  tm.tm_isdst = -1;
+  const time_t t = mktime(&tm);
+  if (t == static_cast<time_t>(-1)) return false;
+  *out = t;
+  return true;
+}
+
+std::string attribute_flags(int32_t attributes) {
+  struct Flag {
+    int32_t bit;
+    char letter;
+  };
+  static constexpr Flag kFlags[] = {{16, 'd'}, {1, 'r'}, {2, 'h'}, {4, 's'}, {8, 'v'}, {32, 'a'}};
+  std::string flags;
+  for (const Flag& f : kFlags) flags += (attributes & f.bit) ? f.letter : '-';
+  return flags;
+}
+
+namespace {
+
+bool parse_line(std::string_view line, ListingEntry* entry) {
+  // From the right: attributes, stamp, size; the rest is the name.
+  size_t end = line.size();
+  int64_t numbers[3];
+  for (int i = 2; i >= 0; --i) {
+    if (end == 0) return false;
+    const size_t tab = line.rfind('\t', end - 1);
+    if (tab == std::string_view::npos) return false;
+    if (!parse_decimal(line.substr(tab + 1, end - tab - 1), std::numeric_limits<int32_t>::min(),
+                       std::numeric_limits<int32_t>::max(), &numbers[i])) {
+      return false;
+    }
+    end = tab;
+  }
+  if (end == 0) return false;  // no name
+  entry->name.assign(line.substr(0, end));
+  entry->size = static_cast<int32_t>(numbers[0]);
+  entry->stamp = static_cast<int32_t>(numbers[1]);
+  entry->attributes = static_cast<int32_t>(numbers[2]);
+  return true;
+}
+
+}  // namespace
+
+std::vector<ListingLine> parse_listing(std::string_view data) {
+  std::vector<ListingLine> lines;
+  size_t start = 0;
+  while (start < data.size()) {
+    size_t end = data.find("\r\n", start);
+    const size_t next = end == std::string_view::npos ? data.size() : end + 2;
+    if (end == std::string_view::npos) end = data.size();
+    ListingLine line;
+    line.raw.assign(data.substr(start, end - start));
+    line.parsed = parse_line(line.raw, &line.entry);
+    lines.push_back(std::move(line));
+    start = next;
+  }
+  return lines;
+}
+
+void to_client_view(const uint8_t* in, size_t n, std::string& out) {
+  for (size_t i = 0; i < n; ++i) {
+    if (in[i] == '\n') out += '\r';
+    out += static_cast<char>(in[i]);
+  }
+}
+
+void FromClientView::convert(const uint8_t* in, size_t n, std::string& out) {
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = in[i];
+    if (pending_cr_) {
+      pending_cr_ = false;
+      if (b == '\n') {
+        out += '\n';
+        continue;
+      }
+      out += '\r';
+    }
+    if (b == '\r') {
+      pending_cr_ = true;
+    } else {
+      out += static_cast<char>(b);
+    }
+  }
+}
+
+void FromClientView::finish(std::string& out) {
+  if (pending_cr_) out += '\r';
+  pending_cr_ = false;
+}
+
+void TextCounts::add(const uint8_t* p, size_t n) {
+  bytes += static_cast<int64_t>(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] == '\n') {
+      ++lf;
+    } else if (p[i] == '\r') {
+      ++cr;
+    }
+  }
+}
+
+}  // namespace tarnel::client

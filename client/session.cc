@@ -1,0 +1,281 @@
+#include "client/session.h"
+
+#include <sched.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+
+#include "link/receive.h"
+#include "link/send.h"
+#include "link/text.h"
+
+namespace tarnel::client {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+volatile sig_atomic_t interrupt_signal = 0;
+
+void on_interrupt(int sig) { interrupt_signal = sig; }
+
+bool handshake_high(uint8_t status) { return (status & Lines::kStatusHandshake) == 0; }
+
+/// The server's nibble lines carry 0xE (status 0x70 after masking) during
+/// its abort and bad-command signals; a frame begins with nibble 0x8.
+bool nibble_e(uint8_t status) { return (status & Lines::kStatusNibbles) == 0x70; }
+
+std::string seconds_text(unsigned ms) {
+  return std::to_string(ms / 1000) + (ms % 1000 ? "." + std::to_string(ms % 1000 / 100) : "") +
+         " s";
+}
+
+std::string send_problem(int result) {
+  switch (result) {
+    case SEND_REFUSED: return "refused";
+    case SEND_ABORTED: return "aborted by the server";
+    case SEND_TIMEOUT: return "not acknowledged in time";
+    default: return "failed";
+  }
+}
+
+}  // namespace
+
+bool interrupted() { return interrupt_signal != 0; }
+
+void catch_interrupts() {
+  struct sigaction sa = {};
+  sa.sa_handler = on_interrupt;
+  sigemptyset(&sa.sa_mask);
+  // A second signal takes the default action: the program ends at once.
+  sa.sa_flags = SA_RESETHAND;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+Session::~Session() { lines_.clear_data_lines(); }
+
+void Session::hold_before_sending() {
+  if (received_last_) port_.hold_reply_code();
+  received_last_ = false;
+}
+
+int Session::send(FrameBuffer& frame) {
+  hold_before_sending();
+  port_.set_sending(true);
+  const int sent = send_frame(lines_, frame);
+  port_.set_sending(false);
+  last_send_result_ = sent;
+  return sent;
+}
+
+int Session::send_text(std::string_view text) {
+  hold_before_sending();
+  port_.set_sending(true);
+  const int sent = send_text_frame(lines_, text);
+  port_.set_sending(false);
+  last_send_result_ = sent;
+  return sent;
+}
+
+Session::Start Session::wait_frame_start(unsigned timeout_ms, bool stop_on_interrupt) {
+  const auto deadline = Clock::now() + milliseconds(timeout_ms);
+  for (;;) {
+    for (int n = 0; n < 1000; ++n) {
+      if (!handshake_high(lines_.read_status())) continue;
+      // Read once more: the nibble lines are taken with the handshake line
+      // settled, as the receiver of a frame does.
+      const uint8_t status = lines_.read_status();
+      if (!handshake_high(status)) continue;
+      return nibble_e(status) ? Start::kBadCommand : Start::kFrame;
+    }
+    if (stop_on_interrupt && interrupted()) return Start::kInterrupted;
+    if (Clock::now() >= deadline) return Start::kSilent;
+    // Let the server run when both share few cores; this is no sleep.
+    sched_yield();
+  }
+}
+
+bool Session::frame_begins(unsigned wait_ms) { return wait_frame_start(wait_ms) == Start::kFrame; }
+
+void Session::wait_for_rest(unsigned timeout_ms) {
+  // After its bad-command signal the server clears its lines: handshake
+  // line low, nibble 0. Nothing is acknowledged meanwhile.
+  const auto deadline = Clock::now() + milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    if ((lines_.read_status() & 0xF8) == 0x80) return;
+    sched_yield();
+  }
+}
+
+bool Session::settle(unsigned timeout_ms) {
+  // The server is at rest when its handshake line stays low: 20 ms, or
+  // 300 ms while its nibble lines show 0xE, since its abort and bad-command
+  // signals hold that pattern for 50 to 100 ms at a time.
+  const auto start = Clock::now();
+  const auto deadline = start + milliseconds(timeout_ms);
+  uint8_t last = lines_.read_status() & 0xF8;
+  auto since = start;
+  for (;;) {
+    const uint8_t status = lines_.read_status() & 0xF8;
+    const auto now = Clock::now();
+    if (status != last) {
+      last = status;
+      since = now;
+    }
+    if (!handshake_high(status)) {
+      const auto need = milliseconds(nibble_e(status) ? 300 : 20);
+      if (now - since >= need) return true;
+    }
+    if (now >= deadline) return false;
+    lines_.delay_ms(1);
+  }
+}
+
+Outcome Session::connect(std::string* reply) {
+  lines_.init_control_lines();
+  lines_.clear_data_lines();
+  const auto deadline = Clock::now() + milliseconds(settings_.connect_timeout_ms);
+  auto left_ms = [&] {
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    return static_cast<unsigned>(std::max<long long>(left, 0));
+  };
+  bool server_seen = false;  // some frame exchange got an answer
+  int timeouts = 0;
+  std::string problem;
+  for (;;) {
+    if (interrupted()) return Outcome::Fail(Exit::kInterrupted, "interrupted");
+    if (!settle(std::max(left_ms(), 400u))) {
+      problem = "the other end holds its handshake line raised";
+      break;
+    }
+    const int sent = send_text("CONNECT");
+    if (sent == SEND_OK) {
+      server_seen = true;
+      const Start start = wait_frame_start(std::min(settings_.reply_timeout_ms, 3000u));
+      if (start == Start::kFrame) {
+        std::string text;
+        if (receive_text_frame(lines_, text) == RECV_OK) {
+          received_last_ = true;
+          if (text.substr(0, 2) == "OK") {
+            *reply = text;
+            return Outcome::Ok();
+          }
+          problem = "unexpected answer \"" + text + "\"";
+        } else {
+          lines_.clear_data_lines();
+          problem = "the answer frame failed";
+        }
+      } else if (start == Start::kBadCommand) {
+        wait_for_rest(1000);
+        problem = "the server did not take the command";
+      } else if (start == Start::kInterrupted) {
+        return Outcome::Fail(Exit::kInterrupted, "interrupted");
+      } else {
+        problem = "no answer to CONNECT";
+      }
+    } else if (sent == SEND_TIMEOUT) {
+      ++timeouts;
+      problem = "the CONNECT frame was " + send_problem(sent);
+    } else {
+      server_seen = true;
+      problem = "the CONNECT frame was " + send_problem(sent);
+    }
+    if (left_ms() == 0) break;
+    if (!server_seen && timeouts >= 2) break;
+  }
+  if (!server_seen) return Outcome::Fail(Exit::kNoServer, "no server answering: " + problem);
+  return Outcome::Fail(Exit::kLink, "cannot connect: " + problem);
+}
+
+Outcome Session::send_command(std::string_view text) {
+  const int sent = send_text(text);
+  if (sent == SEND_OK) return Outcome::Ok();
+  return Outcome::Fail(Exit::kLink,
+                       "the command \"" + std::string(text) + "\" was " + send_problem(sent));
+}
+
+Outcome Session::receive_reply(std::string* text) {
+  switch (wait_frame_start(settings_.reply_timeout_ms)) {
+    case Start::kFrame:
+      break;
+    case Start::kBadCommand:
+      wait_for_rest(1000);
+      return Outcome::Fail(Exit::kBadCommand,
+                           "the server does not know the command (bad-command signal)");
+    case Start::kInterrupted:
+      return Outcome::Fail(Exit::kInterrupted, "interrupted");
+    case Start::kSilent:
+      return Outcome::Fail(Exit::kLink, "no reply from the server within " +
+                                            seconds_text(settings_.reply_timeout_ms));
+  }
+  const int r = receive_text_frame(lines_, *text);
+  if (r == RECV_OK) {
+    received_last_ = true;
+    return Outcome::Ok();
+  }
+  lines_.clear_data_lines();
+  return Outcome::Fail(Exit::kLink, r == RECV_REFUSED
+                                        ? "the server sent a data or cancel frame instead of a reply"
+                                        : "a reply frame failed");
+}
+
+Outcome Session::next_reply(std::string* text) {
+  for (;;) {
+    Outcome o = receive_reply(text);
+    if (!o.ok() || *text != "WAIT") return o;
+  }
+}
+
+Outcome Session::receive_data(int32_t number, FrameBuffer& frame, const std::string& what) {
+  switch (wait_frame_start(settings_.data_timeout_ms)) {
+    case Start::kFrame:
+    case Start::kBadCommand:  // not sent during a stream: let the frame layer judge it
+      break;
+    case Start::kInterrupted:
+      return Outcome::Fail(Exit::kInterrupted, "interrupted");
+    case Start::kSilent:
+      return Outcome::Fail(Exit::kLink, what + " stopped: frame " + std::to_string(number) +
+                                            " did not come within " +
+                                            seconds_text(settings_.data_timeout_ms));
+  }
+  frame.number = number;
+  const int r = receive_frame(lines_, frame);
+  if (r == RECV_OK) {
+    received_last_ = true;
+    return Outcome::Ok();
+  }
+  lines_.clear_data_lines();
+  if (r == RECV_REFUSED) {
+    return Outcome::Fail(Exit::kLink, "the server gave up " + what + " (cancel frame, or frame " +
+                                          std::to_string(number) + " out of order)");
+  }
+  return Outcome::Fail(Exit::kLink, "frame " + std::to_string(number) + " of " + what + " failed");
+}
+
+Outcome Session::send_data(FrameBuffer& frame) {
+  const int sent = send(frame);
+  if (sent == SEND_OK) return Outcome::Ok();
+  return Outcome::Fail(Exit::kLink,
+                       "data frame " + std::to_string(frame.number) + " was " + send_problem(sent));
+}
+
+void Session::refuse_next_frame(unsigned wait_ms) {
+  if (wait_frame_start(wait_ms, false) != Start::kFrame) return;
+  FrameBuffer frame;
+  frame.number = FRAME_CANCEL;  // expecting -1, the receiver refuses any other frame
+  receive_frame(lines_, frame);
+  lines_.clear_data_lines();
+  received_last_ = true;
+}
+
+void Session::send_cancel() {
+  FrameBuffer frame;
+  frame.number = FRAME_CANCEL;
+  frame.length = 0;
+  send(frame);
+}
+
+}  // namespace tarnel::client

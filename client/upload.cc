@@ -1,0 +1,275 @@
+// "put": "PUT path" or "APUT path", "TIME n", "ATTR n", then "REST ?" (with
+// --resume, answered "REST=n" or "REST ERROR n") or "REST 0", and "SIZE n"
+// followed by data frames 1, 2, ... until n client-view bytes are counted.
+//
+// The server tells of a file it cannot create or write only by refusing the
+// next frame, and not at all when the last frame's write fails or the file
+// is empty. So after the data the client lists the server's file and
+// compares its size with what should have been stored.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "client/commands.h"
+#include "client/local_file.h"
+#include "client/progress.h"
+#include "client/protocol.h"
+
+namespace tarnel::client {
+namespace {
+
+constexpr size_t kBlock = 65536;
+
+/// The local file as the server is to receive it: raw bytes, or in text
+/// mode the client view (every LF as CR LF).
+class WireSource {
+ public:
+  WireSource(int fd, bool text) : fd_(fd), text_(text), block_(kBlock, '\0') {}
+
+  /// Passes over the first `count` wire bytes. False on a read error or
+  /// when the file ends first (errno EIO then).
+  bool skip(int64_t count) {
+    if (!text_) {
+      if (lseek(fd_, count, SEEK_SET) == count) return true;
+      return false;
+    }
+    while (count > 0) {
+      if (pos_ == ready_.size() && !fill()) return false;
+      if (pos_ == ready_.size()) {
+        errno = EIO;
+        return false;
+      }
+      const size_t n = static_cast<size_t>(std::min<int64_t>(count, ready_.size() - pos_));
+      pos_ += n;
+      count -= static_cast<int64_t>(n);
+    }
+    return true;
+  }
+
+  /// Up to `max` wire bytes into `out`: 0 at the end of the file, -1 on a
+  /// read error.
+  ssize_t take(uint8_t* out, size_t max) {
+    size_t got = 0;
+    while (got < max) {
+      if (pos_ == ready_.size()) {
+        if (!fill()) return -1;
+        if (pos_ == ready_.size()) break;  // end of file
+      }
+      const size_t n = std::min(max - got, ready_.size() - pos_);
+      std::memcpy(out + got, ready_.data() + pos_, n);
+      pos_ += n;
+      got += n;
+    }
+    return static_cast<ssize_t>(got);
+  }
+
+ private:
+  bool fill() {
+    ready_.clear();
+    pos_ = 0;
+    const ssize_t n = read_some(fd_, block_.data(), block_.size());
+    if (n < 0) return false;
+    const auto* p = reinterpret_cast<const uint8_t*>(block_.data());
+    if (text_) {
+      to_client_view(p, static_cast<size_t>(n), ready_);
+    } else {
+      ready_.assign(block_.data(), static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  int fd_;
+  bool text_;
+  std::string block_;
+  std::string ready_;
+  size_t pos_ = 0;
+};
+
+/// Ends a pending upload that this client will not carry out, so that its
+/// offsets do not carry into the next transfer: "SIZE " with a size the
+/// server cannot take for "complete", then a cancel frame, which it refuses
+/// before it opens anything. `reported` is the "REST=" number.
+void abandon_upload(Session& session, int32_t reported) {
+  // The server's resume offset lies between 0 and the reported one, and is
+  // not 0 when the reported one is not: 1 or 0 never read as complete.
+  const int32_t size = reported == 0 ? 1 : 0;
+  if (session.send_command("SIZE " + std::to_string(size)).ok()) session.send_cancel();
+}
+
+/// Lists the server's file and compares its size with `expected`.
+Outcome verify_stored(Session& session, const std::string& remote, int64_t expected) {
+  std::string data;
+  Outcome o = fetch_listing(session, remote, &data);
+  if (!o.ok()) {
+    if (session.last_send_result() == SEND_REFUSED) {
+      // The server was still waiting for a frame to refuse: it could not
+      // create or write the file when the only data frame came.
+      return Outcome::Fail(Exit::kLink, "the server did not store " + remote +
+                                            " (it could not create or write it)");
+    }
+    return Outcome{o.exit == Exit::kDirError ? Exit::kLink : o.exit,
+                   "the server does not show " + remote + " after the upload: " + o.message};
+  }
+  const std::string name = remote_basename(remote);
+  for (const ListingLine& line : parse_listing(data)) {
+    if (!line.parsed || line.entry.name != name) continue;
+    if (line.entry.size == expected) return Outcome::Ok();
+    return Outcome::Fail(Exit::kLink, "the server holds " + std::to_string(line.entry.size) +
+                                          " bytes of " + remote + ", not " +
+                                          std::to_string(expected) + ": the upload failed");
+  }
+  return Outcome::Fail(Exit::kLink, "the server does not show " + remote + " after the upload");
+}
+
+}  // namespace
+
+Outcome put_command(Session& session, const Options& options) {
+  const std::string& local = options.args[0];
+  const int fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return local_failure("read", local);
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (fstat(fd, &st) != 0) return local_failure("read", local);
+  if (!S_ISREG(st.st_mode)) {
+    return Outcome::Fail(Exit::kLocalFile, "cannot send " + local + ": not a regular file");
+  }
+  const std::string name = local_basename(local);
+  std::string remote = options.args.size() > 1 ? options.args[1] : name;
+  if (!remote.empty() && (remote.back() == '\\' || remote.back() == '/')) remote += name;
+  std::string put_text, list_text;
+  Outcome o = command_text(options.text ? "APUT " : "PUT ", remote, &put_text);
+  if (o.ok()) o = command_text("LIST ", remote, &list_text);
+  if (!o.ok()) return o;
+
+  // Sizes: what travels (the client view in text mode) and what the server
+  // keeps (in text mode without any CR).
+  TextCounts counts;
+  if (options.text) {
+    std::string block(kBlock, '\0');
+    for (;;) {
+      const ssize_t n = read_some(fd, block.data(), block.size());
+      if (n < 0) return local_failure("read", local);
+      if (n == 0) break;
+      counts.add(reinterpret_cast<const uint8_t*>(block.data()), static_cast<size_t>(n));
+    }
+    if (counts.bytes != st.st_size) {
+      return Outcome::Fail(Exit::kLocalFile, local + " changed while being read");
+    }
+  } else {
+    counts.bytes = st.st_size;
+  }
+  const int64_t wire_size = options.text ? counts.client_view() : counts.bytes;
+  const int64_t stored_size = options.text ? counts.bytes - counts.cr : counts.bytes;
+  if (wire_size > std::numeric_limits<int32_t>::max()) {
+    return Outcome::Fail(Exit::kLocalFile,
+                         local + " is too large to send (at most 2 GiB - 1 bytes travel)");
+  }
+  if (options.text && counts.cr > 0) {
+    std::fprintf(stderr,
+                 "tarnel-client: warning: %s holds %lld CR bytes; the server drops every CR of a "
+                 "text upload\n",
+                 local.c_str(), static_cast<long long>(counts.cr));
+  }
+
+  const int32_t stamp = pack_local_time(st.st_mtime);
+  const int attributes = (st.st_mode & S_IWUSR) ? 32 : 33;
+  o = session.send_command(put_text);
+  if (o.ok()) o = session.send_command("TIME " + std::to_string(stamp));
+  if (o.ok()) o = session.send_command("ATTR " + std::to_string(attributes));
+  if (!o.ok()) return o;
+
+  int64_t start = 0;
+  bool reset_offset = true;
+  if (options.resume) {
+    o = session.send_command("REST ?");
+    if (!o.ok()) return o;
+    std::string reply;
+    o = session.next_reply(&reply);
+    if (!o.ok()) return o;
+    int32_t n;
+    if (reply_number(reply, "REST=", &n)) {
+      if (n < 0) {
+        abandon_upload(session, n);
+        return Outcome::Fail(Exit::kLink, "the server could not measure its copy of " + remote);
+      }
+      if (n > 0 && n >= wire_size) {
+        abandon_upload(session, n);
+        return Outcome::Fail(Exit::kMismatch, "the server's copy of " + remote +
+                                                  " is longer than " + local +
+                                                  "; put without --resume starts over");
+      }
+      start = n;
+      reset_offset = false;
+    } else if (reply == "REST ERROR 2") {
+      std::fprintf(stderr, "tarnel-client: nothing of %s stored yet; sending all of it\n",
+                   remote.c_str());
+    } else {
+      o = error_reply(reply, false);
+      if (!o.ok()) return o;
+      return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to REST ?");
+    }
+  }
+  // A resume offset left over from an earlier exchange must not move this
+  // upload into the middle of the file.
+  if (reset_offset) o = session.send_command("REST 0");
+  if (o.ok()) o = session.send_command("SIZE " + std::to_string(wire_size));
+  if (!o.ok()) return o;
+
+  WireSource source(fd, options.text);
+  if (lseek(fd, 0, SEEK_SET) != 0 || !source.skip(start)) {
+    o = local_failure("read", local);
+    session.send_cancel();
+    return o;
+  }
+  const int64_t to_send = wire_size - start;
+  Progress progress(name, to_send);
+  FrameBuffer frame;
+  int64_t sent = 0;
+  for (int32_t number = 1; sent < to_send; ++number) {
+    if (interrupted()) {
+      session.send_cancel();
+      return Outcome::Fail(Exit::kInterrupted,
+                           "interrupted; put --resume continues the upload");
+    }
+    const size_t want = static_cast<size_t>(std::min<int64_t>(FRAME_MAX_PAYLOAD, to_send - sent));
+    const ssize_t got = source.take(frame.data, want);
+    if (got <= 0) {
+      o = got < 0 ? local_failure("read", local)
+                  : Outcome::Fail(Exit::kLocalFile, local + " became shorter while being sent");
+      session.send_cancel();
+      return o;
+    }
+    frame.number = number;
+    frame.length = static_cast<int32_t>(got);
+    o = session.send_data(frame);
+    if (!o.ok()) {
+      if (session.last_send_result() == SEND_REFUSED) {
+        o.message = "the server refused data frame " + std::to_string(number) +
+                    ": it could not create or write " + remote +
+                    (start > 0 ? ", or its stored part differs from " + local : std::string());
+      }
+      return o;
+    }
+    sent += got;
+    progress.update(sent);
+  }
+
+  o = verify_stored(session, remote, stored_size);
+  if (!o.ok()) return o;
+  std::string report = "Sent " + local + " to " + remote + ": " + std::to_string(wire_size) + " bytes";
+  if (start > 0) report += ", resumed at " + std::to_string(start);
+  std::printf("%s\n", report.c_str());
+  std::fflush(stdout);
+  return Outcome::Ok();
+}
+
+}  // namespace tarnel::client
