@@ -184,6 +184,8 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
                  int32_t reported_resume_offset, bool text) {
   if (link_busy) return RECEIVE_BUSY;
   link_busy = true;
+  // "REST " takes any number; a position before the start means a new file.
+  if (resume_offset < 0) resume_offset = 0;
   int result;
   const bool nothing_to_receive =
       size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
