@@ -6,12 +6,21 @@
 
 #include "testing/cable_pair.h"
 #include "testing/peer.h"
+#include "testing/recording_port.h"
+#include "testing/wire_peer.h"
 
 namespace tarnel {
 namespace {
 
 using testing::CablePair;
 using testing::Peer;
+using testing::WireBytes;
+using testing::WireReceiver;
+using testing::WireSender;
+
+// As a real port, so that the server's first burst of reads outlasts a
+// moment in which the scheduler holds the peer thread up.
+constexpr uint32_t kBusNs = 1000;
 
 TEST(SendText, DeliversTextToPatientPeer) {
   CablePair cable(0);
@@ -39,6 +48,118 @@ TEST(ReceiveCommand, TakesCommandFromPatientPeer) {
   t.join();
   EXPECT_EQ(peer_result, SEND_OK);
   EXPECT_EQ(text, std::string(255, 'x'));
+}
+
+struct SendCase {
+  const char* name;
+  std::string text;
+  size_t frame_size;
+};
+
+class SendTextWire : public ::testing::TestWithParam<SendCase> {};
+
+TEST_P(SendTextWire, SendsTextAsFrameNumberZero) {
+  const SendCase& c = GetParam();
+  CablePair cable(kBusNs);
+  Lines server = cable.server_lines();
+  WireReceiver receiver(cable);
+  receiver.start();
+  link_busy = false;
+  EXPECT_TRUE(send_text(server, c.text));
+  receiver.join();
+  EXPECT_FALSE(link_busy);
+  EXPECT_EQ(receiver.bytes().size(), c.frame_size);
+  EXPECT_EQ(receiver.bytes(), testing::frame_bytes(0, c.text.substr(0, TEXT_MAX)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SendText, SendTextWire,
+    ::testing::Values(SendCase{"Empty", "", 16}, SendCase{"Ok", "OK", 18},
+                      SendCase{"Longest", std::string(255, 'a'), 271},
+                      SendCase{"CutTo255", std::string(300, 'b'), 271}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SendText, ReturnsFalseWhenClientRefusesReply) {
+  CablePair cable(kBusNs);
+  Lines server = cable.server_lines();
+  WireReceiver receiver(cable);
+  receiver.answer(17, REPLY_REFUSE);
+  receiver.start();
+  link_busy = false;
+  EXPECT_FALSE(send_text(server, "OK"));
+  receiver.join();
+  EXPECT_FALSE(link_busy);
+  EXPECT_EQ(receiver.bytes().size(), 18u);
+}
+
+struct CommandCase {
+  const char* name;
+  std::string payload;
+  std::string text;
+};
+
+// 255 bytes from 0xFF down to 0x01.
+std::string every_byte_value() {
+  std::string s;
+  for (int i = 0; i < 255; ++i) s += static_cast<char>(255 - i);
+  return s;
+}
+
+class ReceiveCommandWire : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(ReceiveCommandWire, TurnsPayloadIntoText) {
+  const CommandCase& c = GetParam();
+  CablePair cable(kBusNs);
+  Lines server = cable.server_lines();
+  WireSender sender(cable, testing::frame_bytes(0, c.payload));
+  sender.start();
+  link_busy = false;
+  std::string text = "left from before";
+  EXPECT_EQ(receive_command(server, text), COMMAND_OK);
+  sender.join();
+  EXPECT_FALSE(link_busy);
+  EXPECT_EQ(text, c.text);
+  EXPECT_EQ(sender.replies().back(), REPLY_ACCEPT);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ReceiveCommand, ReceiveCommandWire,
+    ::testing::Values(CommandCase{"Empty", "", ""},
+                      CommandCase{"KeepsZeroByte", std::string("DEL a\0b", 7), std::string("DEL a\0b", 7)},
+                      CommandCase{"CutTo255", std::string(300, 'c'), std::string(255, 'c')},
+                      CommandCase{"AllByteValues", every_byte_value(), every_byte_value()}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
+  CablePair cable(kBusNs);
+  testing::RecordingPort port(cable.server_port());
+  Lines server(port, testing::kTestPortBase, Waiting::kServer);
+  const WireBytes wire = testing::frame_bytes(1, "LIST \\");
+  WireSender sender(cable, wire);
+  sender.start();
+  link_busy = false;
+  std::string text = "left from before";
+  EXPECT_EQ(receive_command(server, text), COMMAND_FAILED);
+  sender.join();
+  EXPECT_FALSE(link_busy);
+  EXPECT_EQ(text, "left from before");
+  EXPECT_EQ(sender.sent(), wire);
+  EXPECT_EQ(sender.replies().back(), REPLY_WRONG_NUMBER);
+  EXPECT_EQ(port.written_to(testing::kTestPortBase).back(), REPLY_WRONG_NUMBER);
+}
+
+TEST(LinkBusy, KeepsTextExchangesOffThePort) {
+  CablePair cable(0);
+  Lines server = cable.server_lines();
+  link_busy = true;
+  EXPECT_FALSE(send_text(server, "OK"));
+  std::string text = "unchanged";
+  EXPECT_EQ(receive_command(server, text), COMMAND_BUSY);
+  EXPECT_TRUE(link_busy);
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
+  EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
+  link_busy = false;
 }
 
 }  // namespace

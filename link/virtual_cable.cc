@@ -1,6 +1,7 @@
 #include "link/virtual_cable.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -191,7 +192,20 @@ bool CablePort::claim(int port_number, uint16_t base, std::string* why) {
 
 uint8_t CablePort::port_in(uint16_t address) {
   if (!cable_) return 0xFF;
-  if (address == base_ + 1) return cable_->read_status(end_);
+  if (address == base_ + 1) {
+    const uint8_t status = cable_->read_status(end_);
+    // An end that polls for a change gives its processor away now and then:
+    // when both ends share a processor with other programs, the other end
+    // can only answer while it runs. A peer that answers at once costs
+    // nothing, and a real port's waits are not touched.
+    if (status != last_status_) {
+      last_status_ = status;
+      unchanged_reads_ = 0;
+    } else if (++unchanged_reads_ % kReadsBeforeYield == 0) {
+      sched_yield();
+    }
+    return status;
+  }
   cable_->count_other_access(end_, false);
   return 0xFF;  // nothing attached to the other registers' inputs
 }

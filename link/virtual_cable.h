@@ -92,8 +92,11 @@ class CablePort : public Port {
   std::string path_;
   VirtualCable::End end_;
   uint32_t bus_ns_if_created_;
+  static constexpr unsigned kReadsBeforeYield = 64;
   uint16_t base_ = 0;
   std::unique_ptr<VirtualCable> cable_;
+  uint8_t last_status_ = 0;
+  unsigned unchanged_reads_ = 0;
 };
 
 /// "tarnel-lpt<portnr>.cable"
