@@ -275,8 +275,10 @@ TEST_P(ReceiveFrameLength, RefusesLengthOutsideBufferWhenItsFieldIsComplete) {
   EXPECT_EQ(sender.replies().back(), REPLY_WRONG_NUMBER);
 }
 
+// A length field that lies, followed by more bytes than `data` can hold: a
+// receiver that stored them would write past the buffer.
 WireBytes lying_frame(int32_t length) {
-  return testing::raw_frame_bytes(length, 0, std::string(64, 'x'), 0x12345678);
+  return testing::raw_frame_bytes(length, 0, std::string(4200, 'x'), 0x12345678);
 }
 
 INSTANTIATE_TEST_SUITE_P(
