@@ -96,6 +96,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--raw") {
       if (!no_value()) return false;
       o.raw = true;
+    } else if (arg == "--verbose") {
+      if (!no_value()) return false;
+      o.verbose = true;
     } else if (arg == "--help") {
       o.help = true;
     } else if (arg == "--version") {
@@ -178,6 +181,7 @@ std::string usage_text() {
       "                  put: continue where the server's copy ends\n"
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
+      "  --verbose       log every command, reply and link event on standard error\n"
       "  --help, --version\n"
       "\n"
       "A download goes to LOCAL.tarnel-part and is renamed to LOCAL once complete.\n"

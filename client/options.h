@@ -21,6 +21,7 @@ struct Options {
   bool resume = false;       // get, put: continue an interrupted transfer
   bool raw = false;          // ls: the lines as sent
   unsigned timeout_ms = 10000;
+  bool verbose = false;      // log the exchange on standard error
   bool help = false;
   bool version = false;
   std::string command;       // connect, ls, get, put, rm, mkdir, rmdir, mv, raw

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 
 #include "link/receive.h"
 #include "link/send.h"
@@ -57,6 +58,14 @@ void catch_interrupts() {
 
 Session::~Session() { lines_.clear_data_lines(); }
 
+void Session::log(const std::string& event) {
+  if (!settings_.verbose) return;
+  const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start_).count();
+  std::string line = "[" + std::to_string(ms) + " ms] ";
+  for (char c : event) line += (static_cast<unsigned char>(c) < 0x20) ? '.' : c;
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 void Session::hold_before_sending() {
   if (received_last_) port_.hold_reply_code();
   received_last_ = false;
@@ -68,6 +77,10 @@ int Session::send(FrameBuffer& frame) {
   const int sent = send_frame(lines_, frame);
   port_.set_sending(false);
   last_send_result_ = sent;
+  if (sent != SEND_OK || frame.number == FRAME_CANCEL) {
+    log("-> frame " + std::to_string(frame.number) + " (" + std::to_string(frame.length) +
+        " bytes): " + (sent == SEND_OK ? "taken" : send_problem(sent)));
+  }
   return sent;
 }
 
@@ -77,6 +90,7 @@ int Session::send_text(std::string_view text) {
   const int sent = send_text_frame(lines_, text);
   port_.set_sending(false);
   last_send_result_ = sent;
+  log("-> " + std::string(text) + (sent == SEND_OK ? "" : "  (" + send_problem(sent) + ")"));
   return sent;
 }
 
@@ -108,6 +122,16 @@ void Session::wait_for_rest(unsigned timeout_ms) {
     if ((lines_.read_status() & 0xF8) == 0x80) return;
     sched_yield();
   }
+}
+
+bool Session::bad_command_follows(unsigned timeout_ms) {
+  const auto deadline = Clock::now() + milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    const uint8_t status = lines_.read_status();
+    if (handshake_high(status) && nibble_e(status)) return true;
+    sched_yield();
+  }
+  return false;
 }
 
 bool Session::settle(unsigned timeout_ms) {
@@ -151,6 +175,7 @@ Outcome Session::connect(std::string* reply) {
       problem = "the other end holds its handshake line raised";
       break;
     }
+    log("lines at rest; connecting");
     const int sent = send_text("CONNECT");
     if (sent == SEND_OK) {
       server_seen = true;
@@ -193,6 +218,16 @@ Outcome Session::connect(std::string* reply) {
 Outcome Session::send_command(std::string_view text) {
   const int sent = send_text(text);
   if (sent == SEND_OK) return Outcome::Ok();
+  // A server that does not know the command answers with its bad-command
+  // signal at once; its first level (nibble 0xE, handshake line low) can
+  // replace the acceptance of the frame's last byte before this end looks,
+  // and then reads as an abort. A server that failed to receive the frame
+  // ends with the same signal. Either way the command was not carried out.
+  if (sent == SEND_ABORTED && bad_command_follows(300)) {
+    wait_for_rest(1000);
+    return Outcome::Fail(Exit::kBadCommand, "the server did not take the command \"" +
+                                                std::string(text) + "\" (bad-command signal)");
+  }
   return Outcome::Fail(Exit::kLink,
                        "the command \"" + std::string(text) + "\" was " + send_problem(sent));
 }
@@ -202,6 +237,7 @@ Outcome Session::receive_reply(std::string* text) {
     case Start::kFrame:
       break;
     case Start::kBadCommand:
+      log("<- bad-command signal");
       wait_for_rest(1000);
       return Outcome::Fail(Exit::kBadCommand,
                            "the server does not know the command (bad-command signal)");
@@ -214,8 +250,10 @@ Outcome Session::receive_reply(std::string* text) {
   const int r = receive_text_frame(lines_, *text);
   if (r == RECV_OK) {
     received_last_ = true;
+    log("<- " + *text);
     return Outcome::Ok();
   }
+  log("<- reply failed (" + std::to_string(r) + ")");
   lines_.clear_data_lines();
   return Outcome::Fail(Exit::kLink, r == RECV_REFUSED
                                         ? "the server sent a data or cancel frame instead of a reply"
@@ -247,6 +285,7 @@ Outcome Session::receive_data(int32_t number, FrameBuffer& frame, const std::str
     received_last_ = true;
     return Outcome::Ok();
   }
+  log("<- frame " + std::to_string(number) + " failed (" + std::to_string(r) + ")");
   lines_.clear_data_lines();
   if (r == RECV_REFUSED) {
     return Outcome::Fail(Exit::kLink, "the server gave up " + what + " (cancel frame, or frame " +

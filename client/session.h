@@ -10,6 +10,7 @@
 #ifndef TARNEL_CLIENT_SESSION_H_
 #define TARNEL_CLIENT_SESSION_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ struct SessionSettings {
   unsigned data_timeout_ms = 5000;
   /// How long connect() keeps trying to get "OK A" back.
   unsigned connect_timeout_ms = 8000;
+  /// Log every command, reply and link event on standard error, with the
+  /// time since the start.
+  bool verbose = false;
 };
 
 class Session {
@@ -84,9 +88,11 @@ class Session {
   enum class Start { kFrame, kBadCommand, kSilent, kInterrupted };
   Start wait_frame_start(unsigned timeout_ms, bool stop_on_interrupt = true);
   bool settle(unsigned timeout_ms);
+  bool bad_command_follows(unsigned timeout_ms);
   void wait_for_rest(unsigned timeout_ms);
   void hold_before_sending();
 
+  void log(const std::string& event);
   int send(FrameBuffer& frame);
   int send_text(std::string_view text);
 
@@ -97,6 +103,7 @@ class Session {
   /// starting a frame.
   bool received_last_ = false;
   int last_send_result_ = SEND_OK;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 /// Set by SIGINT, SIGTERM and SIGHUP; transfers look at it between frames.
