@@ -28,7 +28,9 @@ Outcome command_text(std::string_view word, std::string_view path, std::string* 
 /// The last component of a server path (after the last "\" or "/").
 std::string remote_basename(std::string_view remote);
 /// Sends "LIST path" and collects the listing's data into *data.
-Outcome fetch_listing(Session& session, std::string_view path, std::string* data);
+/// `reply_timeout_ms` 0: the session's reply timeout.
+Outcome fetch_listing(Session& session, std::string_view path, std::string* data,
+                      unsigned reply_timeout_ms = 0);
 
 }  // namespace tarnel::client
 

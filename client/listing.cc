@@ -22,14 +22,15 @@ std::string printable(std::string_view name) {
 
 }  // namespace
 
-Outcome fetch_listing(Session& session, std::string_view path, std::string* data) {
+Outcome fetch_listing(Session& session, std::string_view path, std::string* data,
+                      unsigned reply_timeout_ms) {
   std::string text;
   Outcome o = command_text("LIST ", path, &text);
   if (!o.ok()) return o;
   o = session.send_command(text);
   if (!o.ok()) return o;
   std::string reply;
-  o = session.next_reply(&reply);
+  o = session.next_reply(&reply, reply_timeout_ms);
   if (!o.ok()) return o;
   o = error_reply(reply, true);
   if (!o.ok()) return o;

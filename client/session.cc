@@ -232,8 +232,9 @@ Outcome Session::send_command(std::string_view text) {
                        "the command \"" + std::string(text) + "\" was " + send_problem(sent));
 }
 
-Outcome Session::receive_reply(std::string* text) {
-  switch (wait_frame_start(settings_.reply_timeout_ms)) {
+Outcome Session::receive_reply(std::string* text, unsigned timeout_ms) {
+  if (timeout_ms == 0) timeout_ms = settings_.reply_timeout_ms;
+  switch (wait_frame_start(timeout_ms)) {
     case Start::kFrame:
       break;
     case Start::kBadCommand:
@@ -244,8 +245,8 @@ Outcome Session::receive_reply(std::string* text) {
     case Start::kInterrupted:
       return Outcome::Fail(Exit::kInterrupted, "interrupted");
     case Start::kSilent:
-      return Outcome::Fail(Exit::kLink, "no reply from the server within " +
-                                            seconds_text(settings_.reply_timeout_ms));
+      return Outcome::Fail(Exit::kLink,
+                           "no reply from the server within " + seconds_text(timeout_ms));
   }
   const int r = receive_text_frame(lines_, *text);
   if (r == RECV_OK) {
@@ -260,9 +261,9 @@ Outcome Session::receive_reply(std::string* text) {
                                         : "a reply frame failed");
 }
 
-Outcome Session::next_reply(std::string* text) {
+Outcome Session::next_reply(std::string* text, unsigned timeout_ms) {
   for (;;) {
-    Outcome o = receive_reply(text);
+    Outcome o = receive_reply(text, timeout_ms);
     if (!o.ok() || *text != "WAIT") return o;
   }
 }

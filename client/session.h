@@ -57,9 +57,10 @@ class Session {
 
   /// Receives one reply text. The server's bad-command signal, which comes
   /// in place of a reply, is recognised and not acknowledged.
-  Outcome receive_reply(std::string* text);
+  /// `timeout_ms` 0: the reply timeout of the settings.
+  Outcome receive_reply(std::string* text, unsigned timeout_ms = 0);
   /// receive_reply, passing over the keep-alive "WAIT".
-  Outcome next_reply(std::string* text);
+  Outcome next_reply(std::string* text, unsigned timeout_ms = 0);
 
   /// Receives data frame `number` of a stream into `frame`. `what` names
   /// the stream in messages ("the listing", "the file").

@@ -104,8 +104,12 @@ void abandon_upload(Session& session, int32_t reported) {
 
 /// Lists the server's file and compares its size with `expected`.
 Outcome verify_stored(Session& session, const std::string& remote, int64_t expected) {
+  // A single-entry listing answers at once. When the server took the
+  // command for the frame it had to refuse (and this end missed the
+  // refusal), no answer comes at all: a short wait is enough to tell.
+  constexpr unsigned kVerifyTimeoutMs = 3000;
   std::string data;
-  Outcome o = fetch_listing(session, remote, &data);
+  Outcome o = fetch_listing(session, remote, &data, kVerifyTimeoutMs);
   if (!o.ok()) {
     if (session.last_send_result() == SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
@@ -122,7 +126,7 @@ Outcome verify_stored(Session& session, const std::string& remote, int64_t expec
     if (line.entry.size == expected) return Outcome::Ok();
     return Outcome::Fail(Exit::kLink, "the server holds " + std::to_string(line.entry.size) +
                                           " bytes of " + remote + ", not " +
-                                          std::to_string(expected) + ": the upload failed");
+                                          std::to_string(expected));
   }
   return Outcome::Fail(Exit::kLink, "the server does not show " + remote + " after the upload");
 }
@@ -257,6 +261,7 @@ Outcome put_command(Session& session, const Options& options) {
                     ": it could not create or write " + remote +
                     (start > 0 ? ", or its stored part differs from " + local : std::string());
       }
+      o.message = "the upload failed: " + o.message;
       return o;
     }
     sent += got;
@@ -264,7 +269,10 @@ Outcome put_command(Session& session, const Options& options) {
   }
 
   o = verify_stored(session, remote, stored_size);
-  if (!o.ok()) return o;
+  if (!o.ok()) {
+    o.message = "the upload failed: " + o.message;
+    return o;
+  }
   std::string report = "Sent " + local + " to " + remote + ": " + std::to_string(wire_size) + " bytes";
   if (start > 0) report += ", resumed at " + std::to_string(start);
   std::printf("%s\n", report.c_str());

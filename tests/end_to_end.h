@@ -188,6 +188,8 @@ class Client {
     o.stderr_fd = err;
     o.cwd = bench.dir().path();
     args.insert(args.begin(), {"--cable", bench.cable()});
+    // For a look at the exchange of every client of a run.
+    if (std::getenv("TARNEL_TEST_VERBOSE")) args.insert(args.begin(), "--verbose");
     pid_ = testing::start_child(testing::program_path("tarnel-client"), args, o);
     close(in);
     close(out);
