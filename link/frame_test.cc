@@ -25,12 +25,11 @@ TEST_P(FrameChecksum, MatchesKnownValue) {
   EXPECT_EQ(sums.value(), c.checksum);
 }
 
-INSTANTIATE_TEST_SUITE_P(Vectors, FrameChecksum,
-                         ::testing::Values(ChecksumCase{"Empty", "", 0x00000001},
-                                           ChecksumCase{"Abc", "abc", 0x024D0127},
-                                           ChecksumCase{"FullBlockOfFF", std::string(4096, '\xFF'),
-                                                        0x0800F001}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, FrameChecksum,
+    ::testing::Values(ChecksumCase{"Empty", "", 0x00000001}, ChecksumCase{"Abc", "abc", 0x024D0127},
+                      ChecksumCase{"FullBlockOfFF", std::string(4096, '\xFF'), 0x0800F001}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Adler-32 as a library computes it: both sums modulo 65521.
 uint32_t adler32(const std::string& payload) {
@@ -47,7 +46,8 @@ TEST(FrameChecksum, DiffersFromAdler32OnceASumPasses65535) {
   EXPECT_EQ(adler32("abc"), frame_checksum(reinterpret_cast<const uint8_t*>("abc"), 3));
   // ... but the frame sums wrap at 65536, not 65521.
   const std::string block(4096, '\xFF');
-  const uint32_t ours = frame_checksum(reinterpret_cast<const uint8_t*>(block.data()), block.size());
+  const uint32_t ours =
+      frame_checksum(reinterpret_cast<const uint8_t*>(block.data()), block.size());
   EXPECT_EQ(ours, 0x0800F001u);
   EXPECT_NE(adler32(block), ours);
 }

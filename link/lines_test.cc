@@ -114,7 +114,8 @@ TEST(Lines, RestValuesGoToTheirRegisters) {
   Lines lines(port, kBase);
   lines.init_control_lines();
   lines.clear_data_lines();
-  EXPECT_EQ(port.writes, (std::vector<std::pair<uint16_t, uint8_t>>{{kBase + 2, 0x04}, {kBase, 0x00}}));
+  EXPECT_EQ(port.writes,
+            (std::vector<std::pair<uint16_t, uint8_t>>{{kBase + 2, 0x04}, {kBase, 0x00}}));
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "link/receive.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "link/receive.h"
 #include "testing/cable_pair.h"
 #include "testing/recording_port.h"
 #include "testing/wire_peer.h"
@@ -235,20 +234,26 @@ TEST_P(ReceiveFrameNumber, JudgesFrameNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     ReceiveFrame, ReceiveFrameNumber,
-    ::testing::Values(
-        NumberCase{"OneAhead", 5, testing::frame_bytes(6, "data"), RECV_REFUSED, REPLY_WRONG_NUMBER, false},
-        NumberCase{"TwoBehind", 5, testing::frame_bytes(3, "data"), RECV_REFUSED, REPLY_WRONG_NUMBER, false},
-        NumberCase{"ThreeAhead", 5, testing::frame_bytes(8, "data"), RECV_FAILED, REPLY_WRONG_NUMBER, true},
-        NumberCase{"FarNegative", 5, testing::frame_bytes(INT32_MIN, "data"), RECV_FAILED,
-                   REPLY_WRONG_NUMBER, true},
-        // One apart in 32 bits with wrap-around, 2^32 - 1 apart in truth.
-        NumberCase{"WrapsIn32Bits", INT32_MAX, testing::frame_bytes(INT32_MIN, "data"), RECV_FAILED,
-                   REPLY_WRONG_NUMBER, true},
-        NumberCase{"CancelWithBadChecksum", 5, testing::with_bad_checksum(testing::cancel_frame_bytes()),
-                   RECV_REFUSED, REPLY_REFUSE, false},
-        NumberCase{"CancelFrame", 0, testing::cancel_frame_bytes(), RECV_REFUSED, REPLY_REFUSE, false},
-        NumberCase{"AnyNumberWhileExpectingCancel", -1, testing::frame_bytes(3, "data"), RECV_REFUSED,
-                   REPLY_REFUSE, false}),
+    ::testing::Values(NumberCase{"OneAhead", 5, testing::frame_bytes(6, "data"), RECV_REFUSED,
+                                 REPLY_WRONG_NUMBER, false},
+                      NumberCase{"TwoBehind", 5, testing::frame_bytes(3, "data"), RECV_REFUSED,
+                                 REPLY_WRONG_NUMBER, false},
+                      NumberCase{"ThreeAhead", 5, testing::frame_bytes(8, "data"), RECV_FAILED,
+                                 REPLY_WRONG_NUMBER, true},
+                      NumberCase{"FarNegative", 5, testing::frame_bytes(INT32_MIN, "data"),
+                                 RECV_FAILED, REPLY_WRONG_NUMBER, true},
+                      // One apart in 32 bits with wrap-around, 2^32 - 1 apart in truth.
+                      NumberCase{"WrapsIn32Bits", INT32_MAX,
+                                 testing::frame_bytes(INT32_MIN, "data"), RECV_FAILED,
+                                 REPLY_WRONG_NUMBER, true},
+                      NumberCase{"CancelWithBadChecksum", 5,
+                                 testing::with_bad_checksum(testing::cancel_frame_bytes()),
+                                 RECV_REFUSED, REPLY_REFUSE, false},
+                      NumberCase{"CancelFrame", 0, testing::cancel_frame_bytes(), RECV_REFUSED,
+                                 REPLY_REFUSE, false},
+                      NumberCase{"AnyNumberWhileExpectingCancel", -1,
+                                 testing::frame_bytes(3, "data"), RECV_REFUSED, REPLY_REFUSE,
+                                 false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct LengthCase {

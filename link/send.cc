@@ -18,7 +18,9 @@ bool quick_look(Lines& lines, bool want, uint8_t* seen) {
   return false;
 }
 
-uint8_t reply_code(uint8_t status) { return static_cast<uint8_t>((status & Lines::kStatusNibbles) >> 3); }
+uint8_t reply_code(uint8_t status) {
+  return static_cast<uint8_t>((status & Lines::kStatusNibbles) >> 3);
+}
 
 bool ends_or_restarts(uint8_t code) {
   return code == REPLY_RESEND || code == REPLY_WRONG_NUMBER || code == REPLY_REFUSE;

@@ -1,5 +1,3 @@
-#include "link/send.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "link/send.h"
 #include "link/text.h"
 #include "testing/cable_pair.h"
 #include "testing/peer.h"
@@ -112,15 +111,18 @@ WireBytes full_block_frame() {
 
 INSTANTIATE_TEST_SUITE_P(
     SendFrame, SendFrameWire,
-    ::testing::Values(
-        WireCase{"OkReply", 0, "OK", kOkFrame},
-        WireCase{"CancelFrame", -1, "",
-                 {0x18, 0x24, 0x42, 0x81, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x01,
-                  0x00, 0x00, 0x00}},
-        WireCase{"EmptyFrame", 7, "",
-                 {0x18, 0x24, 0x42, 0x81, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x01,
-                  0x00, 0x00, 0x00}},
-        WireCase{"FullBlockOfFF", 3, std::string(4096, '\xFF'), full_block_frame()}),
+    ::testing::Values(WireCase{"OkReply", 0, "OK", kOkFrame},
+                      WireCase{"CancelFrame",
+                               -1,
+                               "",
+                               {0x18, 0x24, 0x42, 0x81, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF,
+                                0xFF, 0x01, 0x00, 0x00, 0x00}},
+                      WireCase{"EmptyFrame",
+                               7,
+                               "",
+                               {0x18, 0x24, 0x42, 0x81, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00,
+                                0x00, 0x01, 0x00, 0x00, 0x00}},
+                      WireCase{"FullBlockOfFF", 3, std::string(4096, '\xFF'), full_block_frame()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct ResendCase {
@@ -155,13 +157,12 @@ TEST_P(SendFrameResend, StartsAgainFromTheFirstMagicByteWithFreshSums) {
   EXPECT_EQ(cable.cable().high_bit_writes(VirtualCable::kEndA), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SendFrame, SendFrameResend,
-    ::testing::Values(ResendCase{"AfterLastByteTwice", {17, 35}, {18, 18, 18}},
-                      // Asked again after the first payload byte: the checksum
-                      // of the next copy must not include that byte twice.
-                      ResendCase{"AfterFirstPayloadByte", {12}, {13, 18}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameResend,
+                         ::testing::Values(ResendCase{"AfterLastByteTwice", {17, 35}, {18, 18, 18}},
+                                           // Asked again after the first payload byte: the checksum
+                                           // of the next copy must not include that byte twice.
+                                           ResendCase{"AfterFirstPayloadByte", {12}, {13, 18}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct StopCase {
   const char* name;
@@ -197,7 +198,8 @@ TEST_P(SendFrameStop, SendsNoFurtherByteClearsLinesAndReturnsAfter50Ms) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameStop,
-                         ::testing::Values(StopCase{"WrongNumber", REPLY_WRONG_NUMBER, SEND_ABORTED},
+                         ::testing::Values(StopCase{"WrongNumber", REPLY_WRONG_NUMBER,
+                                                    SEND_ABORTED},
                                            StopCase{"Refuse", REPLY_REFUSE, SEND_REFUSED}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -234,7 +236,8 @@ TEST(SendFrame, TimesOutWhenReceiverWalksAwayAndSendsAgainAfterwards) {
     // The wait that ran out: 20 retry sleeps, then the 50 ms of giving up.
     std::vector<unsigned> sleeps = server.port.sleeps();
     ASSERT_GE(sleeps.size(), 21u);
-    EXPECT_EQ(std::vector<unsigned>(sleeps.end() - 21, sleeps.end() - 1), std::vector<unsigned>(20, 100));
+    EXPECT_EQ(std::vector<unsigned>(sleeps.end() - 21, sleeps.end() - 1),
+              std::vector<unsigned>(20, 100));
     EXPECT_EQ(sleeps.back(), 50u);
     EXPECT_EQ(cable.cable().data_register(VirtualCable::kEndA), 0x00);
   }
@@ -283,14 +286,14 @@ std::vector<size_t> last_bytes_of_copies(int copies) {
   return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SendFrame, SendFrameAbort,
-    ::testing::Values(AbortCase{"InTheMiddle", {}, 5},
-                      // A receiver whose 11th checksum mismatch ends its call:
-                      // REPLY_RESEND and at once the abort signal. The frame
-                      // must not count as delivered.
-                      AbortCase{"AfterEleventhResend", last_bytes_of_copies(11), 17 + 18 * 10}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameAbort,
+                         ::testing::Values(AbortCase{"InTheMiddle", {}, 5},
+                                           // A receiver whose 11th checksum mismatch ends its call:
+                                           // REPLY_RESEND and at once the abort signal. The frame
+                                           // must not count as delivered.
+                                           AbortCase{"AfterEleventhResend",
+                                                     last_bytes_of_copies(11), 17 + 18 * 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A receiver simulated on a scripted port, with the sender's sleeps as its
 // clock (the sender's bursts take no time): it answers every nibble at once

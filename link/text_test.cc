@@ -72,12 +72,11 @@ TEST_P(SendTextWire, SendsTextAsFrameNumberZero) {
   EXPECT_EQ(receiver.bytes(), testing::frame_bytes(0, c.text.substr(0, TEXT_MAX)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SendText, SendTextWire,
-    ::testing::Values(SendCase{"Empty", "", 16}, SendCase{"Ok", "OK", 18},
-                      SendCase{"Longest", std::string(255, 'a'), 271},
-                      SendCase{"CutTo255", std::string(300, 'b'), 271}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(SendText, SendTextWire,
+                         ::testing::Values(SendCase{"Empty", "", 16}, SendCase{"Ok", "OK", 18},
+                                           SendCase{"Longest", std::string(255, 'a'), 271},
+                                           SendCase{"CutTo255", std::string(300, 'b'), 271}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendText, ReturnsFalseWhenClientRefusesReply) {
   CablePair cable(kBusNs);
@@ -125,7 +124,8 @@ TEST_P(ReceiveCommandWire, TurnsPayloadIntoText) {
 INSTANTIATE_TEST_SUITE_P(
     ReceiveCommand, ReceiveCommandWire,
     ::testing::Values(CommandCase{"Empty", "", ""},
-                      CommandCase{"KeepsZeroByte", std::string("DEL a\0b", 7), std::string("DEL a\0b", 7)},
+                      CommandCase{"KeepsZeroByte", std::string("DEL a\0b", 7),
+                                  std::string("DEL a\0b", 7)},
                       CommandCase{"CutTo255", std::string(300, 'c'), std::string(255, 'c')},
                       CommandCase{"AllByteValues", every_byte_value(), every_byte_value()}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -189,7 +189,8 @@ std::string with_magic(const char* magic) {
 INSTANTIATE_TEST_SUITE_P(
     VirtualCable, VirtualCableBadFile,
     ::testing::Values(BadFile{"TooSmall", std::string(100, 'x'), "100 bytes"},
-                      BadFile{"TooLarge", with_magic("LPTCABL1") + std::string(4096, '\0'), "8192 bytes"},
+                      BadFile{"TooLarge", with_magic("LPTCABL1") + std::string(4096, '\0'),
+                              "8192 bytes"},
                       BadFile{"WrongMagic", with_magic("LPTCABL2"), "magic"},
                       // A creator that never wrote its magic: refused after a wait.
                       BadFile{"NoMagic", std::string(4096, '\0'), "magic"}),

@@ -19,8 +19,8 @@ class RecordingPort : public Port {
   using Clock = std::chrono::steady_clock;
   struct Event {
     enum Kind { kWrite, kSleep } kind;
-    uint16_t address;    // kWrite
-    unsigned value;      // the byte written, or the milliseconds slept
+    uint16_t address;      // kWrite
+    unsigned value;        // the byte written, or the milliseconds slept
     Clock::time_point at;  // when the access or the sleep began
   };
 
@@ -47,7 +47,8 @@ class RecordingPort : public Port {
   std::vector<uint8_t> written_to(uint16_t address) const {
     std::vector<uint8_t> out;
     for (const Event& e : events)
-      if (e.kind == Event::kWrite && e.address == address) out.push_back(static_cast<uint8_t>(e.value));
+      if (e.kind == Event::kWrite && e.address == address)
+        out.push_back(static_cast<uint8_t>(e.value));
     return out;
   }
   std::vector<unsigned> sleeps() const {

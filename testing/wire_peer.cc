@@ -38,7 +38,9 @@ std::optional<uint8_t> receive_byte(Lines& lines) {
 WireSender::WireSender(Lines lines, std::vector<WireBytes> copies)
     : lines_(lines), copies_(std::move(copies)) {}
 
-void WireSender::start() { thread_ = std::thread([this] { run(); }); }
+void WireSender::start() {
+  thread_ = std::thread([this] { run(); });
+}
 
 void WireSender::join() {
   if (thread_.joinable()) thread_.join();
@@ -87,7 +89,9 @@ WireReceiver& WireReceiver::abort_after(size_t index) {
   return *this;
 }
 
-void WireReceiver::start() { thread_ = std::thread([this] { run(); }); }
+void WireReceiver::start() {
+  thread_ = std::thread([this] { run(); });
+}
 
 void WireReceiver::join() {
   if (thread_.joinable()) thread_.join();
@@ -121,7 +125,8 @@ void WireReceiver::run() {
       // The length field is complete: find where this copy ends.
       int32_t length = 0;
       for (int i = 0; i < 4; ++i)
-        length |= static_cast<int32_t>(static_cast<uint32_t>(bytes_[copy_start + 4 + i]) << (8 * i));
+        length |=
+            static_cast<int32_t>(static_cast<uint32_t>(bytes_[copy_start + 4 + i]) << (8 * i));
       if (length >= 0 && length <= FRAME_MAX_PAYLOAD)
         frame_end = copy_start + static_cast<size_t>(length) + 16;
     }
