@@ -298,7 +298,7 @@ Outcome get_command(Session& session, const Options& options) {
     return fail(local_failure("rename " + part.path + " to", local));
   }
   std::string report = "Received " + remote + " into " + local + ": " + std::to_string(total) + " bytes";
-  if (part.offset > 0) report += ", resumed at " + std::to_string(part.offset);
+  if (held > 0) report += ", resumed with " + std::to_string(held) + " bytes held";
   std::printf("%s\n", report.c_str());
   std::fflush(stdout);
   return Outcome::Ok();
