@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,8 @@ struct TextCase {
   std::vector<std::string> replies_after_attr;  // "WAIT"s and "SIZE n"
   std::string data;                             // what the client gets
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 
 class TextDownload : public ::testing::TestWithParam<TextCase> {};
 

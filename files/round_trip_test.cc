@@ -2,6 +2,7 @@
 // back byte for byte, in raw and in text mode.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -43,6 +44,10 @@ struct RoundTrip {
   size_t size;
   bool text;
 };
+
+void PrintTo(const RoundTrip& c, std::ostream* os) {
+  *os << (c.text ? "text, " : "raw, ") << c.size << " bytes";
+}
 
 class RoundTripTest : public ::testing::TestWithParam<RoundTrip> {};
 
