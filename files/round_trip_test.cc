@@ -2,9 +2,11 @@
 // back byte for byte, in raw and in text mode.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "files/transfer_testing.h"
 #include "testing/server_thread.h"
@@ -73,6 +75,11 @@ TEST_P(RoundTripTest, UploadThenDownloadGivesTheSameBytes) {
     EXPECT_LE(frame.size(), 4096u);
   }
 
+  // The key that stops the loop would end a download still in its data
+  // phase: wait for the result line first.
+  for (int i = 0; i < 1000 && server.console().output().find("DOWNLOAD") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   server.stop();
   const std::string out = server.console().output();
   EXPECT_NE(out.find("UPLOAD OK\n"), std::string::npos) << out;
