@@ -281,6 +281,7 @@ Outcome get_command(Session& session, const Options& options) {
     }
     progress.update(received);
   }
+  progress.finish();
   if (options.text) {
     converted.clear();
     from_view.finish(converted);

@@ -25,8 +25,12 @@ Progress::Progress(std::string label, int64_t total)
     : label_(std::move(label)), total_(total), enabled_(isatty(STDERR_FILENO) == 1),
       start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
-Progress::~Progress() {
+Progress::~Progress() { finish(); }
+
+void Progress::finish() {
   if (drawn_) std::fputs("\n", stderr);
+  drawn_ = false;
+  enabled_ = false;
 }
 
 std::string Progress::line(const std::string& label, int64_t done, int64_t total,

@@ -18,6 +18,8 @@ class Progress {
 
   /// `done` bytes of `total` moved; redraws at most ten times a second.
   void update(int64_t done);
+  /// Ends the bar's line (when one was drawn); nothing is drawn afterwards.
+  void finish();
 
   /// The bar's text: label, bytes, percent, rate and time left.
   static std::string line(const std::string& label, int64_t done, int64_t total,

@@ -267,6 +267,7 @@ Outcome put_command(Session& session, const Options& options) {
     sent += got;
     progress.update(sent);
   }
+  progress.finish();
 
   o = verify_stored(session, remote, stored_size);
   if (!o.ok()) {
