@@ -132,8 +132,10 @@ void CommandLoop::resume(const std::string&) {
 }
 
 void CommandLoop::rest(const std::string& argument) {
+  // Bad text reads as -1; no negative offset names a place in a file, so
+  // every one of them means "from the start".
   const int32_t offset = text_to_number(argument);
-  state_.resume_offset = offset == -1 ? 0 : offset;
+  state_.resume_offset = offset < 0 ? 0 : offset;
 }
 
 void CommandLoop::size(const std::string& argument) {

@@ -127,6 +127,9 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
   return fd;
 }
 
+/// How long a refused frame's reply code stays on the lines.
+constexpr uint16_t kRefusalHoldMs = 100;
+
 int receive_frames(Lines& lines, Console& console, const std::string& path, int32_t size,
                    int32_t time, int32_t attributes, int32_t resume_offset,
                    int32_t reported_resume_offset, bool text) {
@@ -149,6 +152,11 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
                                            std::numeric_limits<int32_t>::max()))) +
                    " ERROR");
       result = r;
+      // A refusal is a level the client polls for after its last byte; the
+      // command loop clears the lines right after a failed upload, and a
+      // client that was not running in between would read the cleared lines
+      // as acceptance. Keep the refusal up long enough to be seen.
+      if (r == RECV_REFUSED) lines.delay_ms(kRefusalHoldMs);
       break;
     }
     if (expected == 1) {

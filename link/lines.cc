@@ -12,26 +12,26 @@ bool bit7(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
 
 // One read of the wait: true when it shows bit 7 as wanted, and then its
 // value goes to *seen_status.
-bool shows(Lines& lines, bool want, uint8_t* seen_status) {
+bool shows(Lines& lines, bool want, uint8_t* seen_status, int other_status) {
   const uint8_t status = lines.read_status();
-  if (bit7(status) != want) return false;
+  if (bit7(status) != want && (status & 0xF8) != other_status) return false;
   if (seen_status) *seen_status = status;
   return true;
 }
 
 }  // namespace
 
-bool Lines::wait_handshake(bool want, uint8_t* seen_status) {
-  if (waiting_ == Waiting::kPatient) return wait_patiently(want, seen_status);
+bool Lines::wait_handshake(bool want, uint8_t* seen_status, int other_status) {
+  if (waiting_ == Waiting::kPatient) return wait_patiently(want, seen_status, other_status);
   // First burst: no sleep, so that a quick peer costs nothing.
   for (uint16_t n = kBurstReads; n > 0; --n) {
-    if (shows(*this, want, seen_status)) return true;
+    if (shows(*this, want, seen_status, other_status)) return true;
   }
   // Retry bursts: the sleep follows every burst, also one that saw the value.
   for (int retries = kRetryBursts; retries > 0; --retries) {
     bool seen = false;
     for (uint16_t n = kBurstReads; n > 0; --n) {
-      if (shows(*this, want, seen_status)) {
+      if (shows(*this, want, seen_status, other_status)) {
         seen = true;
         break;
       }
@@ -42,15 +42,15 @@ bool Lines::wait_handshake(bool want, uint8_t* seen_status) {
   return false;
 }
 
-bool Lines::wait_patiently(bool want, uint8_t* seen_status) {
+bool Lines::wait_patiently(bool want, uint8_t* seen_status, int other_status) {
   using Clock = std::chrono::steady_clock;
   for (int n = 0; n < kBurstReads; ++n) {
-    if (shows(*this, want, seen_status)) return true;
+    if (shows(*this, want, seen_status, other_status)) return true;
   }
   const auto limit = Clock::now() + std::chrono::milliseconds(kPatientLimitMs);
   for (;;) {
     for (int n = 0; n < 1000; ++n) {
-      if (shows(*this, want, seen_status)) return true;
+      if (shows(*this, want, seen_status, other_status)) return true;
     }
     if (Clock::now() >= limit) return false;
     // Let the other end run when both share few cores; this is no sleep.

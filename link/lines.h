@@ -49,7 +49,14 @@ class Lines {
   /// The same; when seen, *seen_status (if given) receives the value of the
   /// read that showed it. A retry burst sleeps 100 ms after that read, so by
   /// the time the call returns the peer's nibble lines may have moved on.
-  bool wait_handshake(bool want, uint8_t* seen_status);
+  bool wait_handshake(bool want, uint8_t* seen_status) {
+    return wait_handshake(want, seen_status, kNoOtherStatus);
+  }
+  /// The same, but a read whose value masked with 0xF8 equals `other_status`
+  /// also ends the wait (as seen); the counts of reads and sleeps are those
+  /// of the plain wait.
+  bool wait_handshake(bool want, uint8_t* seen_status, int other_status);
+  static constexpr int kNoOtherStatus = -1;
 
   void clear_data_lines() { write_data(0x00); }
   void init_control_lines() { port_.port_out(static_cast<uint16_t>(port_base_ + 2), kControlValue); }
@@ -65,7 +72,7 @@ class Lines {
   Waiting waiting() const { return waiting_; }
 
  private:
-  bool wait_patiently(bool want, uint8_t* seen_status);
+  bool wait_patiently(bool want, uint8_t* seen_status, int other_status);
 
   Port& port_;
   uint16_t port_base_;

@@ -3,14 +3,14 @@
 namespace tarnel {
 namespace {
 
-bool handshake_high(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
+bool bit7_set(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
 
 // The two immediate reads of a payload byte, before the general wait: true
 // when one shows status bit 7 as wanted; its value goes to *seen.
 bool quick_look(Lines& lines, bool want, uint8_t* seen) {
   for (int i = 0; i < 2; ++i) {
     const uint8_t status = lines.read_status();
-    if (handshake_high(status) == want) {
+    if (bit7_set(status) == want) {
       *seen = status;
       return true;
     }
@@ -21,6 +21,10 @@ bool quick_look(Lines& lines, bool want, uint8_t* seen) {
 uint8_t reply_code(uint8_t status) {
   return static_cast<uint8_t>((status & Lines::kStatusNibbles) >> 3);
 }
+
+// The status that shows the peer beginning a frame: handshake line high,
+// nibble 0x8 (the low nibble of the first magic byte 0x18).
+constexpr int kNextFrameStart = 0x40;
 
 bool ends_or_restarts(uint8_t code) {
   return code == REPLY_RESEND || code == REPLY_WRONG_NUMBER || code == REPLY_REFUSE;
@@ -71,8 +75,19 @@ int send_frame(Lines& lines, FrameBuffer& frame) {
     if (!going_on) break;
     // High nibble with the handshake line low; wait for the second one.
     lines.write_data(static_cast<uint8_t>(byte >> 4));
-    going_on = (fast && quick_look(lines, true, &seen)) || lines.wait_handshake(true, &seen);
+    // After the last byte the receiver may accept the frame and begin its own
+    // next frame (handshake line high, first nibble 0x8 of the magic) before
+    // this end has run again to see the acknowledgement level in between. A
+    // receiver only starts sending after it has accepted, so that start is
+    // taken as the acceptance.
+    const bool last = position == frame_size - 1;
+    going_on = (fast && quick_look(lines, true, &seen)) ||
+               lines.wait_handshake(true, &seen, last ? kNextFrameStart : Lines::kNoOtherStatus);
     if (!going_on) break;
+    if (last && !bit7_set(seen)) {
+      ++position;
+      break;
+    }
 
     // The reply code is read once more after the acknowledgement. When the
     // wait slept after seeing it, the receiver may have moved on by then: one
