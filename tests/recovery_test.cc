@@ -15,7 +15,7 @@ namespace {
 // A slow cable (about the speed of real printer ports), so that a transfer
 // is still running when the test stops the client.
 constexpr uint32_t kSlowBusNs = 1000;
-constexpr size_t kFileSize = 96 * 1024;
+constexpr size_t kFileSize = 48 * 1024;
 
 /// Waits until `path` holds at least `bytes`; false after `ms`.
 bool wait_for_size(const std::string& path, int64_t bytes, int ms) {
