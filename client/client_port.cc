@@ -3,12 +3,6 @@
 namespace tarnel::client {
 namespace {
 
-/// The server's handshake line high (status bit 7 clear) with nibble 8 on
-/// its nibble lines: the first half of a frame's first byte (0x18).
-constexpr uint8_t kFrameStartStatus = 0x40;
-/// What the server's acceptance (0x00 on its data lines) reads as.
-constexpr uint8_t kAcceptStatus = 0x87;
-
 /// The server sleeps 100 ms after a burst of polls that missed the level it
 /// waits for; a level held longer than that is seen.
 constexpr unsigned kServerSleepMs = 100;
@@ -23,13 +17,7 @@ bool ClientPort::claim(int port_number, uint16_t base, std::string* why) {
   return inner_.claim(port_number, base, why);
 }
 
-uint8_t ClientPort::port_in(uint16_t address) {
-  const uint8_t value = inner_.port_in(address);
-  if (sending_ && address == base_ + 1 && (value & 0xF8) == kFrameStartStatus) {
-    return kAcceptStatus;
-  }
-  return value;
-}
+uint8_t ClientPort::port_in(uint16_t address) { return inner_.port_in(address); }
 
 void ClientPort::port_out(uint16_t address, uint8_t value) {
   inner_.port_out(address, value);

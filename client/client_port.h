@@ -1,21 +1,13 @@
 // The client's view of its port: every access goes to the backend (the
-// virtual cable or the printer port), while two moments of a role swap that
-// the frame layer cannot see by itself are watched.
+// virtual cable or the printer port), while one moment of a role swap that
+// the frame layer cannot see by itself is watched.
 //
-// 1. The server answers a command at once: right after it writes its
-//    acceptance of the command frame's last byte (handshake line low), it
-//    starts the reply frame (handshake line high, nibble 8). A client that
-//    was not running during that instant never sees the acceptance and its
-//    send would time out although the command arrived. While this end sends
-//    a frame, the server shows nibble 8 with its handshake line high only
-//    after it has taken the whole frame, so that reading stands for the
-//    acceptance.
-// 2. This end receives a reply and then sends the next command. Its
-//    acceptance of the reply's last byte is a level that the server must
-//    see before the command's first nibble replaces it; a server that went
-//    into its 100 ms sleep while waiting for it sees it only when it wakes.
-//    hold_reply_code() keeps the level until the server has read it (on the
-//    virtual cable, whose read counters show that), or long enough.
+// This end receives a reply and then sends the next command. Its acceptance
+// of the reply's last byte is a level that the server must see before the
+// command's first nibble replaces it; a server that went into its 100 ms
+// sleep while waiting for it sees it only when it wakes. hold_reply_code()
+// keeps the level until the server has read it (on the virtual cable, whose
+// read counters show that), or long enough.
 #ifndef TARNEL_CLIENT_CLIENT_PORT_H_
 #define TARNEL_CLIENT_CLIENT_PORT_H_
 
@@ -39,10 +31,8 @@ class ClientPort : public Port {
   void port_out(uint16_t address, uint8_t value) override;
   void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
 
-  /// Set while this end sends a frame (see 1 above).
-  void set_sending(bool sending) { sending_ = sending; }
   /// Keeps this end's last reply code on its lines until the server has
-  /// seen it (see 2 above).
+  /// seen it.
   void hold_reply_code();
 
  private:
@@ -51,7 +41,6 @@ class ClientPort : public Port {
   Port& inner_;
   uint16_t base_;
   VirtualCable* cable_;
-  bool sending_ = false;
   /// The server's read count when this end last wrote its data register.
   uint64_t server_reads_at_write_ = 0;
   Clock::time_point last_write_{};

@@ -73,9 +73,7 @@ void Session::hold_before_sending() {
 
 int Session::send(FrameBuffer& frame) {
   hold_before_sending();
-  port_.set_sending(true);
   const int sent = send_frame(lines_, frame);
-  port_.set_sending(false);
   last_send_result_ = sent;
   if (sent != SEND_OK || frame.number == FRAME_CANCEL) {
     log("-> frame " + std::to_string(frame.number) + " (" + std::to_string(frame.length) +
@@ -86,9 +84,7 @@ int Session::send(FrameBuffer& frame) {
 
 int Session::send_text(std::string_view text) {
   hold_before_sending();
-  port_.set_sending(true);
   const int sent = send_text_frame(lines_, text);
-  port_.set_sending(false);
   last_send_result_ = sent;
   log("-> " + std::string(text) + (sent == SEND_OK ? "" : "  (" + send_problem(sent) + ")"));
   return sent;

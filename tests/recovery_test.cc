@@ -70,9 +70,8 @@ TEST_P(StoppedDownloadTest, NextCommandIsServedAndResumeCompletesTheFile) {
       << resumed;
   EXPECT_EQ(slurp(bench.file("copy.bin")), content);
   EXPECT_FALSE(exists(part));
-  const std::string console = bench.console();
-  EXPECT_NE(console.find("DOWNLOAD FAILED"), std::string::npos) << console;
-  EXPECT_NE(console.find("DOWNLOAD OK"), std::string::npos) << console;
+  EXPECT_TRUE(bench.wait_for_console("DOWNLOAD OK", 10000)) << bench.console();
+  EXPECT_NE(bench.console().find("DOWNLOAD FAILED"), std::string::npos) << bench.console();
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StoppedDownloadTest,
@@ -99,7 +98,7 @@ TEST(StoppedUpload, KilledClientIsFollowedByAResumedUpload) {
   ASSERT_EQ(resumed.exit, 0) << resumed;
   EXPECT_NE(resumed.out.find("resumed at"), std::string::npos) << resumed;
   EXPECT_EQ(slurp(bench.file("stored.bin")), content);
-  EXPECT_NE(bench.console().find("UPLOAD OK"), std::string::npos) << bench.console();
+  EXPECT_TRUE(bench.wait_for_console("UPLOAD OK", 10000)) << bench.console();
 }
 
 TEST(StoppedUpload, TextUploadResumesInTheClientView) {
