@@ -161,6 +161,26 @@ TEST_F(CommandLoopTest, UploadParametersGoToSizeAndAreResetAfterIt) {
   EXPECT_NE(out.find(sizes + "SIZE 0\nUPLOAD FAILED\nCONNECT\n"), std::string::npos) << out;
 }
 
+TEST_F(CommandLoopTest, AputStoresTextModePutRawMode) {
+  const std::string data = "a\r\nb\r\n";
+  const std::string text_file = dir_.file("t.txt");
+  const std::string raw_file = dir_.file("r.txt");
+
+  send("APUT " + client_path(text_file));
+  send("SIZE 6");
+  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<int>{SEND_OK});
+  // "PUT " after an "APUT " upload: raw again.
+  send("PUT " + client_path(raw_file));
+  send("SIZE 6");
+  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<int>{SEND_OK});
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  const std::string out = console();
+
+  EXPECT_EQ(testing::read_file(text_file), "a\nb\n");
+  EXPECT_EQ(testing::read_file(raw_file), data);
+  EXPECT_NE(out.find("SIZE 6\nUPLOAD OK\nPUT "), std::string::npos) << out;
+}
+
 TEST_F(CommandLoopTest, RestOffsetAppliesToTheNextDownloadOnly) {
   const std::string f = dir_.file("f");
   testing::write_file(f, "0123456789");
