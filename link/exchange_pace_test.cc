@@ -28,11 +28,6 @@ void serve(Lines lines, int exchanges) {
   for (int i = 0; i < exchanges; ++i) {
     std::string command;
     if (receive_command(lines, command) != COMMAND_OK) return;
-    // The command's last REPLY_ACCEPT is a level that lasts only until the
-    // answer begins; hold it a moment, as the peer does when it turns from
-    // receiving to sending, so that a peer thread held up by the scheduler
-    // right then still sees it.
-    lines.delay_ms(2);
     if (!send_text(lines, "OK " + command)) return;
   }
 }
