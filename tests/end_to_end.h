@@ -45,9 +45,9 @@ inline void use_kernel_time_zone() {
   if (gettimeofday(&tv, &tz) != 0) return;
   const int west = tz.tz_minuteswest;
   const int a = west < 0 ? -west : west;
-  char spec[32];
-  std::snprintf(spec, sizeof spec, "KRN%c%d:%02d", west < 0 ? '-' : '+', a / 60, a % 60);
-  setenv("TZ", spec, 1);
+  char zone[32];
+  std::snprintf(zone, sizeof zone, "KRN%c%d:%02d", west < 0 ? '-' : '+', a / 60, a % 60);
+  setenv("TZ", zone, 1);
   tzset();
 }
 
