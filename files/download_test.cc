@@ -44,15 +44,7 @@ DownloadRun download(Exchange& x, const std::string& path, int32_t offset, bool 
   return run;
 }
 
-std::string pattern(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t v = seed;
-  for (auto& c : s) {
-    v = v * 1103515245u + 12345u;
-    c = static_cast<char>(v >> 16);
-  }
-  return s;
-}
+std::string pattern(size_t n) { return testing::pattern(n, 1); }
 
 /// Port writes of the server end so far: a frame that the server starts
 /// shows here at once.

@@ -113,6 +113,17 @@ inline ::testing::AssertionResult same_bytes(const std::string& got, const std::
                                        << "; first difference at byte " << at;
 }
 
+/// Reproducible bytes of every value, different for each seed.
+inline std::string pattern(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  uint32_t v = seed;
+  for (auto& c : s) {
+    v = v * 1103515245u + 12345u;
+    c = static_cast<char>(v >> 16);
+  }
+  return s;
+}
+
 }  // namespace tarnel::testing
 
 #endif  // TARNEL_FILES_TRANSFER_TESTING_H_

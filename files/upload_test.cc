@@ -44,15 +44,7 @@ void serve_upload(Exchange& x, const std::string& path, const Upload& u, int* re
   });
 }
 
-std::string pattern(size_t n, unsigned seed = 7) {
-  std::string s(n, '\0');
-  uint32_t v = seed;
-  for (auto& c : s) {
-    v = v * 1103515245u + 12345u;
-    c = static_cast<char>(v >> 16);
-  }
-  return s;
-}
+std::string pattern(size_t n) { return testing::pattern(n, 7); }
 
 std::vector<std::string> entries(const std::string& dir) {
   std::vector<std::string> names;
