@@ -8,12 +8,9 @@
 namespace tarnel::client {
 namespace {
 
-/// A management command answered by "OK" or an error reply.
-Outcome simple_command(Session& session, std::string_view word, std::string_view path) {
-  std::string text;
-  Outcome o = command_text(word, path, &text);
-  if (!o.ok()) return o;
-  o = session.send_command(text);
+/// Sends `text` and takes its reply: "OK", or an error reply.
+Outcome send_expecting_ok(Session& session, const std::string& text) {
+  Outcome o = session.send_command(text);
   if (!o.ok()) return o;
   std::string reply;
   o = session.next_reply(&reply);
@@ -24,6 +21,14 @@ Outcome simple_command(Session& session, std::string_view word, std::string_view
   return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + text);
 }
 
+/// A management command answered by "OK" or an error reply.
+Outcome simple_command(Session& session, std::string_view word, std::string_view path) {
+  std::string text;
+  Outcome o = command_text(word, path, &text);
+  if (!o.ok()) return o;
+  return send_expecting_ok(session, text);
+}
+
 Outcome rename_command(Session& session, std::string_view from, std::string_view to) {
   std::string rnfr, rnto;
   Outcome o = command_text("RNFR ", from, &rnfr);
@@ -32,15 +37,7 @@ Outcome rename_command(Session& session, std::string_view from, std::string_view
   // "RNFR " has no reply; "RNTO " renames and answers.
   o = session.send_command(rnfr);
   if (!o.ok()) return o;
-  o = session.send_command(rnto);
-  if (!o.ok()) return o;
-  std::string reply;
-  o = session.next_reply(&reply);
-  if (!o.ok()) return o;
-  if (reply == "OK") return Outcome::Ok();
-  o = error_reply(reply, false);
-  if (!o.ok()) return o;
-  return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + rnto);
+  return send_expecting_ok(session, rnto);
 }
 
 bool starts_with(std::string_view text, std::string_view word) {

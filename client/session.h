@@ -28,8 +28,10 @@ struct SessionSettings {
   unsigned reply_timeout_ms = 10000;
   /// How long a data frame of a running transfer may take to begin.
   unsigned data_timeout_ms = 5000;
-  /// How long connect() keeps trying to get "OK A" back.
-  unsigned connect_timeout_ms = 8000;
+  /// How long connect() keeps trying to get "OK A" back: long enough for a
+  /// server still recovering from a client killed in mid-frame (a 2 s wait,
+  /// its abort signal, the bad-command signal) on a busy machine.
+  unsigned connect_timeout_ms = 20000;
   /// Log every command, reply and link event on standard error, with the
   /// time since the start.
   bool verbose = false;
