@@ -29,12 +29,7 @@ constexpr uint32_t kBusNs = 1000;
 constexpr uint8_t kSentinel = 0xA5;
 constexpr int32_t kLengthSentinel = 77;
 
-struct ServerEnd {
-  explicit ServerEnd(CablePair& cable) : port(cable.server_port()) {}
-  RecordingPort port;
-  Lines lines{port, kTestPortBase, Waiting::kServer};
-  std::vector<uint8_t> data_writes() const { return port.written_to(kTestPortBase); }
-};
+using ServerEnd = testing::RecordedServerEnd;
 
 // On the heap, exactly the buffer's size, so that the address sanitizer
 // catches a write past `data`.

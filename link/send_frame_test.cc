@@ -30,13 +30,7 @@ using testing::WireReceiver;
 // not cost a 100 ms retry sleep at every handshake.
 constexpr uint32_t kBusNs = 1000;
 
-// The server's end of the cable, with every write and sleep on record.
-struct ServerEnd {
-  explicit ServerEnd(CablePair& cable) : port(cable.server_port()) {}
-  RecordingPort port;
-  Lines lines{port, kTestPortBase, Waiting::kServer};
-  std::vector<uint8_t> data_writes() const { return port.written_to(kTestPortBase); }
-};
+using ServerEnd = testing::RecordedServerEnd;
 
 FrameBuffer make_frame(int32_t number, const std::string& payload) {
   FrameBuffer frame;

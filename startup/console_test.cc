@@ -199,17 +199,25 @@ class Terminal : public SimProcess {
     termios now;
     return tcgetattr(slave_, &now) == 0 && (now.c_lflag & ICANON);
   }
+  /// Starts tarnel-sim with the terminal as its keyboard and console and
+  /// reads until it serves; returns its pid, or -1 (killed) when it does not.
+  pid_t start_on_terminal(std::string* text) {
+    ChildOptions o;
+    o.stdin_fd = slave_;
+    o.stdout_fd = slave_;
+    const pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
+    if (read_until(master_, "port addr: 888\r\n", 10000, text)) return pid;
+    wait_child(pid, 0);
+    return -1;
+  }
   int master_ = -1, slave_ = -1;
   termios before_{};
 };
 
 TEST_F(Terminal, RawWhileServingAndRestoredAfterAKey) {
-  ChildOptions o;
-  o.stdin_fd = slave_;
-  o.stdout_fd = slave_;
-  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
   std::string text;
-  ASSERT_TRUE(read_until(master_, "port addr: 888\r\n", 10000, &text)) << text;
+  const pid_t pid = start_on_terminal(&text);
+  ASSERT_GT(pid, 0) << text;
   // In raw mode the program itself returns to the first column.
   EXPECT_NE(text.find("Trying to allocate port: Success!\r\nAccepting"), std::string::npos);
   EXPECT_EQ(text.find("\r\r\n"), std::string::npos);
@@ -223,12 +231,9 @@ TEST_F(Terminal, RawWhileServingAndRestoredAfterAKey) {
 }
 
 TEST_F(Terminal, RestoredAfterSigterm) {
-  ChildOptions o;
-  o.stdin_fd = slave_;
-  o.stdout_fd = slave_;
-  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
   std::string text;
-  ASSERT_TRUE(read_until(master_, "port addr: 888\r\n", 10000, &text)) << text;
+  const pid_t pid = start_on_terminal(&text);
+  ASSERT_GT(pid, 0) << text;
   EXPECT_FALSE(canonical());
   kill(pid, SIGTERM);
   wait_child(pid, 10000);

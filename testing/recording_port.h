@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "link/lines.h"
 #include "link/port.h"
+#include "testing/cable_pair.h"
 
 namespace tarnel::testing {
 
@@ -63,6 +65,15 @@ class RecordingPort : public Port {
 
  private:
   Port& inner_;
+};
+
+/// The server's end of a test cable, waiting as the server does, with every
+/// write and sleep on record.
+struct RecordedServerEnd {
+  explicit RecordedServerEnd(CablePair& cable) : port(cable.server_port()) {}
+  RecordingPort port;
+  Lines lines{port, kTestPortBase, Waiting::kServer};
+  std::vector<uint8_t> data_writes() const { return port.written_to(kTestPortBase); }
 };
 
 }  // namespace tarnel::testing
