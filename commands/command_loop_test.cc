@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/metadata.h"
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/frame.h"
 #include "testing/cable_pair.h"

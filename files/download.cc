@@ -21,7 +21,7 @@
 #include <memory>
 #include <new>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/metadata.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "files/errors.h"
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/text.h"
 

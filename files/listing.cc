@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "link/frame.h"
 #include "link/send.h"

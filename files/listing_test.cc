@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "files/metadata.h"
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
 

@@ -1,6 +1,6 @@
 #include "files/management.h"
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/metadata.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "testing/cable_pair.h"
 #include "testing/peer.h"

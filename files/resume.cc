@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/transfers.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "files/errors.h"
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/text.h"
 #include "testing/server_thread.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "testing/server_thread.h"
 
 namespace tarnel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "files/transfer_testing.h"
+#include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "testing/server_thread.h"
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <limits>
 
-#include "commands/numbers.h"
+#include "files/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/metadata.h"

@@ -1,4 +1,4 @@
-#include "commands/numbers.h"
+#include "files/numbers.h"
 
 #include <gtest/gtest.h>
 

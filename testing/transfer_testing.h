@@ -1,7 +1,7 @@
 // Helpers for the transfer tests: a server-side call running in a thread of
 // its own while the test plays the client on the other end of the cable.
-#ifndef TARNEL_FILES_TRANSFER_TESTING_H_
-#define TARNEL_FILES_TRANSFER_TESTING_H_
+#ifndef TARNEL_TESTING_TRANSFER_TESTING_H_
+#define TARNEL_TESTING_TRANSFER_TESTING_H_
 
 #include <gtest/gtest.h>
 
@@ -126,4 +126,4 @@ inline std::string pattern(size_t n, unsigned seed) {
 
 }  // namespace tarnel::testing
 
-#endif  // TARNEL_FILES_TRANSFER_TESTING_H_
+#endif  // TARNEL_TESTING_TRANSFER_TESTING_H_
