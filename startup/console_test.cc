@@ -151,6 +151,52 @@ TEST_F(SimProcess, UnusableCableFileIsAFailedAllocationAndStaysUnchanged) {
   }
 }
 
+// Two servers on one cable would split the client's commands between them:
+// the second one's allocation fails and it says why.
+TEST(SimProcesses, SecondServerOnACableFailsToAllocateAndSaysWhy) {
+  TempDir dir;
+  const std::string cable = dir.file("X");
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  const pid_t first = start_child(program_path("tarnel-sim"), {"--cable", cable}, o);
+  close(in[0]);
+  close(out[1]);
+  std::string text;
+  ASSERT_TRUE(read_until(out[0], "Accepting connections", 10000, &text)) << text;
+
+  const int devnull = open("/dev/null", O_RDONLY);
+  int out2[2];
+  ASSERT_EQ(pipe(out2), 0);
+  ChildOptions o2;
+  o2.stdin_fd = devnull;
+  o2.stdout_fd = out2[1];
+  const pid_t second = start_child(program_path("tarnel-sim"), {"--cable", cable}, o2);
+  close(out2[1]);
+  close(devnull);
+  const std::string text2 = read_until_eof(out2[0], 10000);
+  const int status2 = wait_child(second, 10000);
+  close(out2[0]);
+  const std::string tail = "Cannot use the virtual cable " + cable +
+                           ": end A is taken by another program\n"
+                           "Trying to allocate port: Failed!\n";
+  EXPECT_NE(text2.find(tail), std::string::npos) << text2;
+  EXPECT_EQ(text2.find("Accepting"), std::string::npos) << text2;
+  ASSERT_TRUE(WIFEXITED(status2));
+  EXPECT_EQ(WEXITSTATUS(status2), 0);
+
+  // The first one still serves until its key.
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0);
+  ASSERT_EQ(write(in[1], "k", 1), 1);
+  const int status = wait_child(first, 10000);
+  ASSERT_TRUE(WIFEXITED(status));
+  close(in[1]);
+  close(out[0]);
+}
+
 TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
   int devnull = open("/dev/null", O_RDONLY);
   int out[2];
