@@ -7,7 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
+
+#include "startup/cleanup.h"
 
 namespace tarnel {
 
@@ -17,12 +18,6 @@ namespace {
 
 termios saved_settings;
 volatile sig_atomic_t settings_saved = 0;
-
-void restore_on_signal(int sig) {
-  StdConsole::restore();
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
 
 void write_all(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -60,13 +55,17 @@ std::string visible_text(std::string_view bytes) {
 }
 
 void StdConsole::prepare() {
+  // The console is a report, not the job: standard output may be a pipe
+  // whose reader has gone. Its writes then fail (and are given up) instead
+  // of ending the server with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
   if (!isatty(STDOUT_FILENO)) return;
   termios settings;
   if (tcgetattr(STDOUT_FILENO, &settings) != 0) return;
   saved_settings = settings;
   settings_saved = 1;
-  std::atexit(&StdConsole::restore);
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) signal(sig, restore_on_signal);
+  // However the program ends, a normal exit or any signal that ends it.
+  at_program_end(&StdConsole::restore);
   cfmakeraw(&settings);
   if (tcsetattr(STDOUT_FILENO, TCSANOW, &settings) != 0) settings_saved = 0;
 }
