@@ -5,7 +5,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 
 #include "startup/cleanup.h"
@@ -19,9 +21,28 @@ namespace {
 termios saved_settings;
 volatile sig_atomic_t settings_saved = 0;
 
+/// How long a write waits for a console that takes nothing (a pipe whose
+/// reader has stopped reading, a stalled terminal) before its text is
+/// dropped. Once a wait has run out, writes do not wait at all until the
+/// console takes text again: a console that nobody reads must not slow the
+/// server down, let alone stop it.
+constexpr int kStalledConsoleWaitMs = 100;
+bool console_stalled = false;
+
 void write_all(int fd, const char* p, size_t n) {
   while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
+    pollfd ready{fd, POLLOUT, 0};
+    const int r = poll(&ready, 1, console_stalled ? 0 : kStalledConsoleWaitMs);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) {
+      console_stalled = true;
+      return;
+    }
+    // Ready, or an error that the write below reports. A pipe that shows
+    // ready has a free page at least: a write of no more than PIPE_BUF
+    // bytes cannot block.
+    console_stalled = false;
+    ssize_t w = ::write(fd, p, std::min<size_t>(n, PIPE_BUF));
     if (w < 0) {
       if (errno == EINTR) continue;
       return;  // a console that cannot be written to: nothing more to do

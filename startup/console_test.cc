@@ -247,6 +247,52 @@ TEST(SimProcesses, KeepsServingWhenItsConsoleGoesAway) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+// A console that takes nothing (a pipe whose reader has stopped reading)
+// must not hold the server up either: what it cannot take is dropped.
+TEST(SimProcesses, KeepsServingWhenItsConsoleTakesNothing) {
+  TempDir dir;
+  const std::string cable = dir.file("X");
+  {
+    std::string why;
+    ASSERT_TRUE(VirtualCable::open(cable, 0, &why)) << why;
+  }
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  // Fill the pipe to the brim, then make it blocking again for the server.
+  ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string junk(4096, 'j');
+  while (write(out[1], junk.data(), junk.size()) > 0) {
+  }
+  ASSERT_EQ(fcntl(out[1], F_SETFL, 0), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  const pid_t server = start_child(program_path("tarnel-sim"), {"--cable", cable}, o);
+  close(in[0]);
+  close(out[1]);
+
+  const int devnull = open("/dev/null", O_RDWR);
+  ChildOptions quiet;
+  quiet.stdin_fd = devnull;
+  quiet.stdout_fd = devnull;
+  quiet.stderr_fd = devnull;
+  for (int i = 0; i < 2; ++i) {
+    const pid_t client = start_child(program_path("tarnel-client"),
+                                     {"--cable", cable, "--timeout", "5", "connect"}, quiet);
+    const int status = wait_child(client, 30000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << i << ": " << status;
+  }
+  close(devnull);
+  ASSERT_EQ(write(in[1], "k", 1), 1);
+  const int status = wait_child(server, 10000);
+  close(in[1]);
+  close(out[0]);
+  ASSERT_NE(status, -1) << "the server did not end on its key";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
   int devnull = open("/dev/null", O_RDONLY);
   int out[2];
