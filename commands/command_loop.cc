@@ -213,7 +213,9 @@ bool wait_for_client(Lines& lines, Console& console) {
   }
 }
 
-void console_echo(Console& console, std::string_view text) { console.line(text.substr(0, TEXT_MAX)); }
+void console_echo(Console& console, std::string_view text) {
+  console.line(visible_text(text.substr(0, TEXT_MAX)));
+}
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
 

@@ -19,7 +19,8 @@ void command_loop(Lines& lines, Console& console);
 /// is pending.
 bool wait_for_client(Lines& lines, Console& console);
 
-/// Writes the text (cut to 255 bytes) and ends the line.
+/// Writes the text (cut to 255 bytes) with its control bytes made visible
+/// (visible_text) and ends the line.
 void console_echo(Console& console, std::string_view text);
 
 /// Answers "CONNECT" with "OK A"; true when the client took it.

@@ -121,6 +121,34 @@ TEST_F(CommandLoopTest, EveryCommandIsEchoedExactlyAsReceived) {
   std::string expected;
   for (const std::string& text : texts) expected += text + "\n";
   expected += "CONNECT\nConnection established!\n";
+  // The one control byte among them, the tab, shows in its visible form.
+  expected.replace(expected.find('\t'), 1, "^I");
+  EXPECT_EQ(console(), expected);
+}
+
+// A client must not be able to drive the operator's terminal (clear it,
+// ring it, forge a line such as "UPLOAD OK") through the echo.
+TEST_F(CommandLoopTest, ControlBytesAreEchoedInAVisibleForm) {
+  struct Case {
+    std::string sent;
+    std::string echoed;
+  };
+  const Case cases[] = {
+      {"CONNECT \x1b[2J\x1b[H", "CONNECT ^[[2J^[[H"},
+      {"CONNECT\r\nUPLOAD OK", "CONNECT^M^JUPLOAD OK"},
+      {std::string("CONNECT \x00\x07\x08\t\x1f", 13), "CONNECT ^@^G^H^I^_"},
+      {"CONNECT \x7f", "CONNECT ^?"},
+      // C1 controls: 0x9B is CSI on an 8-bit terminal, like ESC [.
+      {"CONNECT \x80\x9b" "2J\x9f", "CONNECT M-^@M-^[2JM-^_"},
+      // Everything else as received: printable ASCII, the caret and the
+      // backslash themselves, and the bytes from 0xA0 on.
+      {"CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff", "CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff"},
+  };
+  std::string expected;
+  for (const Case& c : cases) {
+    EXPECT_EQ(ask(c.sent), "OK A");
+    expected += c.echoed + "\nConnection established!\n";
+  }
   EXPECT_EQ(console(), expected);
 }
 

@@ -9,7 +9,8 @@
 //   frames 1, 2, 3, ... of 1..4096 bytes; cut from 32768-byte blocks, a frame
 //   never holds bytes of two blocks
 //
-// A file that cannot be offered gets the single reply "FILE ERROR n".
+// A path that cannot be offered (missing, unreadable, a directory, a device or
+// FIFO, 2 GiB or more) gets the single reply "FILE ERROR n".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,13 +46,19 @@ struct TextView {
   uint16_t read_error = 0;
 };
 
-TextView scan_text(Lines& lines, int fd, int32_t offset, uint8_t* block, SecondsClock clock) {
+/// Scans the first `size` stored bytes (the size found when the file was
+/// opened: a file that grows meanwhile is not followed). A key pressed on the
+/// console ends the scan as it ends the data phase: ok false, nothing more
+/// sent.
+TextView scan_text(Lines& lines, Console& console, int fd, int64_t size, int32_t offset,
+                   uint8_t* block, SecondsClock clock) {
   TextView view;
   io_seek(fd, 0);
   take_io_error();
   int64_t last_tick = clock();
-  for (;;) {
-    const ssize_t got = io_read(fd, block, SCAN_BLOCK);
+  while (view.stored < size) {
+    const int64_t want = std::min<int64_t>(SCAN_BLOCK, size - view.stored);
+    const ssize_t got = io_read(fd, block, static_cast<size_t>(want));
     if (got < 0) {
       view.read_error = take_io_error();
       break;
@@ -75,6 +82,11 @@ TextView scan_text(Lines& lines, int fd, int32_t offset, uint8_t* block, Seconds
         view.ok = send_text(lines, "WAIT");
         if (!view.ok) break;
       }
+    }
+    abort_flag = console.key_pending();
+    if (abort_flag) {
+      view.ok = false;
+      break;
     }
   }
   return view;
@@ -163,8 +175,16 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
   if (link_busy) return false;
   if (offset < 0) offset = 0;
   existing_file_open_mode = O_RDONLY;
-  // O_NONBLOCK: a FIFO at the path must not stop the server in open().
-  const int fd = io_open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Only regular files are offered (FILE_ERROR_NOT_A_FILE). A device or FIFO
+  // is refused before it is opened: opening some has effects of its own (a
+  // tape rewinds when closed, a FIFO's writer is let go).
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    return send_text(lines, "FILE ERROR " + number_to_text(FILE_ERROR_NOT_A_FILE));
+  }
+  // O_NONBLOCK and O_NOCTTY: should the path have been swapped for a FIFO or
+  // a terminal since, the open must neither wait nor take it over.
+  const int fd = io_open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const uint16_t open_error = take_io_error();
   if (fd < 0) return send_text(lines, "FILE ERROR " + number_to_text(open_error));
 
@@ -173,11 +193,11 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
     take_io_error();
     return send_text(lines, "FILE ERROR " + number_to_text(number));
   };
-  struct stat st;
   if (fstat(fd, &st) != 0) return refuse(io_error_number(errno));
   if (S_ISDIR(st.st_mode)) return refuse(io_error_number(EISDIR));
-  // Devices and FIFOs report no size; nothing is read from them.
-  const int64_t size = S_ISREG(st.st_mode) ? st.st_size : 0;
+  if (!S_ISREG(st.st_mode)) return refuse(FILE_ERROR_NOT_A_FILE);
+  // The size found now bounds every read of this download, in both modes.
+  const int64_t size = st.st_size;
   if (size > kMaxSize) return refuse(FILE_ERROR_TOO_LARGE);
 
   uint8_t block[SCAN_BLOCK];
@@ -195,7 +215,7 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
   int64_t remaining = offset < size ? size - offset : 0;
   bool split = false;
   if (ok && text) {
-    const TextView view = scan_text(lines, fd, offset, block, clock);
+    const TextView view = scan_text(lines, console, fd, size, offset, block, clock);
     ok = view.ok;
     if (ok && view.read_error != 0) {
       io_close(fd);

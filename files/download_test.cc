@@ -153,6 +153,36 @@ TEST(Download, UnreadableFileGetsFileError5) {
   EXPECT_EQ(got.replies, std::vector<std::string>({"FILE ERROR 5"}));
 }
 
+// Devices and FIFOs are no files to fetch: there is no size to announce,
+// reading one may never end (/dev/zero) and a FIFO's bytes belong to its
+// reader. Both modes refuse them alike, and nothing is read from them.
+TEST(Download, NonRegularFileGetsFileError5InBothModesAndIsNotRead) {
+  Exchange x;
+  const std::string fifo = x.dir().file("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  // A writer with bytes waiting in the FIFO; the download must leave them.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(write(writer, "queued\n", 7), 7);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+    for (bool text : {false, true}) {
+      for (int32_t offset : {0, 10}) {
+        DownloadRun run = download(x, path, offset, text, 0);
+        EXPECT_TRUE(run.result);
+        EXPECT_EQ(run.got.replies, std::vector<std::string>({"FILE ERROR 5"}))
+            << path << " text " << text << " offset " << offset;
+        EXPECT_FALSE(link_busy);
+      }
+    }
+  }
+  char left[16] = {};
+  EXPECT_EQ(read(reader, left, sizeof left), 7) << "the FIFO was drained";
+  close(writer);
+  close(reader);
+}
+
 TEST(Download, FileOf2GiBGetsFileErrorInsteadOfAWrappedSize) {
   Exchange x;
   const std::string path = x.dir().file("huge");
@@ -290,6 +320,54 @@ TEST(TextDownload, ResumeScanSendsWaitWhenASecondHasPassed) {
   EXPECT_EQ(std::vector<std::string>(run.got.replies.begin() + 3, run.got.replies.end()),
             std::vector<std::string>({"WAIT", "WAIT", "WAIT", "SIZE 70001"}));
   EXPECT_TRUE(same_bytes(run.got.data(), stored.substr(68999)));
+}
+
+// A clock that makes the file under download grow by a block at every
+// reading, as a file that another program keeps appending to.
+std::string growing_path;
+int64_t growing_clock() {
+  static int64_t t = 0;
+  const int fd = open(growing_path.c_str(), O_WRONLY | O_APPEND);
+  // Bounded, so that a scan that follows the growth still ends.
+  if (fd >= 0 && lseek(fd, 0, SEEK_END) < 400000) {
+    const std::string more(32768, 'g');
+    EXPECT_EQ(write(fd, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+  }
+  if (fd >= 0) close(fd);
+  return ++t;
+}
+
+TEST(TextDownload, ScanReadsNoMoreThanTheSizeFoundAtOpen) {
+  Exchange x;
+  growing_path = x.dir().file("growing");
+  std::string stored = std::string(70000, 'q');
+  stored[100] = '\n';
+  write_file(growing_path, stored);
+  DownloadRun run = download(x, growing_path, 69000, true, 70001 - 69000, growing_clock);
+  EXPECT_TRUE(run.result);
+  ASSERT_FALSE(run.got.replies.empty());
+  EXPECT_EQ(run.got.replies.back(), "SIZE 70001");
+  EXPECT_TRUE(same_bytes(run.got.data(), stored.substr(68999)));
+}
+
+TEST(TextDownload, KeyPressDuringTheScanEndsTheDownloadBeforeTheSize) {
+  for (int32_t offset : {0, 1000}) {
+    Exchange x;
+    write_file(x.dir().file("t"), std::string(100000, 'q'));
+    x.console().press_key();
+    DownloadRun run = download(x, x.dir().file("t"), offset, true, 0);
+    EXPECT_FALSE(run.result) << "offset " << offset;
+    // The client hears nothing after the time and the attributes (its wait
+    // for the next reply fails), just as after a key in the data phase.
+    ASSERT_GE(run.got.replies.size(), 2u);
+    for (const std::string& reply : run.got.replies) {
+      EXPECT_NE(reply.rfind("SIZE ", 0), 0u) << reply << " offset " << offset;
+    }
+    EXPECT_TRUE(run.got.frames.empty());
+    EXPECT_TRUE(abort_flag);
+    EXPECT_TRUE(x.console().key_pending()) << "the key is left for the command loop";
+    abort_flag = false;
+  }
 }
 
 TEST(TextDownload, NoWaitWithoutAnOffset) {

@@ -71,6 +71,10 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset,
 /// fit the signed 32-bit "SIZE " reply (2 GiB or more): the server cannot
 /// offer it whole. A number of its own, given to no system error.
 constexpr uint16_t FILE_ERROR_TOO_LARGE = 20;
+/// "FILE ERROR " number for a path that is neither a regular file nor a
+/// directory (a device, a FIFO, a socket): the client's "access denied". The
+/// server offers no such thing, in either mode, and reads nothing from it.
+constexpr uint16_t FILE_ERROR_NOT_A_FILE = 5;
 
 /// "GET " (text false) and "AGET " (text true). True when the exchange went
 /// through to its end (a delivered "FILE ERROR " reply included); false when

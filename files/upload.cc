@@ -52,9 +52,9 @@ bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameB
         if (byte != was) same = false;
         if (!same) {
           std::string position = number_to_text(i) + ":";
-          position += static_cast<char>(byte);
+          position += visible_text(std::string(1, static_cast<char>(byte)));
           position += '-';
-          position += static_cast<char>(was);
+          position += visible_text(std::string(1, static_cast<char>(was)));
           position += "   ";
           console.write(position);
         }

@@ -376,6 +376,28 @@ TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), stored));
 }
 
+TEST(ResumedUpload, TextMismatchShowsControlBytesInAVisibleForm) {
+  Exchange x;
+  const int32_t resume = 5120;
+  std::string stored = std::string(static_cast<size_t>(resume), 's') + "a\n" +
+                       std::string(600, 'z');
+  stored[static_cast<size_t>(resume) + 509] = '\x1b';
+  write_file(x.dir().file("t"), stored);
+  std::string frame = "a\r\n" + std::string(600, 'z');
+  frame[510] = '\x07';  // compared with the stored ESC
+  int result = -1;
+  Upload u{static_cast<int32_t>(resume + frame.size())};
+  u.resume_offset = u.reported_resume_offset = resume;
+  u.text = true;
+  serve_upload(x, x.dir().file("t"), u, &result);
+  EXPECT_EQ(x.peer().send_data(1, frame), SEND_OK);
+  EXPECT_EQ(x.peer().send_data(2, "more"), SEND_REFUSED);
+  x.join();
+  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(x.console().output(),
+            "510:^G-^[   511:z-z   Error, source and target different!\n5120 ERROR\n");
+}
+
 // ---- A write that fails --------------------------------------------------------
 
 /// Runs receive_file in a child whose files may not grow past `limit` bytes.

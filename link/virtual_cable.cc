@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/fsuid.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -51,6 +52,30 @@ std::string reason(const std::string& path, const std::string& what) {
   return "Cannot use the virtual cable " + path + ": " + what;
 }
 
+/// Opens the cable file read-write with the rights of the real user: the
+/// file-system user and group IDs are switched to the real ones for the
+/// call, so that a set-user-ID program neither reaches nor creates anything
+/// its caller could not. An existing file is opened as named (through a
+/// link too: the user may open its target anyway); a missing one is created
+/// as a new file with O_EXCL, which never follows a symbolic link, not even
+/// one that leads nowhere. -1 with errno set on failure.
+int open_as_real_user(const std::string& path) {
+  const int saved_gid = setfsgid(getgid());
+  const int saved_uid = setfsuid(getuid());
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666);
+    // Another end was quicker to create it; or the name is a dangling link,
+    // which then fails with ENOENT.
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
+  const int error = errno;
+  setfsuid(static_cast<uid_t>(saved_uid));
+  setfsgid(static_cast<gid_t>(saved_gid));
+  errno = error;
+  return fd;
+}
+
 }  // namespace
 
 std::string default_cable_path(int port_number) {
@@ -63,8 +88,14 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
     if (why) *why = reason(path, what);
     return nullptr;
   };
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return fail(std::strerror(errno));
+  int fd = open_as_real_user(path);
+  if (fd < 0) {
+    struct stat link;
+    if (errno == ENOENT && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      return fail("a symbolic link to nothing (a new cable is not created through a link)");
+    }
+    return fail(std::strerror(errno));
+  }
   struct stat st;
   if (fstat(fd, &st) != 0) {
     std::string e = std::strerror(errno);
@@ -89,9 +120,11 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
                 std::to_string(kFileSize));
   }
   void* m = mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  std::string map_error = m == MAP_FAILED ? std::strerror(errno) : "";
-  ::close(fd);
-  if (m == MAP_FAILED) return fail(map_error);
+  if (m == MAP_FAILED) {
+    std::string e = std::strerror(errno);
+    ::close(fd);
+    return fail(e);
+  }
   auto* map = static_cast<uint8_t*>(m);
 
   if (created) {
@@ -112,14 +145,34 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
     }
     if (magic_state(map) != MagicState::kComplete) {
       munmap(map, kFileSize);
+      ::close(fd);
       return fail("wrong magic (not a cable file)");
     }
   }
   std::atomic_thread_fence(std::memory_order_acquire);
-  return std::unique_ptr<VirtualCable>(new VirtualCable(map, load_le32(map + kBusNsOffset)));
+  return std::unique_ptr<VirtualCable>(new VirtualCable(fd, map, load_le32(map + kBusNsOffset)));
 }
 
-VirtualCable::~VirtualCable() { munmap(map_, kFileSize); }
+VirtualCable::~VirtualCable() {
+  munmap(map_, kFileSize);
+  ::close(fd_);
+}
+
+bool VirtualCable::claim_end(End end, const std::string& path, std::string* why) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(kDataOffset + end);
+  lock.l_len = 1;
+  if (fcntl(fd_, F_OFD_SETLK, &lock) == 0) return true;
+  const std::string name = end == kEndA ? "end A" : "end B";
+  if (why) {
+    *why = reason(path, errno == EAGAIN || errno == EACCES
+                            ? name + " is taken by another program"
+                            : "cannot claim " + name + ": " + std::strerror(errno));
+  }
+  return false;
+}
 
 void VirtualCable::bump(size_t offset) {
   // Each counter has one writer, so load and store need not be one step.
@@ -184,8 +237,11 @@ uint64_t VirtualCable::high_bit_writes(End end) const {
 
 bool CablePort::claim(int port_number, uint16_t base, std::string* why) {
   if (path_.empty()) path_ = default_cable_path(port_number);
-  if (!cable_) cable_ = VirtualCable::open(path_, bus_ns_if_created_, why);
-  if (!cable_) return false;
+  if (!cable_) {
+    std::unique_ptr<VirtualCable> cable = VirtualCable::open(path_, bus_ns_if_created_, why);
+    if (!cable || !cable->claim_end(end_, path_, why)) return false;
+    cable_ = std::move(cable);
+  }
   base_ = base;
   return true;
 }

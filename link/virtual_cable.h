@@ -17,6 +17,12 @@
 //
 // The status an end reads is built from the other end's data register:
 // 0x07 | (nibble << 3) | (D4 ? 0x00 : 0x80).
+//
+// An end is claimed by one holder at a time: a write lock on the byte of its
+// data register (offset 16 for end A, 17 for end B), taken as an open file
+// description lock, so that the two ends of one file never conflict and the
+// kernel frees the claim when its holder dies, however it dies. The lock
+// changes nothing in the file.
 #ifndef TARNEL_LINK_VIRTUAL_CABLE_H_
 #define TARNEL_LINK_VIRTUAL_CABLE_H_
 
@@ -36,8 +42,14 @@ class VirtualCable {
   /// Opens the cable file at path, creating it with bus_ns_if_created when it
   /// is absent or empty. A file of another size or with another magic is
   /// refused and left as it is: returns nullptr with a one-line reason.
+  /// The file is opened, or created, with the rights of the real user (a
+  /// set-user-ID program gets no more than its caller), and a new file is
+  /// never created through a symbolic link.
   static std::unique_ptr<VirtualCable> open(const std::string& path, uint32_t bus_ns_if_created,
                                             std::string* why);
+  /// Claims `end` for as long as this object lives (see the lock above).
+  /// False, with a one-line reason, when another holder has it.
+  bool claim_end(End end, const std::string& path, std::string* why);
   ~VirtualCable();
   VirtualCable(const VirtualCable&) = delete;
   VirtualCable& operator=(const VirtualCable&) = delete;
@@ -64,10 +76,11 @@ class VirtualCable {
   }
 
  private:
-  VirtualCable(uint8_t* map, uint32_t bus_ns) : map_(map), bus_ns_(bus_ns) {}
+  VirtualCable(int fd, uint8_t* map, uint32_t bus_ns) : fd_(fd), map_(map), bus_ns_(bus_ns) {}
   void bump(size_t offset);
   void spend_bus_time(uint64_t start_ns);
 
+  int fd_;  // kept open: the claim of an end lives on it
   uint8_t* map_;
   uint32_t bus_ns_;
 };

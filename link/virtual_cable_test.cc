@@ -1,11 +1,13 @@
 #include "link/virtual_cable.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -206,6 +208,90 @@ TEST(CablePort, ClaimFailsWithTheCablesReason) {
   EXPECT_NE(why.find("5 bytes"), std::string::npos) << why;
   EXPECT_EQ(port.port_in(kBase + 1), 0xFF) << "an unclaimed port reads as nothing attached";
   EXPECT_EQ(testing::read_file(path), "short");
+}
+
+// Two servers (or two clients) on one cable would take turns at the same
+// lines and split the exchange between them: an end is claimed by one
+// process at a time, and the other end stays free.
+TEST(CablePort, EachEndIsClaimedByOneHolderAtATime) {
+  TempDir dir;
+  const std::string path = dir.file("c");
+  std::string why;
+  auto a = std::make_unique<CablePort>(path, VirtualCable::kEndA, 0);
+  ASSERT_TRUE(a->claim(1, kBase, &why)) << why;
+  CablePort b(path, VirtualCable::kEndB, 0);
+  ASSERT_TRUE(b.claim(1, kBase, &why)) << why;
+  const std::string before = testing::read_file(path);
+
+  for (const auto end : {VirtualCable::kEndA, VirtualCable::kEndB}) {
+    CablePort second(path, end, 0);
+    why.clear();
+    EXPECT_FALSE(second.claim(1, kBase, &why));
+    EXPECT_NE(why.find(path), std::string::npos) << why;
+    EXPECT_NE(why.find(end == VirtualCable::kEndA ? "end A" : "end B"), std::string::npos) << why;
+    EXPECT_EQ(second.port_in(kBase + 1), 0xFF) << "a refused end reads as nothing attached";
+  }
+  EXPECT_TRUE(testing::read_file(path) == before) << "the claims changed the file";
+
+  // Given up with its holder.
+  a.reset();
+  CablePort again(path, VirtualCable::kEndA, 0);
+  EXPECT_TRUE(again.claim(1, kBase, &why)) << why;
+}
+
+TEST(CablePort, ClaimIsFreedWhenItsProcessIsKilled) {
+  TempDir dir;
+  const std::string path = dir.file("c");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CablePort a(path, VirtualCable::kEndA, 0);
+    if (!a.claim(1, kBase, nullptr)) _exit(1);
+    if (write(ready[1], "r", 1) != 1) _exit(2);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  close(ready[0]);
+  std::string why;
+  {
+    CablePort taken(path, VirtualCable::kEndA, 0);
+    EXPECT_FALSE(taken.claim(1, kBase, &why));
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  CablePort a(path, VirtualCable::kEndA, 0);
+  EXPECT_TRUE(a.claim(1, kBase, &why)) << why;
+}
+
+// A cable is created only as a new file of its own: never through a
+// symbolic link, which could point anywhere.
+TEST(VirtualCable, DoesNotCreateThroughASymbolicLink) {
+  TempDir dir;
+  const std::string link = dir.file("link.cable");
+  const std::string target = dir.file("elsewhere");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  std::string why;
+  EXPECT_FALSE(VirtualCable::open(link, 0, &why));
+  EXPECT_NE(why.find(link), std::string::npos) << why;
+  struct stat st;
+  EXPECT_NE(lstat(target.c_str(), &st), 0) << "the link's target was created";
+}
+
+TEST(VirtualCable, ExistingCableMayBeReachedThroughASymbolicLink) {
+  TempDir dir;
+  const std::string link = dir.file("link.cable");
+  const std::string target = dir.file("real.cable");
+  ASSERT_TRUE(open_cable(target, 77));
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  auto cable = open_cable(link, 0);
+  ASSERT_TRUE(cable);
+  EXPECT_EQ(cable->bus_ns(), 77u);
 }
 
 TEST(VirtualCable, RefusesFileWithoutPermission) {

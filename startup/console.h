@@ -3,6 +3,7 @@
 #ifndef TARNEL_STARTUP_CONSOLE_H_
 #define TARNEL_STARTUP_CONSOLE_H_
 
+#include <string>
 #include <string_view>
 
 namespace tarnel {
@@ -10,6 +11,14 @@ namespace tarnel {
 /// Set when a key is found pending on the console; the command loop ends
 /// when it is set. Transfers and the listing set it between frames.
 extern bool abort_flag;
+
+/// `bytes` as they may safely be shown on the console: control bytes become
+/// visible, in caret notation ("^[" for ESC, "^M" for CR, "^@" for NUL, "^?"
+/// for DEL); the C1 controls 0x80-0x9F become "M-" and the caret form of the
+/// byte less 0x80 ("M-^[" for 0x9B). Every other byte is kept as it is.
+/// Used wherever bytes from the client or a stored file reach the console, so
+/// that they cannot move the cursor, clear the screen or forge a line.
+std::string visible_text(std::string_view bytes);
 
 class Console {
  public:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <string>
 
+#include "link/virtual_cable.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
 
@@ -151,6 +153,146 @@ TEST_F(SimProcess, UnusableCableFileIsAFailedAllocationAndStaysUnchanged) {
   }
 }
 
+// Two servers on one cable would split the client's commands between them:
+// the second one's allocation fails and it says why.
+TEST(SimProcesses, SecondServerOnACableFailsToAllocateAndSaysWhy) {
+  TempDir dir;
+  const std::string cable = dir.file("X");
+  int in[2], out[2];
+  ASSERT_EQ(pipe(in), 0);
+  ASSERT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  const pid_t first = start_child(program_path("tarnel-sim"), {"--cable", cable}, o);
+  close(in[0]);
+  close(out[1]);
+  std::string text;
+  ASSERT_TRUE(read_until(out[0], "Accepting connections", 10000, &text)) << text;
+
+  const int devnull = open("/dev/null", O_RDONLY);
+  int out2[2];
+  ASSERT_EQ(pipe(out2), 0);
+  ChildOptions o2;
+  o2.stdin_fd = devnull;
+  o2.stdout_fd = out2[1];
+  const pid_t second = start_child(program_path("tarnel-sim"), {"--cable", cable}, o2);
+  close(out2[1]);
+  close(devnull);
+  const std::string text2 = read_until_eof(out2[0], 10000);
+  const int status2 = wait_child(second, 10000);
+  close(out2[0]);
+  const std::string tail = "Cannot use the virtual cable " + cable +
+                           ": end A is taken by another program\n"
+                           "Trying to allocate port: Failed!\n";
+  EXPECT_NE(text2.find(tail), std::string::npos) << text2;
+  EXPECT_EQ(text2.find("Accepting"), std::string::npos) << text2;
+  ASSERT_TRUE(WIFEXITED(status2));
+  EXPECT_EQ(WEXITSTATUS(status2), 0);
+
+  // The first one still serves until its key.
+  EXPECT_EQ(waitpid(first, nullptr, WNOHANG), 0);
+  ASSERT_EQ(write(in[1], "k", 1), 1);
+  const int status = wait_child(first, 10000);
+  ASSERT_TRUE(WIFEXITED(status));
+  close(in[1]);
+  close(out[0]);
+}
+
+// The console is a report, not the job: a server whose standard output is
+// a pipe that nobody reads any more keeps serving.
+TEST(SimProcesses, KeepsServingWhenItsConsoleGoesAway) {
+  TempDir dir;
+  const std::string cable = dir.file("X");
+  {
+    std::string why;
+    ASSERT_TRUE(VirtualCable::open(cable, 0, &why)) << why;
+  }
+  int in[2], out[2];
+  // O_CLOEXEC: the server must not hold the read end itself.
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  const pid_t server = start_child(program_path("tarnel-sim"), {"--cable", cable}, o);
+  close(in[0]);
+  close(out[1]);
+  std::string text;
+  ASSERT_TRUE(read_until(out[0], "Accepting connections", 10000, &text)) << text;
+  close(out[0]);  // the reader goes away
+
+  const int devnull = open("/dev/null", O_RDWR);
+  ChildOptions quiet;
+  quiet.stdin_fd = devnull;
+  quiet.stdout_fd = devnull;
+  quiet.stderr_fd = devnull;
+  // The first command's echo meets the broken pipe; the second shows that
+  // the server lived through it.
+  for (int i = 0; i < 2; ++i) {
+    const pid_t client =
+        start_child(program_path("tarnel-client"), {"--cable", cable, "connect"}, quiet);
+    const int status = wait_child(client, 30000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << i << ": " << status;
+  }
+  close(devnull);
+  int status = 0;
+  if (waitpid(server, &status, WNOHANG) == 0) {  // a dead server's keyboard is a broken pipe
+    ASSERT_EQ(write(in[1], "k", 1), 1);
+    status = wait_child(server, 10000);
+  }
+  close(in[1]);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A console that takes nothing (a pipe whose reader has stopped reading)
+// must not hold the server up either: what it cannot take is dropped.
+TEST(SimProcesses, KeepsServingWhenItsConsoleTakesNothing) {
+  TempDir dir;
+  const std::string cable = dir.file("X");
+  {
+    std::string why;
+    ASSERT_TRUE(VirtualCable::open(cable, 0, &why)) << why;
+  }
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  // Fill the pipe to the brim, then make it blocking again for the server.
+  ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
+  const std::string junk(4096, 'j');
+  while (write(out[1], junk.data(), junk.size()) > 0) {
+  }
+  ASSERT_EQ(fcntl(out[1], F_SETFL, 0), 0);
+  ChildOptions o;
+  o.stdin_fd = in[0];
+  o.stdout_fd = out[1];
+  const pid_t server = start_child(program_path("tarnel-sim"), {"--cable", cable}, o);
+  close(in[0]);
+  close(out[1]);
+
+  const int devnull = open("/dev/null", O_RDWR);
+  ChildOptions quiet;
+  quiet.stdin_fd = devnull;
+  quiet.stdout_fd = devnull;
+  quiet.stderr_fd = devnull;
+  for (int i = 0; i < 2; ++i) {
+    const pid_t client = start_child(program_path("tarnel-client"),
+                                     {"--cable", cable, "--timeout", "5", "connect"}, quiet);
+    const int status = wait_child(client, 30000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "client " << i << ": " << status;
+  }
+  close(devnull);
+  ASSERT_EQ(write(in[1], "k", 1), 1);
+  const int status = wait_child(server, 10000);
+  close(in[1]);
+  close(out[0]);
+  ASSERT_NE(status, -1) << "the server did not end on its key";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
   int devnull = open("/dev/null", O_RDONLY);
   int out[2];
@@ -205,6 +347,11 @@ class Terminal : public SimProcess {
     ChildOptions o;
     o.stdin_fd = slave_;
     o.stdout_fd = slave_;
+    o.before_exec = [] {
+      // No core files from the signals these tests send.
+      const rlimit none = {0, 0};
+      setrlimit(RLIMIT_CORE, &none);
+    };
     const pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
     if (read_until(master_, "port addr: 888\r\n", 10000, text)) return pid;
     wait_child(pid, 0);
@@ -238,6 +385,45 @@ TEST_F(Terminal, RestoredAfterSigterm) {
   kill(pid, SIGTERM);
   wait_child(pid, 10000);
   EXPECT_TRUE(same_as_before());
+}
+
+struct FatalSignal {
+  const char* name;
+  int signal;       // sent with kill(); 0: the cable file is cut short instead
+  int expected;     // the signal that ends the server
+};
+
+// Whatever signal ends the program, the operator gets the terminal back as
+// it was; and the program still ends by that signal, as its parent expects.
+TEST_F(Terminal, RestoredOnEverySignalThatEndsTheProgram) {
+  const FatalSignal cases[] = {
+      // The mapping of a cable file cut to nothing faults at the next poll.
+      {"TruncatedCable", 0, SIGBUS},
+      {"Segv", SIGSEGV, SIGSEGV},
+      {"Abort", SIGABRT, SIGABRT},
+      {"Usr1", SIGUSR1, SIGUSR1},
+      {"Alarm", SIGALRM, SIGALRM},
+      {"Hangup", SIGHUP, SIGHUP},
+  };
+  for (const FatalSignal& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(same_as_before());
+    std::string text;
+    const pid_t pid = start_on_terminal(&text);
+    ASSERT_GT(pid, 0) << text;
+    EXPECT_FALSE(canonical());
+    if (c.signal == 0) {
+      ASSERT_EQ(truncate(dir_.file("X").c_str(), 0), 0);
+    } else {
+      kill(pid, c.signal);
+    }
+    const int status = wait_child(pid, 10000);
+    ASSERT_NE(status, -1) << "still running";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.expected) << status;
+    EXPECT_TRUE(same_as_before());
+    tcsetattr(slave_, TCSANOW, &before_);
+    unlink(dir_.file("X").c_str());
+  }
 }
 
 TEST_F(Terminal, OutputToFileLeavesTheTerminalAlone) {

@@ -94,5 +94,81 @@ TEST(PrivilegeDrop, SetUserIdRootCopyEndsWithAllIdsOfTheCallingUser) {
   EXPECT_EQ(text.substr(text.size() - 17), "Program aborted.\n");
 }
 
+/// Runs a set-user-ID-root copy of tarnel-sim as kUser on the cable `cable`
+/// with an empty keyboard, so that it ends once it has tried the port.
+/// Returns its console text; empty with *skip set when set-user-ID is not
+/// honoured here.
+std::string run_set_user_id_copy(TempDir& dir, const std::string& cable, bool* skip) {
+  *skip = false;
+  std::string copy = dir.file("tarnel-sim");
+  std::error_code ec;
+  std::filesystem::copy_file(program_path("tarnel-sim"), copy,
+                             std::filesystem::copy_options::skip_existing, ec);
+  EXPECT_FALSE(ec) << ec.message();
+  EXPECT_EQ(chown(copy.c_str(), 0, 0), 0);
+  EXPECT_EQ(chmod(copy.c_str(), 04755), 0);
+  const int devnull = open("/dev/null", O_RDONLY);
+  int out[2];
+  EXPECT_EQ(pipe(out), 0);
+  ChildOptions o;
+  o.stdin_fd = devnull;
+  o.stdout_fd = out[1];
+  o.before_exec = [] {
+    umask(0);  // what the user's umask allows decides nothing below
+    if (setgroups(0, nullptr) != 0 || setgid(kGroup) != 0 || setuid(kUser) != 0) _exit(125);
+  };
+  const pid_t pid = start_child(copy, {"--cable", cable}, o);
+  close(devnull);
+  close(out[1]);
+  std::string text = read_until_eof(out[0], 10000);
+  wait_child(pid, 10000);
+  close(out[0]);
+  if (text.find("Current effective user ID: 65534, ID of calling user: 65534\nWARNING") !=
+      std::string::npos) {
+    *skip = true;
+    return "";
+  }
+  return text;
+}
+
+// The cable never needs root: a set-user-ID-root server creates it as the
+// user who started it, not as a root-owned file anyone may write.
+TEST(PrivilegeDrop, SetUserIdRootCopyCreatesTheCableAsTheCallingUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-ID-root copy";
+  TempDir dir;
+  const std::string cable = dir.file("new.cable");
+  bool skip = false;
+  const std::string text = run_set_user_id_copy(dir, cable, &skip);
+  if (skip) GTEST_SKIP() << "set-user-ID is not honoured in " << dir.path();
+  EXPECT_NE(text.find("Trying to allocate port: Success!"), std::string::npos) << text;
+  struct stat st;
+  ASSERT_EQ(stat(cable.c_str(), &st), 0) << text;
+  EXPECT_EQ(st.st_uid, kUser);
+  EXPECT_EQ(st.st_gid, kGroup);
+}
+
+TEST(PrivilegeDrop, SetUserIdRootCopyReachesNoFileTheUserCannot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-ID-root copy";
+  TempDir dir;
+  // A directory only root may write: the user cannot create a cable there.
+  const std::string closed = dir.file("closed");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  // A symbolic link to a name that does not exist yet, in a place the user
+  // may write: the cable is not created through it.
+  const std::string link = dir.file("link.cable");
+  const std::string target = dir.file("target");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  for (const std::string& cable : {closed + "/new.cable", link}) {
+    bool skip = false;
+    const std::string text = run_set_user_id_copy(dir, cable, &skip);
+    if (skip) GTEST_SKIP() << "set-user-ID is not honoured in " << dir.path();
+    EXPECT_NE(text.find("Cannot use the virtual cable " + cable), std::string::npos) << text;
+    EXPECT_NE(text.find("Trying to allocate port: Failed!"), std::string::npos) << text;
+  }
+  struct stat st;
+  EXPECT_NE(stat((closed + "/new.cable").c_str(), &st), 0);
+  EXPECT_NE(lstat(target.c_str(), &st), 0) << "created through the link";
+}
+
 }  // namespace
 }  // namespace tarnel

@@ -134,6 +134,24 @@ TEST(ClientErrors, FailedDownloadLeavesNoPartialFile) {
   EXPECT_FALSE(exists(bench.file("x.tarnel-part")));
 }
 
+/// Two clients on one cable would split the server's replies between them:
+/// end B is taken by one client at a time.
+TEST(ClientErrors, SecondClientOnTheCableIsRefusedWithAReason) {
+  Bench bench;
+  bench.start_server();
+  {
+    CablePort first(bench.cable(), VirtualCable::kEndB);
+    std::string why;
+    ASSERT_TRUE(first.claim(1, 0x378, &why)) << why;
+    ClientRun run = run_client(bench, {"connect"});
+    EXPECT_EQ(run.exit, 3) << run;
+    EXPECT_NE(run.err.find("end B is taken by another program"), std::string::npos) << run;
+  }
+  ClientRun next = run_client(bench, {"connect"});
+  EXPECT_EQ(next.exit, 0) << next;
+  EXPECT_EQ(bench.stop_server(), 0);
+}
+
 /// A server that answers "CONNECT" and then says something no client
 /// expects.
 TEST(ClientErrors, UnexpectedReplyHasItsOwnStatus) {

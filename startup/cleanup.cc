@@ -1,0 +1,68 @@
+#include "startup/cleanup.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace tarnel {
+namespace {
+
+constexpr int kMaxCleanups = 8;
+void (*cleanups[kMaxCleanups])();
+std::atomic<int> cleanup_count{0};
+
+void run_cleanups() {
+  for (int i = cleanup_count.load() - 1; i >= 0; --i) cleanups[i]();
+}
+
+void on_fatal_signal(int sig) {
+  run_cleanups();
+  // Ends the process by the same signal: raised now it stays pending until
+  // the handler returns (or, for a fault, the faulting access is retried).
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// The signals whose default action ends the process, but for SIGPIPE, which
+// the console ignores (a console nobody reads is no reason to stop), and the
+// real-time signals, added below.
+constexpr int kFatalSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
+    SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGXFSZ,
+    SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
+};
+
+void catch_signal(int sig) {
+  struct sigaction old;
+  if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action = {};
+  action.sa_handler = on_fatal_signal;
+  sigfillset(&action.sa_mask);  // no second signal in the middle of the cleanups
+  action.sa_flags = SA_ONSTACK;  // a stack overflow's SEGV still gets its cleanups
+  sigaction(sig, &action, nullptr);
+}
+
+void install() {
+  static char alternate_stack[64 * 1024];
+  stack_t stack = {};
+  stack.ss_sp = alternate_stack;
+  stack.ss_size = sizeof alternate_stack;
+  sigaltstack(&stack, nullptr);
+  for (int sig : kFatalSignals) catch_signal(sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) catch_signal(sig);
+  std::atexit(run_cleanups);
+}
+
+}  // namespace
+
+bool at_program_end(void (*cleanup)()) {
+  const int n = cleanup_count.load();
+  if (n >= kMaxCleanups) return false;
+  if (n == 0) install();
+  cleanups[n] = cleanup;
+  cleanup_count.store(n + 1);
+  return true;
+}
+
+}  // namespace tarnel
