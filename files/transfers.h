@@ -52,9 +52,9 @@ constexpr int32_t SCAN_BLOCK = 32768;
 int32_t restart_point(int64_t size);
 
 /// "REST ?": measures the pending upload's stored file and answers "REST="
-/// with the restart point in the client view, or "REST ERROR n". May set
-/// both offsets.
-void resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
+/// with the restart point in the client view, or "REST ERROR n". True when
+/// it set both offsets ("REST="); false leaves them as they were.
+bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
                   int32_t& resume_offset, int32_t& reported_resume_offset,
                   SecondsClock clock = monotonic_seconds);
 
