@@ -30,6 +30,10 @@ int open_existing_file(const std::string& path) {
   if (io_error != 0) return -1;
   // O_NONBLOCK: a FIFO at the path must not stop the server in open().
   const int extra = O_NONBLOCK | O_CLOEXEC;
+  if (!names_a_file(path)) {
+    note_io_error(ENOENT);
+    return -1;
+  }
   int fd = ::open(path.c_str(), existing_file_open_mode | extra);
   if (fd < 0 && errno == EROFS && existing_file_open_mode == O_RDWR) {
     fd = ::open(path.c_str(), O_RDONLY | extra);
