@@ -2,9 +2,10 @@
 // frames numbered from 1 and writes it to the pending upload's file.
 //
 // Counting is in the client view: `received` starts at the reported resume
-// offset and the transfer ends when it reaches "SIZE " exactly. A file that
-// cannot be opened or written, or a resumed file whose stored bytes differ
-// from the first frame, is answered by refusing the next frame.
+// offset and the transfer ends when it reaches "SIZE " exactly. Each frame
+// is written before it is accepted: a frame that cannot be stored (a file
+// that cannot be opened or written, a resumed file whose stored bytes differ
+// from the first frame) is refused itself.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -142,16 +143,39 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
   int fd = -1;
-  bool opened = false;
+  bool open = false;
+  bool write_failed = false;
+  // Each frame is stored before it is accepted: a frame whose data cannot be
+  // stored is refused itself, and the last one is accepted only once the
+  // file is complete and closed.
+  const FrameKeeper keep = [&](const FrameBuffer& f) {
+    if (!open) {
+      fd = open_target(console, path, resume_offset, f, text);
+      open = fd >= 0;
+      if (!open) return false;
+    }
+    if (!store_payload(fd, f, text)) {
+      write_failed = true;
+      return false;
+    }
+    if (received + f.length == size) {
+      open = false;
+      if (!finish_file(fd, path, time, attributes)) {
+        write_failed = true;
+        return false;
+      }
+    }
+    return true;
+  };
   do {
     frame.number = expected;
-    const int r = receive_frame(lines, frame);
+    const int r = receive_frame(lines, frame, keep);
     if (r != RECV_OK) {
       console.line(number_to_text(static_cast<int32_t>(
                        std::clamp<int64_t>(received, std::numeric_limits<int32_t>::min(),
                                            std::numeric_limits<int32_t>::max()))) +
                    " ERROR");
-      result = r;
+      result = write_failed ? RECEIVE_WRITE_FAILED : r;
       // A refusal is a level the client polls for after its last byte; the
       // command loop clears the lines right after a failed upload, and a
       // client that was not running in between would read the cleared lines
@@ -159,29 +183,13 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
       if (r == RECV_REFUSED) lines.delay_ms(kRefusalHoldMs);
       break;
     }
-    if (expected == 1) {
-      fd = open_target(console, path, resume_offset, frame, text);
-      opened = fd >= 0;
-      if (!opened) expected = FRAME_CANCEL;
-    }
-    if (expected != FRAME_CANCEL) {
-      expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
-      received += frame.length;
-      result = RECEIVE_STORED;
-      if (!store_payload(fd, frame, text)) {
-        // What was written so far stays; the client learns of the failure
-        // from the next frame being refused, or, when this was the last
-        // frame, only from the result.
-        expected = FRAME_CANCEL;
-        result = RECEIVE_WRITE_FAILED;
-      }
-      if (expected % 25 == 0) console.write("*");
-    }
+    expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
+    received += frame.length;
+    if (expected % 25 == 0) console.write("*");
   } while (received != size);
 
-  if (opened && !finish_file(fd, path, time, attributes) && result == RECEIVE_STORED) {
-    result = RECEIVE_WRITE_FAILED;
-  }
+  // A transfer that ended early: what was written stays.
+  if (open) finish_file(fd, path, time, attributes);
   return result;
 }
 
