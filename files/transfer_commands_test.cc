@@ -116,6 +116,20 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   EXPECT_EQ(testing::read_file(file("u")), "xyz");
 }
 
+TEST_F(TransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
+  const std::string client_data = testing::pattern(12000, 5);
+  write_file(file("f"), client_data.substr(0, 10000));
+  send("PUT " + client("f"));
+  send("REST ?");
+  EXPECT_EQ(peer_.reply(), "REST=5120");
+  ASSERT_EQ(truncate(file("f").c_str(), 1000), 0);
+  send("SIZE 12000");
+  EXPECT_EQ(testing::send_upload(peer_, client_data.substr(5120)), std::vector<int>({SEND_REFUSED}));
+  EXPECT_TRUE(console_shows("SIZE 12000\n5120 ERROR\nUPLOAD FAILED\n"))
+      << server_.console().output();
+  EXPECT_TRUE(same_bytes(testing::read_file(file("f")), client_data.substr(0, 1000)));
+}
+
 TEST_F(TransferCommands, RestQueryOffsetsDoNotCarryToAnotherFile) {
   // "REST ?" measured a; the upload that follows is a new file b, sent whole.
   struct {

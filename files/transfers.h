@@ -89,14 +89,20 @@ constexpr int RECEIVE_CREATE_FAILED = 1;
 /// A frame's data could not be written, or the file not closed after the
 /// last frame: that frame was refused.
 constexpr int RECEIVE_WRITE_FAILED = 2;
+/// Nothing to receive for a resumed upload, but the stored file is missing
+/// or holds fewer bytes than the resume offset: it is not complete.
+constexpr int RECEIVE_NOT_STORED = 4;
 constexpr int RECEIVE_BUSY = 6;
 
 /// "SIZE ": receives the pending upload. Each frame is stored before it is
 /// accepted, and the last one only once the file is closed; a frame that
-/// cannot be stored is refused. 0 when stored; 1 when the empty file could
-/// not be created or no upload was pending; 2 when a frame was refused
-/// because a write or the closing failed; 6 when the link was busy;
-/// otherwise the receive_frame result that ended the transfer.
+/// cannot be stored is refused, and so is the first frame of a resumed
+/// upload whose stored file is shorter than the resume offset. 0 when
+/// stored; 1 when the empty file could not be created or no upload was
+/// pending; 2 when a frame was refused because a write or the closing
+/// failed; 4 when there was nothing to receive but the stored file does not
+/// hold the resume offset's bytes; 6 when the link was busy; otherwise the
+/// receive_frame result that ended the transfer.
 int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
                  int32_t time, int32_t attributes, int32_t resume_offset,
                  int32_t reported_resume_offset, bool text);

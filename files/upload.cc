@@ -7,6 +7,7 @@
 // that cannot be opened or written, a resumed file whose stored bytes differ
 // from the first frame) is refused itself.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,6 +108,23 @@ int create_empty_file(const std::string& path, int32_t time, int32_t attributes)
   return ok && closed ? RECEIVE_STORED : RECEIVE_CREATE_FAILED;
 }
 
+/// A resumed upload goes on only onto a stored file that still holds the
+/// resume offset's bytes: written into a shorter one, the data would leave a
+/// hole of zeros before it.
+bool holds_resume_offset(const struct stat& st, int32_t resume_offset) {
+  return S_ISREG(st.st_mode) && st.st_size >= resume_offset;
+}
+
+bool holds_resume_offset(int fd, int32_t resume_offset) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && holds_resume_offset(st, resume_offset);
+}
+
+bool holds_resume_offset(const std::string& path, int32_t resume_offset) {
+  struct stat st;
+  return names_a_file(path) && stat(path.c_str(), &st) == 0 && holds_resume_offset(st, resume_offset);
+}
+
 /// Opens the file on the first frame, positioned where the frame goes; -1
 /// when the upload cannot go on.
 int open_target(Console& console, const std::string& path, int32_t resume_offset,
@@ -119,6 +137,11 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
   existing_file_open_mode = O_RDWR;
   const int fd = open_existing_file(path);
   if (take_io_error() != 0 || fd < 0) return -1;
+  if (!holds_resume_offset(fd, resume_offset)) {
+    io_close(fd);
+    take_io_error();
+    return -1;
+  }
   const bool positioned = io_seek(fd, resume_offset) == resume_offset;
   if (take_io_error() != 0 || !positioned || !verify_resume(console, fd, resume_offset, first, text)) {
     io_close(fd);
@@ -206,8 +229,13 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
   const bool nothing_to_receive =
       size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
   if (nothing_to_receive && resume_offset != 0) {
-    // The stored file is already complete.
-    result = path.empty() ? RECEIVE_CREATE_FAILED : RECEIVE_STORED;
+    // The stored file is already complete, if it still holds what was
+    // resumed from.
+    if (path.empty()) {
+      result = RECEIVE_CREATE_FAILED;
+    } else {
+      result = holds_resume_offset(path, resume_offset) ? RECEIVE_STORED : RECEIVE_NOT_STORED;
+    }
   } else if (nothing_to_receive) {
     result = path.empty() ? RECEIVE_CREATE_FAILED : create_empty_file(path, time, attributes);
   } else {

@@ -243,6 +243,79 @@ TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
   }
 }
 
+TEST(ResumedUpload, NothingToReceiveNeedsTheStoredPart) {
+  // Size equal to the resume offset: the stored file must hold that much.
+  struct {
+    const char* name;
+    int stored;  // -1: no file
+    int32_t size, resume, reported;
+    bool text;
+  } const cases[] = {
+      {"missing", -1, 5120, 5120, 5120, false},
+      {"shorter", 1000, 5120, 5120, 5120, false},
+      {"one byte short", 5119, 5120, 5120, 5120, false},
+      {"text, shorter", 1000, 5200, 5120, 5200, true},
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    if (c.stored >= 0) write_file(path, pattern(static_cast<size_t>(c.stored)));
+    int result = -1;
+    Upload u{c.size};
+    u.resume_offset = c.resume;
+    u.reported_resume_offset = c.reported;
+    u.text = c.text;
+    serve_upload(x, path, u, &result);
+    x.join();
+    EXPECT_NE(result, RECEIVE_STORED) << c.name;
+    if (c.stored >= 0) {
+      EXPECT_TRUE(same_bytes(read_file(path), pattern(static_cast<size_t>(c.stored)))) << c.name;
+    } else {
+      EXPECT_NE(access(path.c_str(), F_OK), 0) << c.name;
+    }
+    EXPECT_FALSE(link_busy);
+  }
+}
+
+TEST(ResumedUpload, StoredFileShorterThanTheOffsetRefusesTheFirstFrame) {
+  // A write at the resume offset would leave a hole of zeros before it.
+  for (int stored : {-1, 0, 1000, 5119}) {
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    const std::string client = pattern(12000);
+    if (stored >= 0) write_file(path, client.substr(0, static_cast<size_t>(stored)));
+    int result = -1;
+    Upload u{12000};
+    u.resume_offset = u.reported_resume_offset = 5120;
+    serve_upload(x, path, u, &result);
+    EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}))
+        << stored;
+    x.join();
+    EXPECT_EQ(result, RECV_REFUSED) << stored;
+    EXPECT_EQ(x.console().output(), "5120 ERROR\n") << stored;
+    if (stored >= 0) {
+      EXPECT_TRUE(same_bytes(read_file(path), client.substr(0, static_cast<size_t>(stored))))
+          << stored;
+    } else {
+      EXPECT_NE(access(path.c_str(), F_OK), 0);
+    }
+  }
+}
+
+TEST(ResumedUpload, StoredFileOfExactlyTheOffsetGoesOn) {
+  Exchange x;
+  const std::string client = pattern(8000);
+  write_file(x.dir().file("f"), client.substr(0, 5120));
+  int result = -1;
+  Upload u{8000};
+  u.resume_offset = u.reported_resume_offset = 5120;
+  serve_upload(x, x.dir().file("f"), u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK}));
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
+}
+
 TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
   Exchange x;
   const std::string client = pattern(12000);
