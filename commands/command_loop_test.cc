@@ -253,12 +253,16 @@ TEST_F(CommandLoopTest, PathWithANulByteNamesNoFile) {
     for (size_t i = 0; i + 1 < c.commands.size(); ++i) send(c.commands[i]);
     EXPECT_EQ(ask(c.commands.back()), c.reply) << c.commands.back();
   }
-  // An upload to such a path stores nothing.
+  // An upload to such a path stores nothing: its data frame is refused.
   send("PUT " + client_path(keep) + nul);
   send("SIZE 0");
+  send("PUT " + client_path(keep) + nul);
+  send("SIZE 4");
+  EXPECT_EQ(peer_.send_data(1, "abcd"), SEND_REFUSED);
   EXPECT_EQ(ask("CONNECT"), "OK A");
   const std::string out = console();
   EXPECT_NE(out.find("SIZE 0\nUPLOAD FAILED\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("SIZE 4\n0 ERROR\nUPLOAD FAILED\n"), std::string::npos) << out;
 
   EXPECT_EQ(testing::read_file(keep), "keep");
   EXPECT_TRUE(testing::read_file(sub + "/inside") == "x");
