@@ -24,6 +24,12 @@ struct CommandState {
   int32_t upload_attributes = -1;   // -1: none
   int32_t resume_offset = 0;
   int32_t reported_resume_offset = 0;
+  /// The file and counting the last "REST ?" measured when it set the
+  /// offsets; empty when no offset comes from it. The resume offset is its
+  /// own unless "REST " replaced it.
+  std::string resume_query_name;
+  bool resume_query_text = false;
+  bool resume_offset_from_query = false;
   bool text_mode = false;
   std::string rename_source;  // empty: none
   /// 1 success, -1 failure; every received command first sets it from
@@ -66,6 +72,10 @@ class CommandLoop {
 
   void prepare_upload(const std::string& argument, bool text);
   void download(const std::string& argument, bool text);
+  void forget_resume_query() {
+    state_.resume_query_name.clear();
+    state_.resume_offset_from_query = false;
+  }
   void set_result(bool ok) { state_.last_result = ok ? 1 : -1; }
   void result_line(bool ok, const char* success, const char* failure) {
     console_.line(ok ? success : failure);
@@ -121,14 +131,27 @@ void CommandLoop::dispatch(const std::string& text) {
 
 void CommandLoop::prepare_upload(const std::string& argument, bool text) {
   state_.pending_upload_name = map_client_path(argument);
+  // Offsets that "REST ?" measured belong to the file (and the counting) it
+  // measured; an offset "REST " named before "PUT " carries into the upload.
+  if (!state_.resume_query_name.empty() &&
+      (state_.pending_upload_name != state_.resume_query_name || text != state_.resume_query_text)) {
+    state_.reported_resume_offset = 0;
+    if (state_.resume_offset_from_query) state_.resume_offset = 0;
+    forget_resume_query();
+  }
   state_.upload_time_stamp = -1;
   state_.upload_attributes = -1;
   state_.text_mode = text;
 }
 
 void CommandLoop::resume(const std::string&) {
-  resume_query(lines_, state_.pending_upload_name, state_.text_mode, state_.resume_offset,
-               state_.reported_resume_offset);
+  // A failed query leaves the offsets, and whose they are, as they were.
+  if (resume_query(lines_, state_.pending_upload_name, state_.text_mode, state_.resume_offset,
+                   state_.reported_resume_offset)) {
+    state_.resume_query_name = state_.pending_upload_name;
+    state_.resume_query_text = state_.text_mode;
+    state_.resume_offset_from_query = true;
+  }
 }
 
 void CommandLoop::rest(const std::string& argument) {
@@ -136,6 +159,7 @@ void CommandLoop::rest(const std::string& argument) {
   // every one of them means "from the start".
   const int32_t offset = text_to_number(argument);
   state_.resume_offset = offset < 0 ? 0 : offset;
+  state_.resume_offset_from_query = false;
 }
 
 void CommandLoop::size(const std::string& argument) {
@@ -153,6 +177,7 @@ void CommandLoop::size(const std::string& argument) {
   state_.upload_attributes = -1;
   state_.resume_offset = 0;
   state_.reported_resume_offset = 0;
+  forget_resume_query();
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
@@ -162,6 +187,7 @@ void CommandLoop::download(const std::string& argument, bool text) {
   abort_flag = false;
   state_.resume_offset = 0;
   state_.reported_resume_offset = 0;
+  forget_resume_query();
 }
 
 void CommandLoop::list(const std::string& argument) {

@@ -247,6 +247,59 @@ TEST_F(CommandLoopTest, RestQuestionMarkIsTheResumeQueryWhateverFollows) {
   EXPECT_EQ(ask("REST ?x"), expected);
 }
 
+TEST_F(CommandLoopTest, PathWithANulByteNamesNoFile) {
+  // The part before the NUL byte names a file or directory that is there;
+  // the system would see only that part.
+  using namespace std::string_literals;
+  const std::string keep = dir_.file("keep.txt");
+  const std::string sub = dir_.file("sub");
+  const std::string empty = dir_.file("empty");
+  testing::write_file(keep, "keep");
+  ASSERT_EQ(mkdir(sub.c_str(), 0777), 0);
+  testing::write_file(sub + "/inside", "x");
+  ASSERT_EQ(mkdir(empty.c_str(), 0777), 0);
+  const std::string nul = "\0zz"s;
+  struct {
+    std::vector<std::string> commands;  // only the last one is answered
+    std::string reply;
+  } const cases[] = {
+      {{"DEL " + client_path(keep) + nul}, "FILE ERROR 2"},
+      {{"LIST " + client_path(keep) + nul}, "DIR ERROR 3"},
+      {{"LIST " + client_path(sub) + nul + "\\*.*"}, "DIR ERROR 3"},
+      {{"GET " + client_path(keep) + nul}, "FILE ERROR 2"},
+      {{"AGET " + client_path(keep) + nul}, "FILE ERROR 2"},
+      {{"MD " + client_path(sub) + nul}, "DIR ERROR 2"},
+      {{"MD " + client_path(dir_.file("new")) + nul}, "DIR ERROR 2"},
+      {{"RD " + client_path(empty) + nul}, "DIR ERROR 2"},
+      {{"RNFR " + client_path(keep) + nul, "RNTO " + client_path(dir_.file("moved"))},
+       "RENAME ERROR 2"},
+      {{"RNFR " + client_path(keep), "RNTO " + client_path(dir_.file("moved")) + nul},
+       "RENAME ERROR 2"},
+      {{"PUT " + client_path(keep) + nul, "REST ?"}, "REST ERROR 2"},
+  };
+  for (const auto& c : cases) {
+    for (size_t i = 0; i + 1 < c.commands.size(); ++i) send(c.commands[i]);
+    EXPECT_EQ(ask(c.commands.back()), c.reply) << c.commands.back();
+  }
+  // An upload to such a path stores nothing: its data frame is refused.
+  send("PUT " + client_path(keep) + nul);
+  send("SIZE 0");
+  send("PUT " + client_path(keep) + nul);
+  send("SIZE 4");
+  EXPECT_EQ(peer_.send_data(1, "abcd"), SEND_REFUSED);
+  EXPECT_EQ(ask("CONNECT"), "OK A");
+  const std::string out = console();
+  EXPECT_NE(out.find("SIZE 0\nUPLOAD FAILED\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("SIZE 4\n0 ERROR\nUPLOAD FAILED\n"), std::string::npos) << out;
+
+  EXPECT_EQ(testing::read_file(keep), "keep");
+  EXPECT_TRUE(testing::read_file(sub + "/inside") == "x");
+  struct stat st;
+  EXPECT_EQ(stat(empty.c_str(), &st), 0);
+  EXPECT_NE(stat(dir_.file("new").c_str(), &st), 0);
+  EXPECT_NE(stat(dir_.file("moved").c_str(), &st), 0);
+}
+
 TEST_F(CommandLoopTest, KeyPressWhileIdleEndsTheLoopWithinAPoll) {
   EXPECT_EQ(ask("CONNECT"), "OK A");
   const auto start = std::chrono::steady_clock::now();

@@ -19,6 +19,13 @@ bool failed() {
   return false;
 }
 
+/// False for a path that names no file, with errno telling a missing file.
+bool usable(std::string_view path) {
+  if (names_a_file(path)) return true;
+  errno = ENOENT;
+  return false;
+}
+
 /// Runs a call that reports -1 on failure, unless an error is pending.
 template <typename Call>
 bool run(Call call) {
@@ -29,9 +36,11 @@ bool run(Call call) {
 
 }  // namespace
 
+bool names_a_file(std::string_view path) { return path.find('\0') == std::string_view::npos; }
+
 int io_open(const std::string& path, int flags, mode_t mode) {
   if (io_error != 0) return -1;
-  int fd = ::open(path.c_str(), flags, mode);
+  int fd = usable(path) ? ::open(path.c_str(), flags, mode) : -1;
   if (fd == -1) failed();
   return fd;
 }
@@ -84,12 +93,22 @@ bool io_close(int fd) {
   return true;
 }
 
-bool io_mkdir(const std::string& path) { return run([&] { return ::mkdir(path.c_str(), 0777); }); }
-bool io_rmdir(const std::string& path) { return run([&] { return ::rmdir(path.c_str()); }); }
-bool io_unlink(const std::string& path) { return run([&] { return ::unlink(path.c_str()); }); }
-bool io_chdir(const std::string& path) { return run([&] { return ::chdir(path.c_str()); }); }
+bool io_mkdir(const std::string& path) {
+  return run([&] { return usable(path) ? ::mkdir(path.c_str(), 0777) : -1; });
+}
+bool io_rmdir(const std::string& path) {
+  return run([&] { return usable(path) ? ::rmdir(path.c_str()) : -1; });
+}
+bool io_unlink(const std::string& path) {
+  return run([&] { return usable(path) ? ::unlink(path.c_str()) : -1; });
+}
+bool io_chdir(const std::string& path) {
+  return run([&] { return usable(path) ? ::chdir(path.c_str()) : -1; });
+}
 bool io_rename(const std::string& source, const std::string& target) {
-  return run([&] { return ::rename(source.c_str(), target.c_str()); });
+  return run([&] {
+    return usable(source) && usable(target) ? ::rename(source.c_str(), target.c_str()) : -1;
+  });
 }
 
 }  // namespace tarnel

@@ -1,9 +1,11 @@
 #include "files/management.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "files/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
-#include "files/metadata.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -43,10 +45,19 @@ bool delete_file(Lines& lines, const std::string& path) {
   io_unlink(path);
   uint16_t error = take_io_error();
   if (error != 0) {
-    // Once more after making the file writable for its owner.
-    apply_attribute_number(path, 32);
+    // Once more after making the file writable for its owner. Only a
+    // regular file itself: never a link's target, nor a directory, which
+    // unlink does not remove whatever its mode. When the second attempt
+    // fails too, the mode goes back.
+    struct stat st;
+    const bool made_writable =
+        names_a_file(path) && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0 &&
+        fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) == 0;
     io_unlink(path);
     error = take_io_error();
+    if (error != 0 && made_writable) {
+      fchmodat(AT_FDCWD, path.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
+    }
   }
   return reply(lines, error == 0, "FILE ERROR ", error);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,6 +126,29 @@ TEST_F(Management, DeleteFile) {
   EXPECT_TRUE(is_directory(path("dir")));
 }
 
+mode_t mode_of(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(Management, FailedDeleteLeavesEveryModeAsItWas) {
+  // "DEL " never removes a directory: the retry must not leave one writable,
+  // nor the directory behind a link (a trailing separator follows the link).
+  ASSERT_EQ(mkdir(path("ro_dir").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(path("ro_dir").c_str(), 0555), 0);
+  ASSERT_EQ(mkdir(path("elsewhere").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(path("elsewhere").c_str(), 0555), 0);
+  ASSERT_EQ(symlink(path("elsewhere").c_str(), path("link").c_str()), 0);
+
+  for (const std::string name : {"ro_dir", "link/"}) {
+    const std::string reply = ask("DEL ", path(name));
+    EXPECT_EQ(reply.rfind("FILE ERROR ", 0), 0u) << name << ": " << reply;
+  }
+  EXPECT_EQ(mode_of(path("ro_dir")), 0555u);
+  EXPECT_EQ(mode_of(path("elsewhere")), 0555u);
+  EXPECT_TRUE(exists(path("link")));
+}
+
 TEST_F(Management, RenameToWithoutRenameFromGetsNoReplyAtAll) {
   testing::write_file(path("a.txt"), "x");
   send("RNTO " + client(path("b.txt")));
@@ -161,6 +185,60 @@ TEST_F(Management, RelativeClientPathsAreTakenFromTheRoot) {
   send("MD " + relative);
   EXPECT_EQ(peer_.reply(), "OK");
   EXPECT_TRUE(is_directory(path("sub")));
+}
+
+// ---- As a user who may not write the directory -------------------------------
+
+/// Runs delete_file on end A of a cable of its own, in a child process as a
+/// user without root's rights (nobody when the tests run as root), and
+/// returns the reply. `owner` is that user.
+std::string delete_as_user(const std::string& path, uid_t owner, std::string* skip) {
+  CablePair cable(0);
+  Peer peer(cable);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (getuid() != owner && (setgid(owner) != 0 || setuid(owner) != 0)) _exit(77);
+    Lines lines = cable.server_lines();
+    delete_file(lines, path);
+    _exit(0);
+  }
+  std::string reply;
+  if (peer.receive_reply(reply) != RECV_OK) reply = "<no reply>";
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) *skip = "cannot become another user";
+  return reply;
+}
+
+TEST(DeleteFile, FailedRetryPutsTheModeBackAndNeverTouchesALinksTarget) {
+  TempDir dir;
+  const uid_t user = getuid() == 0 ? 65534 : getuid();
+  const std::string locked = dir.file("locked");
+  const std::string target = dir.file("target");
+  ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+  testing::write_file(locked + "/ro.txt", "x");
+  testing::write_file(target, "t");
+  ASSERT_EQ(symlink(target.c_str(), (locked + "/link").c_str()), 0);
+  for (const std::string& p : {locked + "/ro.txt", target}) {
+    ASSERT_EQ(chmod(p.c_str(), 0444), 0);
+    // Owned by the user, who could change the mode; root keeps the directory.
+    if (getuid() == 0) {
+      ASSERT_EQ(chown(p.c_str(), user, user), 0);
+    }
+  }
+  if (getuid() != 0) {
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+  }
+
+  for (const char* name : {"/ro.txt", "/link"}) {
+    std::string skip;
+    const std::string reply = delete_as_user(locked + name, user, &skip);
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    EXPECT_EQ(reply, "FILE ERROR 5") << name;
+    EXPECT_TRUE(exists(locked + name)) << name;
+  }
+  EXPECT_EQ(mode_of(locked + "/ro.txt"), 0444u);
+  EXPECT_EQ(mode_of(target), 0444u);
 }
 
 }  // namespace

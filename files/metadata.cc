@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "files/errors.h"
+#include "files/io.h"
 
 namespace tarnel {
 
@@ -98,7 +99,7 @@ int32_t file_time_stamp(int fd) {
 
 uint16_t file_attribute_number(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
+  if (!names_a_file(path) || stat(path.c_str(), &st) != 0) {
     search_error = SEARCH_NOT_FOUND;
     return 0;
   }
@@ -141,7 +142,7 @@ void apply_time_stamp(int fd, int32_t stamp) {
 
 void apply_attribute_number(const std::string& path, int32_t attributes) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return;
+  if (!names_a_file(path) || stat(path.c_str(), &st) != 0) return;
   mode_t mode = st.st_mode & 07777;
   if (attributes & 1) {
     mode &= ~static_cast<mode_t>(S_IWUSR);

@@ -30,6 +30,10 @@ int open_existing_file(const std::string& path) {
   if (io_error != 0) return -1;
   // O_NONBLOCK: a FIFO at the path must not stop the server in open().
   const int extra = O_NONBLOCK | O_CLOEXEC;
+  if (!names_a_file(path)) {
+    note_io_error(ENOENT);
+    return -1;
+  }
   int fd = ::open(path.c_str(), existing_file_open_mode | extra);
   if (fd < 0 && errno == EROFS && existing_file_open_mode == O_RDWR) {
     fd = ::open(path.c_str(), O_RDONLY | extra);
@@ -75,17 +79,17 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, SecondsClock cl
   return static_cast<int32_t>(answer);
 }
 
-void resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
+bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
                   int32_t& resume_offset, int32_t& reported_resume_offset, SecondsClock clock) {
   if (pending_upload_name.empty()) {
     send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
-    return;
+    return false;
   }
   const int fd = open_existing_file(pending_upload_name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
     send_text(lines, "REST ERROR " + number_to_text(error));
-    return;
+    return false;
   }
   struct stat st;
   int64_t size = 0;
@@ -94,7 +98,7 @@ void resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
       // A read-only open succeeds on a directory; nothing can be resumed there.
       close(fd);
       send_text(lines, "REST ERROR " + number_to_text(io_error_number(EISDIR)));
-      return;
+      return false;
     }
     size = st.st_size;
   }
@@ -111,6 +115,7 @@ void resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
   resume_offset = point;
   reported_resume_offset = reported < 0 ? 0 : reported;
   send_text(lines, "REST=" + number_to_text(reported));
+  return true;
 }
 
 }  // namespace tarnel

@@ -85,11 +85,13 @@ TEST(ResumeQuery, FailuresReplyRestErrorAndLeaveTheOffsets) {
   Exchange x;
   auto ask = [&x](const std::string& name) {
     int32_t resume = 77, reported = 88;
+    bool set = true;
     x.serve([&](Lines& lines, testing::FakeConsole&) {
-      resume_query(lines, name, false, resume, reported);
+      set = resume_query(lines, name, false, resume, reported);
     });
     std::string reply = x.peer().reply();
     x.join();
+    EXPECT_FALSE(set) << name;
     EXPECT_EQ(resume, 77) << name;
     EXPECT_EQ(reported, 88) << name;
     return reply;
@@ -106,11 +108,13 @@ TEST(ResumeQuery, SetsBothOffsets) {
   stored[10] = stored[20] = '\n';
   write_file(x.dir().file("t"), stored);
   int32_t resume = 0, reported = 0;
+  bool set = false;
   x.serve([&](Lines& lines, testing::FakeConsole&) {
-    resume_query(lines, x.dir().file("t"), true, resume, reported);
+    set = resume_query(lines, x.dir().file("t"), true, resume, reported);
   });
   EXPECT_EQ(x.peer().reply(), "REST=5122");
   x.join();
+  EXPECT_TRUE(set);
   EXPECT_EQ(resume, 5120);
   EXPECT_EQ(reported, 5122);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/errors.h"
+#include "files/io.h"
 #include "files/metadata.h"
 #include "link/text.h"
 
@@ -124,6 +125,13 @@ void find_first(std::string_view search_path, uint8_t attribute_mask, SearchReco
   if (search_path.empty()) {
     record.search_path.clear();
     record.single_entry = true;  // a find_next after it finds nothing either
+    search_error = SEARCH_NOT_FOUND;
+    return;
+  }
+  if (!names_a_file(search_path)) {
+    // The system would see only the part before the NUL byte.
+    record.search_path.clear();
+    record.single_entry = true;
     search_error = SEARCH_NOT_FOUND;
     return;
   }

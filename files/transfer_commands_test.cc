@@ -116,6 +116,72 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   EXPECT_EQ(testing::read_file(file("u")), "xyz");
 }
 
+TEST_F(TransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
+  const std::string client_data = testing::pattern(12000, 5);
+  write_file(file("f"), client_data.substr(0, 10000));
+  send("PUT " + client("f"));
+  send("REST ?");
+  EXPECT_EQ(peer_.reply(), "REST=5120");
+  ASSERT_EQ(truncate(file("f").c_str(), 1000), 0);
+  send("SIZE 12000");
+  EXPECT_EQ(testing::send_upload(peer_, client_data.substr(5120)), std::vector<int>({SEND_REFUSED}));
+  EXPECT_TRUE(console_shows("SIZE 12000\n5120 ERROR\nUPLOAD FAILED\n"))
+      << server_.console().output();
+  EXPECT_TRUE(same_bytes(testing::read_file(file("f")), client_data.substr(0, 1000)));
+}
+
+TEST_F(TransferCommands, RestQueryOffsetsDoNotCarryToAnotherFile) {
+  // "REST ?" measured a; the upload that follows is a new file b, sent whole.
+  struct {
+    const char* word;
+    size_t size;
+  } const cases[] = {{"PUT ", 5120}, {"PUT ", 6000}, {"APUT ", 5120}, {"APUT ", 6000}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string a = "a" + std::to_string(n), b = "b" + std::to_string(n);
+    ++n;
+    write_file(file(a), std::string(10000, 'a'));
+    send("PUT " + client(a));
+    send("REST ?");
+    EXPECT_EQ(peer_.reply(), "REST=5120");
+    send(c.word + client(b));
+    send("SIZE " + std::to_string(c.size));
+    const std::string data(c.size, 'b');  // no CR: stored alike in both modes
+    for (int r : testing::send_upload(peer_, data)) EXPECT_EQ(r, SEND_OK) << c.word << c.size;
+    EXPECT_TRUE(console_shows("SIZE " + std::to_string(c.size) + "\nUPLOAD OK\n"))
+        << c.word << c.size;
+    EXPECT_TRUE(same_bytes(testing::read_file(file(b)), data)) << c.word << c.size;
+    EXPECT_TRUE(same_bytes(testing::read_file(file(a)), std::string(10000, 'a')));
+  }
+}
+
+TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
+  const std::string client_data = testing::pattern(12000, 3);
+  // "REST ?", then "PUT " of the same file again: the resume goes on.
+  write_file(file("r"), client_data.substr(0, 10000));
+  send("PUT " + client("r"));
+  send("REST ?");
+  EXPECT_EQ(peer_.reply(), "REST=5120");
+  send("PUT " + client("r"));
+  send("SIZE 12000");
+  for (int r : testing::send_upload(peer_, client_data.substr(5120))) EXPECT_EQ(r, SEND_OK);
+  EXPECT_TRUE(console_shows("SIZE 12000\nUPLOAD OK\n"));
+  EXPECT_TRUE(same_bytes(testing::read_file(file("r")), client_data));
+
+  // "REST " with a number before "PUT " carries into that upload: here the
+  // stored file is already complete, so nothing is received.
+  write_file(file("s"), client_data.substr(0, 6000));
+  send("REST 5120");
+  send("PUT " + client("s"));
+  send("SIZE 5120");
+  send("CONNECT");
+  EXPECT_EQ(peer_.reply(), "OK A");
+  server_.stop();
+  EXPECT_NE(server_.console().output().find("SIZE 5120\nUPLOAD OK\nCONNECT\n"), std::string::npos)
+      << server_.console().output();
+  EXPECT_TRUE(same_bytes(testing::read_file(file("s")), client_data.substr(0, 6000)));
+}
+
 TEST_F(TransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
   send("SIZE 10");
   // Refused. The loop puts its lines to rest right after a failed command,

@@ -52,9 +52,9 @@ constexpr int32_t SCAN_BLOCK = 32768;
 int32_t restart_point(int64_t size);
 
 /// "REST ?": measures the pending upload's stored file and answers "REST="
-/// with the restart point in the client view, or "REST ERROR n". May set
-/// both offsets.
-void resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
+/// with the restart point in the client view, or "REST ERROR n". True when
+/// it set both offsets ("REST="); false leaves them as they were.
+bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
                   int32_t& resume_offset, int32_t& reported_resume_offset,
                   SecondsClock clock = monotonic_seconds);
 
@@ -90,15 +90,23 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
 constexpr int RECEIVE_STORED = 0;
 /// The empty file could not be created, or no upload was pending.
 constexpr int RECEIVE_CREATE_FAILED = 1;
-/// A write (or the closing of the file) failed after the last frame had
-/// arrived, so there was no further frame to refuse.
+/// A frame's data could not be written, or the file not closed after the
+/// last frame: that frame was refused.
 constexpr int RECEIVE_WRITE_FAILED = 2;
+/// Nothing to receive for a resumed upload, but the stored file is missing
+/// or holds fewer bytes than the resume offset: it is not complete.
+constexpr int RECEIVE_NOT_STORED = 4;
 constexpr int RECEIVE_BUSY = 6;
 
-/// "SIZE ": receives the pending upload. 0 when stored; 1 when the empty
-/// file could not be created or no upload was pending; 2 when the last write
-/// failed; 6 when the link was busy; otherwise the receive_frame result that
-/// ended the transfer.
+/// "SIZE ": receives the pending upload. Each frame is stored before it is
+/// accepted, and the last one only once the file is closed; a frame that
+/// cannot be stored is refused, and so is the first frame of a resumed
+/// upload whose stored file is shorter than the resume offset. 0 when
+/// stored; 1 when the empty file could not be created or no upload was
+/// pending; 2 when a frame was refused because a write or the closing
+/// failed; 4 when there was nothing to receive but the stored file does not
+/// hold the resume offset's bytes; 6 when the link was busy; otherwise the
+/// receive_frame result that ended the transfer.
 int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
                  int32_t time, int32_t attributes, int32_t resume_offset,
                  int32_t reported_resume_offset, bool text);

@@ -2,10 +2,12 @@
 // frames numbered from 1 and writes it to the pending upload's file.
 //
 // Counting is in the client view: `received` starts at the reported resume
-// offset and the transfer ends when it reaches "SIZE " exactly. A file that
-// cannot be opened or written, or a resumed file whose stored bytes differ
-// from the first frame, is answered by refusing the next frame.
+// offset and the transfer ends when it reaches "SIZE " exactly. Each frame
+// is written before it is accepted: a frame that cannot be stored (a file
+// that cannot be opened or written, a resumed file whose stored bytes differ
+// from the first frame) is refused itself.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,6 +108,23 @@ int create_empty_file(const std::string& path, int32_t time, int32_t attributes)
   return ok && closed ? RECEIVE_STORED : RECEIVE_CREATE_FAILED;
 }
 
+/// A resumed upload goes on only onto a stored file that still holds the
+/// resume offset's bytes: written into a shorter one, the data would leave a
+/// hole of zeros before it.
+bool holds_resume_offset(const struct stat& st, int32_t resume_offset) {
+  return S_ISREG(st.st_mode) && st.st_size >= resume_offset;
+}
+
+bool holds_resume_offset(int fd, int32_t resume_offset) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && holds_resume_offset(st, resume_offset);
+}
+
+bool holds_resume_offset(const std::string& path, int32_t resume_offset) {
+  struct stat st;
+  return names_a_file(path) && stat(path.c_str(), &st) == 0 && holds_resume_offset(st, resume_offset);
+}
+
 /// Opens the file on the first frame, positioned where the frame goes; -1
 /// when the upload cannot go on.
 int open_target(Console& console, const std::string& path, int32_t resume_offset,
@@ -118,6 +137,11 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
   existing_file_open_mode = O_RDWR;
   const int fd = open_existing_file(path);
   if (take_io_error() != 0 || fd < 0) return -1;
+  if (!holds_resume_offset(fd, resume_offset)) {
+    io_close(fd);
+    take_io_error();
+    return -1;
+  }
   const bool positioned = io_seek(fd, resume_offset) == resume_offset;
   if (take_io_error() != 0 || !positioned || !verify_resume(console, fd, resume_offset, first, text)) {
     io_close(fd);
@@ -142,16 +166,39 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
   int fd = -1;
-  bool opened = false;
+  bool open = false;
+  bool write_failed = false;
+  // Each frame is stored before it is accepted: a frame whose data cannot be
+  // stored is refused itself, and the last one is accepted only once the
+  // file is complete and closed.
+  const FrameKeeper keep = [&](const FrameBuffer& f) {
+    if (!open) {
+      fd = open_target(console, path, resume_offset, f, text);
+      open = fd >= 0;
+      if (!open) return false;
+    }
+    if (!store_payload(fd, f, text)) {
+      write_failed = true;
+      return false;
+    }
+    if (received + f.length == size) {
+      open = false;
+      if (!finish_file(fd, path, time, attributes)) {
+        write_failed = true;
+        return false;
+      }
+    }
+    return true;
+  };
   do {
     frame.number = expected;
-    const int r = receive_frame(lines, frame);
+    const int r = receive_frame(lines, frame, keep);
     if (r != RECV_OK) {
       console.line(number_to_text(static_cast<int32_t>(
                        std::clamp<int64_t>(received, std::numeric_limits<int32_t>::min(),
                                            std::numeric_limits<int32_t>::max()))) +
                    " ERROR");
-      result = r;
+      result = write_failed ? RECEIVE_WRITE_FAILED : r;
       // A refusal is a level the client polls for after its last byte; the
       // command loop clears the lines right after a failed upload, and a
       // client that was not running in between would read the cleared lines
@@ -159,29 +206,13 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
       if (r == RECV_REFUSED) lines.delay_ms(kRefusalHoldMs);
       break;
     }
-    if (expected == 1) {
-      fd = open_target(console, path, resume_offset, frame, text);
-      opened = fd >= 0;
-      if (!opened) expected = FRAME_CANCEL;
-    }
-    if (expected != FRAME_CANCEL) {
-      expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
-      received += frame.length;
-      result = RECEIVE_STORED;
-      if (!store_payload(fd, frame, text)) {
-        // What was written so far stays; the client learns of the failure
-        // from the next frame being refused, or, when this was the last
-        // frame, only from the result.
-        expected = FRAME_CANCEL;
-        result = RECEIVE_WRITE_FAILED;
-      }
-      if (expected % 25 == 0) console.write("*");
-    }
+    expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
+    received += frame.length;
+    if (expected % 25 == 0) console.write("*");
   } while (received != size);
 
-  if (opened && !finish_file(fd, path, time, attributes) && result == RECEIVE_STORED) {
-    result = RECEIVE_WRITE_FAILED;
-  }
+  // A transfer that ended early: what was written stays.
+  if (open) finish_file(fd, path, time, attributes);
   return result;
 }
 
@@ -198,8 +229,13 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
   const bool nothing_to_receive =
       size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
   if (nothing_to_receive && resume_offset != 0) {
-    // The stored file is already complete.
-    result = path.empty() ? RECEIVE_CREATE_FAILED : RECEIVE_STORED;
+    // The stored file is already complete, if it still holds what was
+    // resumed from.
+    if (path.empty()) {
+      result = RECEIVE_CREATE_FAILED;
+    } else {
+      result = holds_resume_offset(path, resume_offset) ? RECEIVE_STORED : RECEIVE_NOT_STORED;
+    }
   } else if (nothing_to_receive) {
     result = path.empty() ? RECEIVE_CREATE_FAILED : create_empty_file(path, time, attributes);
   } else {

@@ -128,11 +128,11 @@ TEST(Upload, TextModeDropsEveryCr) {
   }
 }
 
-TEST(Upload, FileThatCannotBeCreatedRefusesTheSecondFrame) {
+TEST(Upload, FileThatCannotBeCreatedRefusesTheFirstFrame) {
   Exchange x;
   int result = -1;
   serve_upload(x, x.dir().file("missing/f"), {8192}, &result);
-  EXPECT_EQ(send_upload(x.peer(), pattern(8192)), std::vector<int>({SEND_OK, SEND_REFUSED}));
+  EXPECT_EQ(send_upload(x.peer(), pattern(8192)), std::vector<int>({SEND_REFUSED}));
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
   EXPECT_EQ(x.console().output(), "0 ERROR\n");
@@ -243,6 +243,79 @@ TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
   }
 }
 
+TEST(ResumedUpload, NothingToReceiveNeedsTheStoredPart) {
+  // Size equal to the resume offset: the stored file must hold that much.
+  struct {
+    const char* name;
+    int stored;  // -1: no file
+    int32_t size, resume, reported;
+    bool text;
+  } const cases[] = {
+      {"missing", -1, 5120, 5120, 5120, false},
+      {"shorter", 1000, 5120, 5120, 5120, false},
+      {"one byte short", 5119, 5120, 5120, 5120, false},
+      {"text, shorter", 1000, 5200, 5120, 5200, true},
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    if (c.stored >= 0) write_file(path, pattern(static_cast<size_t>(c.stored)));
+    int result = -1;
+    Upload u{c.size};
+    u.resume_offset = c.resume;
+    u.reported_resume_offset = c.reported;
+    u.text = c.text;
+    serve_upload(x, path, u, &result);
+    x.join();
+    EXPECT_NE(result, RECEIVE_STORED) << c.name;
+    if (c.stored >= 0) {
+      EXPECT_TRUE(same_bytes(read_file(path), pattern(static_cast<size_t>(c.stored)))) << c.name;
+    } else {
+      EXPECT_NE(access(path.c_str(), F_OK), 0) << c.name;
+    }
+    EXPECT_FALSE(link_busy);
+  }
+}
+
+TEST(ResumedUpload, StoredFileShorterThanTheOffsetRefusesTheFirstFrame) {
+  // A write at the resume offset would leave a hole of zeros before it.
+  for (int stored : {-1, 0, 1000, 5119}) {
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    const std::string client = pattern(12000);
+    if (stored >= 0) write_file(path, client.substr(0, static_cast<size_t>(stored)));
+    int result = -1;
+    Upload u{12000};
+    u.resume_offset = u.reported_resume_offset = 5120;
+    serve_upload(x, path, u, &result);
+    EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}))
+        << stored;
+    x.join();
+    EXPECT_EQ(result, RECV_REFUSED) << stored;
+    EXPECT_EQ(x.console().output(), "5120 ERROR\n") << stored;
+    if (stored >= 0) {
+      EXPECT_TRUE(same_bytes(read_file(path), client.substr(0, static_cast<size_t>(stored))))
+          << stored;
+    } else {
+      EXPECT_NE(access(path.c_str(), F_OK), 0);
+    }
+  }
+}
+
+TEST(ResumedUpload, StoredFileOfExactlyTheOffsetGoesOn) {
+  Exchange x;
+  const std::string client = pattern(8000);
+  write_file(x.dir().file("f"), client.substr(0, 5120));
+  int result = -1;
+  Upload u{8000};
+  u.resume_offset = u.reported_resume_offset = 5120;
+  serve_upload(x, x.dir().file("f"), u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK}));
+  x.join();
+  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
+}
+
 TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
   Exchange x;
   const std::string client = pattern(12000);
@@ -260,7 +333,7 @@ TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
   EXPECT_EQ(existing_file_open_mode, O_RDWR);
 }
 
-TEST(ResumedUpload, RawMismatchIsRefusedOneFrameLate) {
+TEST(ResumedUpload, RawMismatchRefusesTheFirstFrame) {
   Exchange x;
   const std::string client = pattern(12000);
   std::string stored = client.substr(0, 10000);
@@ -270,7 +343,7 @@ TEST(ResumedUpload, RawMismatchIsRefusedOneFrameLate) {
   Upload u{12000};
   u.resume_offset = u.reported_resume_offset = 5120;
   serve_upload(x, x.dir().file("f"), u, &result);
-  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK, SEND_REFUSED}));
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}));
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
   EXPECT_EQ(x.console().output(), "Error, source and target different!\n5120 ERROR\n");
@@ -289,10 +362,12 @@ TEST(ResumedUpload, ShortFirstFrameIsComparedOnlyAsFarAsItGoes) {
     u.resume_offset = u.reported_resume_offset = 5120;
     serve_upload(x, x.dir().file("f"), u, &result);
     std::vector<int> sent = {x.peer().send_data(1, client.substr(5120, 100))};
-    for (int r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
+    if (!differ) {
+      for (int r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
+    }
     x.join();
     if (differ) {
-      EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_REFUSED}));
+      EXPECT_EQ(sent, std::vector<int>({SEND_REFUSED}));
       EXPECT_EQ(result, RECV_REFUSED);
     } else {
       EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
@@ -367,8 +442,7 @@ TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
   u.resume_offset = u.reported_resume_offset = resume;
   u.text = true;
   serve_upload(x, x.dir().file("t"), u, &result);
-  EXPECT_EQ(x.peer().send_data(1, frame), SEND_OK);
-  EXPECT_EQ(x.peer().send_data(2, "more"), SEND_REFUSED);
+  EXPECT_EQ(x.peer().send_data(1, frame), SEND_REFUSED);
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
   EXPECT_EQ(x.console().output(),
@@ -420,24 +494,39 @@ int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, r
   return WEXITSTATUS(status);
 }
 
-TEST(Upload, FailedWriteRefusesTheNextFrameAndKeepsWhatWasWritten) {
-  Exchange x;
-  const std::string data = pattern(3 * 4096);
-  std::vector<int> sent;
-  EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), 3 * 4096, 5000, data, &sent),
-            RECV_REFUSED);
-  EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK, SEND_REFUSED}));
-  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, 5000)));
+TEST(Upload, FrameWhoseWriteFailsIsRefusedItselfAndWhatWasWrittenStays) {
+  struct {
+    size_t bytes;
+    rlim_t limit;
+    std::vector<int> sent;
+  } const cases[] = {
+      {3 * 4096, 5000, {SEND_OK, SEND_REFUSED}},  // the next frame is not sent
+      {2 * 4096, 5000, {SEND_OK, SEND_REFUSED}},  // the last frame
+      {3000, 1000, {SEND_REFUSED}},               // the only frame
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    const std::string data = pattern(c.bytes);
+    std::vector<int> sent;
+    EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), static_cast<int32_t>(c.bytes), c.limit,
+                                     data, &sent),
+              RECEIVE_WRITE_FAILED)
+        << c.bytes;
+    EXPECT_EQ(sent, c.sent) << c.bytes;
+    EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, c.limit))) << c.bytes;
+  }
 }
 
-TEST(Upload, FailedWriteOfTheLastFrameIsAFailure) {
+TEST(Upload, WriteToAFullDeviceRefusesTheFrame) {
+  // /dev/full takes every open and refuses every write (ENOSPC).
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full";
   Exchange x;
-  const std::string data = pattern(2 * 4096);
-  std::vector<int> sent;
-  EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), 2 * 4096, 5000, data, &sent),
-            RECEIVE_WRITE_FAILED);
-  EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK}));
-  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, 5000)));
+  int result = -1;
+  serve_upload(x, "/dev/full", {3000}, &result);
+  EXPECT_EQ(send_upload(x.peer(), pattern(3000)), std::vector<int>({SEND_REFUSED}));
+  x.join();
+  EXPECT_EQ(result, RECEIVE_WRITE_FAILED);
+  EXPECT_EQ(x.console().output(), "0 ERROR\n");
 }
 
 }  // namespace

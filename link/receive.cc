@@ -18,7 +18,7 @@ int32_t le32(const uint8_t* p) {
 
 }  // namespace
 
-int receive_frame(Lines& lines, FrameBuffer& frame) {
+int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
   lines.init_control_lines();
   int32_t position = 0;
   uint8_t magic[4] = {};
@@ -100,10 +100,15 @@ int receive_frame(Lines& lines, FrameBuffer& frame) {
         lines.write_data(REPLY_RESEND);
         if (++mismatches > kMaxMismatches) result = RECV_FAILED;
       } else if (number == frame.number) {
-        lines.write_data(REPLY_ACCEPT);
         frame.length = length;
-        mismatches = 0;
-        going_on = false;
+        if (!keep || keep(frame)) {
+          lines.write_data(REPLY_ACCEPT);
+          mismatches = 0;
+          going_on = false;
+        } else {
+          lines.write_data(REPLY_REFUSE);
+          result = RECV_REFUSED;
+        }
       } else if (frame.number == FRAME_CANCEL) {
         lines.write_data(REPLY_REFUSE);
         result = RECV_REFUSED;
