@@ -16,8 +16,10 @@ namespace {
 
 termios saved_settings;
 volatile sig_atomic_t settings_saved = 0;
+void (*volatile fatal_signal_call)() = nullptr;
 
 void restore_on_signal(int sig) {
+  if (fatal_signal_call) fatal_signal_call();
   StdConsole::restore();
   signal(sig, SIG_DFL);
   raise(sig);
@@ -37,14 +39,19 @@ void write_all(int fd, const char* p, size_t n) {
 
 }  // namespace
 
+void call_on_fatal_signal(void (*call)()) { fatal_signal_call = call; }
+
 void StdConsole::prepare() {
+  // A signal ignored by whoever started the program (nohup) stays ignored.
+  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    if (signal(sig, restore_on_signal) == SIG_IGN) signal(sig, SIG_IGN);
+  }
   if (!isatty(STDOUT_FILENO)) return;
   termios settings;
   if (tcgetattr(STDOUT_FILENO, &settings) != 0) return;
   saved_settings = settings;
   settings_saved = 1;
   std::atexit(&StdConsole::restore);
-  for (int sig : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) signal(sig, restore_on_signal);
   cfmakeraw(&settings);
   if (tcsetattr(STDOUT_FILENO, TCSANOW, &settings) != 0) settings_saved = 0;
 }

@@ -27,12 +27,19 @@ class Console {
   }
 };
 
+/// Makes `call` part of the way out on a signal that ends the program (the
+/// signals StdConsole::prepare catches): it runs in the signal handler, before
+/// the terminal settings are put back, so it must be async-signal-safe.
+/// One call at a time; nullptr removes it.
+void call_on_fatal_signal(void (*call)());
+
 /// Standard output and standard input. When standard output is a terminal
 /// it is put into raw mode (single key presses without Enter, no keyboard
 /// signals) and its former settings are put back on every way out.
 class StdConsole : public Console {
  public:
-  /// Switches the terminal of standard output to raw mode when it is one.
+  /// Switches the terminal of standard output to raw mode when it is one,
+  /// and catches the signals that end the program, to clean up on the way.
   void prepare();
   /// Puts the saved terminal settings back; harmless when nothing was saved.
   static void restore();
