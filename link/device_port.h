@@ -29,7 +29,8 @@ namespace tarnel {
 class DeviceCalls {
  public:
   virtual ~DeviceCalls() = default;
-  /// Opens `path` for reading and writing (close-on-exec).
+  /// Opens `path` for reading and writing (close-on-exec), with the rights
+  /// of the user who started the program (the real user ID).
   virtual int open(const std::string& path) = 0;
   virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
   virtual int close(int fd) = 0;

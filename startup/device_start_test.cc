@@ -2,8 +2,10 @@
 // fake device for one CONNECT exchange, the release on a fatal signal, and
 // the real program on devices that cannot be used.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,6 +185,53 @@ TEST(DeviceProgram, UnusableDeviceIsAFailedAllocation) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
+}
+
+// Installed set-user-ID root and started by an ordinary user, the program
+// opens the device with the user's rights, not root's.
+TEST(DeviceProgram, SetUserIdCopyOpensTheDeviceAsTheUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a set-user-ID-root copy";
+  TempDir dir;
+  const std::string copy = dir.file("tarnel");
+  std::error_code ec;
+  std::filesystem::copy_file(testing::program_path("tarnel"), copy, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  ASSERT_EQ(chown(copy.c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(copy.c_str(), 04755), 0);
+  const std::string root_only = dir.file("root-only");
+  testing::write_file(root_only, "x");
+  ASSERT_EQ(chown(root_only.c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(root_only.c_str(), 0600), 0);
+
+  int devnull = open("/dev/null", O_RDONLY);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  testing::ChildOptions o;
+  o.stdin_fd = devnull;
+  o.stdout_fd = out[1];
+  o.before_exec = [] {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+  };
+  const pid_t pid = testing::start_child(copy, {"--device", root_only}, o);
+  close(out[1]);
+  const std::string text = testing::read_until_eof(out[0], 10000);
+  testing::wait_child(pid, 10000);
+  close(out[0]);
+  close(devnull);
+  if (text.find("Current effective user ID: 65534, ID of calling user: 65534\nCannot") !=
+      std::string::npos) {
+    GTEST_SKIP() << "set-user-ID is not honoured in " << dir.path() << " (nosuid mount?)";
+  }
+  EXPECT_NE(text.find("Current effective user ID: 0, ID of calling user: 65534\n"
+                      "Cannot use the parallel-port device " +
+                      root_only +
+                      ": Permission denied (the user needs access to the device, usually through "
+                      "the lp group)\n"
+                      "Trying to allocate port: Failed!\n"
+                      "Current effective user ID: 65534, ID of calling user: 65534\n"
+                      "Program aborted.\n"),
+            std::string::npos)
+      << text;
 }
 
 TEST(DeviceProgram, OptionWithoutPathIsRefused) {
