@@ -75,7 +75,7 @@ TEST(DevicePort, ReleasesAndClosesOnceWhenItGoesAway) {
   Calls expected = kClaim;
   expected.insert(expected.end(), {"PPWDATA 0x00", "PPRELEASE", "close"});
   EXPECT_EQ(device.calls(), expected);
-  EXPECT_FALSE(device.open());
+  EXPECT_FALSE(device.is_open());
 }
 
 TEST(DevicePort, SignalPathReleasesTheClaimedPort) {
@@ -140,7 +140,7 @@ TEST_P(DeviceFailure, EndsTheClaimWithOneLineAndNothingLeftOpen) {
   EXPECT_EQ(why, f.line);
   EXPECT_EQ(why.find('\n'), std::string::npos);
   EXPECT_EQ(device.calls(), f.calls);
-  EXPECT_FALSE(device.open());
+  EXPECT_FALSE(device.is_open());
   EXPECT_EQ(device.status_reads(), 0u);
 }
 

@@ -98,7 +98,7 @@ TEST(DeviceServer, AnswersConnectThroughTheDevice) {
         "Program aborted.\n";
     ASSERT_GE(out.size(), tail.size());
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
-    EXPECT_TRUE(device.open()) << "released before the program's end";
+    EXPECT_TRUE(device.is_open()) << "released before the program's end";
   }
   const std::vector<std::string> calls = device.calls();
   // Claimed exclusively before anything else; then the lines put to rest.
@@ -119,7 +119,7 @@ TEST(DeviceServer, AnswersConnectThroughTheDevice) {
   }
   EXPECT_GT(data_writes, 20u) << "a reply frame is more than ten bytes of two nibbles";
   EXPECT_GT(device.status_reads(), 0u);
-  EXPECT_FALSE(device.open());
+  EXPECT_FALSE(device.is_open());
 }
 
 // A signal that ends the program gives the port back on the way out.

@@ -81,7 +81,7 @@ class FakeDevice : public DeviceCalls {
     return calls_;
   }
   uint64_t status_reads() const { return status_reads_.load(); }
-  bool open() const { return open_; }
+  bool is_open() const { return open_; }
 
   static std::string hex(uint8_t v) {
     char text[8];
