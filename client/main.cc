@@ -7,6 +7,7 @@
 #include "client/commands.h"
 #include "client/options.h"
 #include "client/session.h"
+#include "link/device_port.h"
 #include "link/io_port.h"
 #include "link/lines.h"
 #include "link/virtual_cable.h"
@@ -34,7 +35,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<Port> port;
   uint16_t base;
   std::string why;
-  if (options.port != 0) {
+  if (!options.device.empty()) {
+    port = std::make_unique<DevicePort>(options.device);
+    base = port->base_address(1, port_base_for(1));
+  } else if (options.port != 0) {
     base = port_base_for(options.port);
     port = std::make_unique<IoPort>();
     why = "cannot claim the printer port LPT" + std::to_string(options.port) +
@@ -51,7 +55,8 @@ int main(int argc, char** argv) {
   }
 
   catch_interrupts();
-  VirtualCable* cable = options.port != 0 ? nullptr : static_cast<CablePort&>(*port).cable();
+  auto* cable_port = dynamic_cast<CablePort*>(port.get());
+  VirtualCable* cable = cable_port ? cable_port->cable() : nullptr;
   ClientPort client_port(*port, base, cable);
   Lines lines(client_port, base, Waiting::kPatient);
   Outcome outcome;

@@ -75,6 +75,13 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
       }
       o.cable_path = value;
       cable_given = true;
+    } else if (arg == "--device") {
+      if (!take_value()) return false;
+      if (value.empty()) {
+        *error = "--device needs a path";
+        return false;
+      }
+      o.device = value;
     } else if (arg == "--bus-ns") {
       if (!take_value() ||
           !number_option(arg, value, 0, std::numeric_limits<uint32_t>::max(), &n, error)) {
@@ -114,6 +121,11 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
   }
   if (cable_given && o.port != 0) {
     *error = "--cable and --port exclude each other";
+    return false;
+  }
+  if (!o.device.empty() && (cable_given || o.port != 0)) {
+    *error = std::string("--device and ") + (cable_given ? "--cable" : "--port") +
+             " exclude each other";
     return false;
   }
   if (words.empty()) {
@@ -174,6 +186,9 @@ std::string usage_text() {
       "  --bus-ns N      time of one port access on a cable created here (default 1000)\n"
       "  --port N        a real printer port instead: 1 (0x378), 2 (0x3BC), 3 (0x278);\n"
       "                  needs the right to use ioperm\n"
+      "  --device PATH   a real printer port through the kernel's parallel-port\n"
+      "                  device (/dev/parport0, ...): any card address, no root\n"
+      "                  rights, only access to the device (usually the lp group)\n"
       "  --text          get, put: text mode; the local file has LF line ends and\n"
       "                  travels with CR LF (the server stores LF; it drops every CR\n"
       "                  of a text upload)\n"

@@ -17,6 +17,7 @@ struct Options {
   std::string cable_path = kDefaultCable;
   uint32_t bus_ns = 1000;    // for a cable this client creates
   int port = 0;              // 1..3: a real printer port instead of the cable
+  std::string device;        // the parallel-port device (/dev/parportN) instead
   bool text = false;         // get, put: text mode
   bool resume = false;       // get, put: continue an interrupted transfer
   bool raw = false;          // ls: the lines as sent

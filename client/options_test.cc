@@ -26,6 +26,10 @@ TEST(ParseOptions, TakesOptionsAnywhereAndTheCommandWithItsArguments) {
   EXPECT_EQ(o.timeout_ms, 3000u);
   EXPECT_EQ(o.args, (std::vector<std::string>{"LIST", "\\"}));
 
+  ASSERT_TRUE(parse_options({"connect", "--device", "/dev/parport1"}, &o, &error)) << error;
+  EXPECT_EQ(o.device, "/dev/parport1");
+  EXPECT_EQ(o.port, 0);
+
   ASSERT_TRUE(parse_options({"rm", "--", "--odd-name"}, &o, &error)) << error;
   EXPECT_EQ(o.args, (std::vector<std::string>{"--odd-name"}));
   ASSERT_TRUE(parse_options({"ls"}, &o, &error));
@@ -47,6 +51,12 @@ TEST(ParseOptions, RefusesBadCommandLines) {
       {{"--port"}, "--port needs a value"},
       {{"--bus-ns", "-1", "connect"}, "--bus-ns needs a number"},
       {{"--cable", "c", "--port", "1", "connect"}, "--cable and --port exclude each other"},
+      {{"--device", "/dev/parport0", "--cable", "c", "connect"},
+       "--device and --cable exclude each other"},
+      {{"--port", "2", "--device=/dev/parport0", "connect"},
+       "--device and --port exclude each other"},
+      {{"--device", "", "connect"}, "--device needs a path"},
+      {{"connect", "--device"}, "--device needs a value"},
       {{"--text", "ls"}, "--text and --resume go with get and put only"},
       {{"--raw", "get", "x"}, "--raw goes with ls only"},
       {{"--resume=yes", "get", "x"}, "--resume takes no value"},

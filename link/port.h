@@ -1,6 +1,7 @@
 // The one way the program reaches the printer port's registers.
 //
-// Two backends implement it: IoPort (x86 byte port I/O after ioperm) and
+// Three backends implement it: IoPort (x86 byte port I/O after ioperm),
+// DevicePort (the kernel's parallel-port device, /dev/parportN) and
 // CablePort (the virtual cable, a shared 4096-byte file). Tests add a
 // scripted fake. Sleeping goes through the same seam, so a fake can count
 // sleeps instead of taking them.
@@ -15,6 +16,10 @@ namespace tarnel {
 class Port {
  public:
   virtual ~Port() = default;
+
+  /// The I/O address of port `port_number`'s data register: `usual` (the
+  /// number's usual address) unless the backend learns the real one.
+  virtual uint16_t base_address(int /*port_number*/, uint16_t usual) { return usual; }
 
   /// Claims the three registers base, base + 1 and base + 2 for this
   /// process. On failure returns false and, where there is more to say than

@@ -41,7 +41,8 @@ class Console {
 /// signals) and its former settings are put back on every way out.
 class StdConsole : public Console {
  public:
-  /// Switches the terminal of standard output to raw mode when it is one.
+  /// Switches the terminal of standard output to raw mode when it is one,
+  /// and catches the signals that end the program, to clean up on the way.
   void prepare();
   /// Puts the saved terminal settings back; harmless when nothing was saved.
   static void restore();

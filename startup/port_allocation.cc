@@ -30,7 +30,7 @@ int port_number_from_args(const std::vector<std::string>& args) {
 }
 
 uint16_t allocate_port(Port& port, int number, std::string* why) {
-  const uint16_t base = port_base_for(number);
+  const uint16_t base = port.base_address(number, port_base_for(number));
   return port.claim(number, base, why) ? base : 0;
 }
 

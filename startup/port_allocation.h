@@ -23,7 +23,8 @@ uint16_t port_base_for(int number);
 /// no argument or several, gives 1.
 int port_number_from_args(const std::vector<std::string>& args);
 
-/// Claims the three registers of port `number`; returns the port base, or 0
+/// Claims the three registers of port `number` (at the backend's base
+/// address for it, else the usual one); returns the port base, or 0
 /// on failure with a reason in *why when the backend has one.
 uint16_t allocate_port(Port& port, int number, std::string* why);
 

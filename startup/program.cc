@@ -26,10 +26,19 @@ constexpr const char* kWarning[] = {
     "",
 };
 
+// Through the parallel-port device root rights are not needed, so the advice
+// to install the program set-user-ID root would mislead; the one thing left
+// to warn of is serving the client with root's rights.
+void device_root_warning(Console& console, const std::string& device) {
+  console.line("WARNING: You should run this program as a normal user who may use");
+  console.line(device + " (usually a member of the lp group); it needs no root rights.");
+  console.line("");
+}
+
 }  // namespace
 
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity) {
+                Identity& identity, const std::string& device) {
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
@@ -40,7 +49,11 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
   privilege_report(console, identity);
   const bool set_user_id = identity.real_uid() != identity.effective_uid();
   if (!set_user_id) {
-    for (const char* line : kWarning) console.line(line);
+    if (device.empty()) {
+      for (const char* line : kWarning) console.line(line);
+    } else if (identity.effective_uid() == 0) {
+      device_root_warning(console, device);
+    }
   }
 
   std::string why;

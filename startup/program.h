@@ -13,9 +13,11 @@ namespace tarnel {
 
 /// Prints the banner and the reports, claims the port, drops root rights and
 /// serves until a key is pressed. `args` are the arguments after the program
-/// name. Returns the exit status, which is 0 on every path.
+/// name. `device`: the parallel-port device that `port` claims, which needs
+/// no root rights; empty for the other backends. Returns the exit status,
+/// which is 0 on every path.
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity);
+                Identity& identity, const std::string& device = "");
 
 }  // namespace tarnel
 

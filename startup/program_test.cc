@@ -78,10 +78,11 @@ struct Outcome {
   uint16_t claimed_base;
 };
 
-Outcome run(const std::vector<std::string>& args, ClaimPort& port, Identity& identity) {
+Outcome run(const std::vector<std::string>& args, ClaimPort& port, Identity& identity,
+            const std::string& device = "") {
   FakeConsole console;
   console.press_key();  // ends the command loop at its first poll
-  int status = run_program(args, port, console, identity);
+  int status = run_program(args, port, console, identity, device);
   return {console.output(), status, port.claimed_number, port.claimed_base};
 }
 
@@ -183,6 +184,68 @@ TEST(StartUp, FailedPrivilegeDropEndsWithoutServing) {
                           "Program aborted.\n");
   EXPECT_EQ(r.output.find("Accepting"), std::string::npos);
   EXPECT_TRUE(port.writes.empty()) << "nothing may be served with root rights left over";
+}
+
+// A card whose registers are not at one of the three usual addresses.
+class CardPort : public ClaimPort {
+ public:
+  CardPort() : ClaimPort(true) {}
+  uint16_t base_address(int, uint16_t) override { return 0xD010; }
+};
+
+TEST(StartUp, PortAddressIsTheOneTheBackendKnows) {
+  CardPort port;
+  FakeIdentity user(1000, 1000);
+  Outcome r = run({"2"}, port, user, "/dev/parport0");
+  EXPECT_NE(r.output.find("Accepting connections through port LPT2, port addr: 53264\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.claimed_number, 2);
+  EXPECT_EQ(r.claimed_base, 0xD010);
+}
+
+// Through the parallel-port device root rights are not needed: no advice to
+// install the program set-user-ID root.
+TEST(StartUp, DeviceStartedByUserNeedsNoWarning) {
+  ClaimPort port(true);
+  FakeIdentity user(1000, 1000);
+  Outcome r = run({}, port, user, "/dev/parport0");
+  EXPECT_EQ(r.output, kBanner +
+                          "Current effective user ID: 1000, ID of calling user: 1000\n"
+                          "Trying to allocate port: Success!\n"
+                          "Accepting connections through port LPT1, port addr: 888\n"
+                          "Program aborted.\n");
+  EXPECT_EQ(user.drops, 0);
+}
+
+TEST(StartUp, DeviceStartedByRootWarnsOfServingAsRoot) {
+  ClaimPort port(false, "Cannot use the parallel-port device /dev/parport9: No such file or directory");
+  FakeIdentity root(0, 0);
+  Outcome r = run({}, port, root, "/dev/parport9");
+  EXPECT_EQ(r.output, kBanner +
+                          "Current effective user ID: 0, ID of calling user: 0\n"
+                          "WARNING: You should run this program as a normal user who may use\n"
+                          "/dev/parport9 (usually a member of the lp group); it needs no root "
+                          "rights.\n"
+                          "\n"
+                          "Cannot use the parallel-port device /dev/parport9: No such file or "
+                          "directory\n"
+                          "Trying to allocate port: Failed!\n"
+                          "Program aborted.\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(StartUp, DeviceInSetUserIdProgramStillDropsRoot) {
+  ClaimPort port(true);
+  FakeIdentity user(500, 0);
+  Outcome r = run({}, port, user, "/dev/parport0");
+  EXPECT_EQ(r.output, kBanner +
+                          "Current effective user ID: 0, ID of calling user: 500\n"
+                          "Trying to allocate port: Success!\n"
+                          "Current effective user ID: 500, ID of calling user: 500\n"
+                          "Accepting connections through port LPT1, port addr: 888\n"
+                          "Program aborted.\n");
+  EXPECT_EQ(user.drops, 1);
 }
 
 }  // namespace
