@@ -33,6 +33,17 @@ bool number_option(const std::string& name, const std::string& value, int64_t mi
 
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error) {
   Options o;
+  // --help and --version are taken off first: they win over anything else
+  // on the line, even over a mistake.
+  for (const std::string& arg : argv) {
+    if (arg == "--") break;
+    if (arg == "--help") o.help = true;
+    if (arg == "--version") o.version = true;
+  }
+  if (o.help || o.version) {
+    *options = o;
+    return true;
+  }
   bool cable_given = false;
   std::vector<std::string> words;
   bool options_end = false;

@@ -8,7 +8,7 @@
 
 namespace tarnel::client {
 
-constexpr const char* kClientVersion = "1.0.0";
+constexpr const char* kClientVersion = TARNEL_VERSION;
 /// The virtual cable used when neither --cable nor --port is given: the one
 /// the simulated server uses by default for port 1.
 constexpr const char* kDefaultCable = "tarnel-lpt1.cable";

@@ -4,8 +4,12 @@
 
 #include "link/io_port.h"
 #include "startup/program.h"
+#include "startup/usage.h"
 
 int main(int argc, char** argv) {
+  if (tarnel::print_info_option(std::vector<std::string>(argv + 1, argv + argc), "tarnel")) {
+    return 0;
+  }
   tarnel::StdConsole console;
   console.prepare();
   tarnel::IoPort port;
