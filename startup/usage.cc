@@ -7,8 +7,9 @@ namespace tarnel {
 
 std::string server_usage(std::string_view program) {
   const std::string name(program);
+  const bool sim = program == "tarnel-sim";
   std::string text;
-  if (program == "tarnel-sim") {
+  if (sim) {
     text =
         "Usage: tarnel-sim [--cable PATH] [portnr]\n"
         "\n"
@@ -16,6 +17,7 @@ std::string server_usage(std::string_view program) {
         "4096-byte file that two programs share, each at one end (this server at\n"
         "end A, tarnel-client at end B).\n"
         "\n"
+        "  portnr         1, 2 or 3 (default 1); only its first character counts\n"
         "  --cable PATH   the cable file (default tarnel-lpt<portnr>.cable in the\n"
         "                 current directory), created when absent\n";
   } else {
@@ -29,16 +31,19 @@ std::string server_usage(std::string_view program) {
         "                 3 (0x278); only its first character counts\n"
         "  --device PATH  use the kernel's parallel-port device (ppdev) instead of\n"
         "                 I/O port access: no root rights needed, only access to\n"
-        "                 the device (group lp)\n"
-        "\n"
+        "                 the device (group lp)\n";
+  }
+  text +=
+      "  --help         show this text and exit\n"
+      "  --version      show the version and exit\n"
+      "\n";
+  if (!sim) {
+    text +=
         "Without --device, tarnel needs root rights to claim the port: install it\n"
         "set-user-ID root and start it as an ordinary user; it gives the rights up\n"
         "right after the claim.\n";
   }
   text +=
-      "  --help         show this text and exit\n"
-      "  --version      show the version and exit\n"
-      "\n"
       "The server shows every command on its console; any key ends it.\n"
       "Every path that the starting user can reach is open to the other PC.\n"
       "See " + name + "(1).\n";
