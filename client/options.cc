@@ -15,7 +15,7 @@ struct CommandShape {
 };
 
 constexpr CommandShape kCommands[] = {
-    {"connect", 0, 0}, {"ls", 0, 1},    {"get", 1, 2}, {"put", 1, 2},   {"rm", 1, 1},
+    {"connect", 0, 0}, {"ls", 0, 1},    {"get", 1, SIZE_MAX}, {"put", 1, SIZE_MAX},   {"rm", 1, 1},
     {"mkdir", 1, 1},   {"rmdir", 1, 1}, {"mv", 2, 2},  {"raw", 1, SIZE_MAX},
 };
 
@@ -49,6 +49,7 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
   bool options_end = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     std::string arg = argv[i];
+    if (!options_end && arg == "-r") arg = "--recursive";
     if (options_end || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       words.push_back(arg);
       continue;
@@ -104,6 +105,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--resume") {
       if (!no_value()) return false;
       o.resume = true;
+    } else if (arg == "--recursive") {
+      if (!no_value()) return false;
+      o.recursive = true;
     } else if (arg == "--raw") {
       if (!no_value()) return false;
       o.raw = true;
@@ -146,6 +150,10 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     return false;
   }
   const bool transfer = o.command == "get" || o.command == "put";
+  if (o.recursive && !transfer) {
+    *error = "-r goes with get and put only";
+    return false;
+  }
   if ((o.text || o.resume) && !transfer) {
     *error = "--text and --resume go with get and put only";
     return false;
@@ -171,7 +179,9 @@ std::string usage_text() {
       "  ls [REMOTE]              list a directory (\"\\dir\\\"), a pattern (\"\\dir\\*.txt\")\n"
       "                           or one entry (\"\\dir\\file\"); default: the root\n"
       "  get REMOTE [LOCAL]       fetch a file (LOCAL: a file or a directory)\n"
+      "  get REMOTE... LOCALDIR   fetch several files into a directory\n"
       "  put LOCAL [REMOTE]       store a file (REMOTE ending in \"\\\" or \"/\": a directory)\n"
+      "  put LOCAL... REMOTEDIR   store several files in a directory of the server\n"
       "  rm REMOTE                delete a file\n"
       "  mkdir REMOTE             create a directory\n"
       "  rmdir REMOTE             remove an empty directory\n"
@@ -190,12 +200,16 @@ std::string usage_text() {
       "                  of a text upload)\n"
       "  --resume        get: continue an interrupted download (LOCAL.tarnel-part);\n"
       "                  put: continue where the server's copy ends\n"
+      "  -r, --recursive get, put: copy directories with everything in them (a source\n"
+      "                  copied into an existing directory keeps its name there)\n"
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
       "  --verbose       log every command, reply and link event on standard error\n"
       "  --help, --version\n"
       "\n"
       "A download goes to LOCAL.tarnel-part and is renamed to LOCAL once complete.\n"
+      "A copy of several files uses one connection; a file that fails is reported\n"
+      "and the copy goes on; the exit status is then that of the first failure.\n"
       "\n"
       "Exit status:\n";
   text += exit_status_table();

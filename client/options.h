@@ -20,6 +20,7 @@ struct Options {
   bool text = false;         // get, put: text mode
   bool resume = false;       // get, put: continue an interrupted transfer
   bool raw = false;          // ls: the lines as sent
+  bool recursive = false;    // get, put: copy directory trees (-r)
   unsigned timeout_ms = 10000;
   bool verbose = false;      // log the exchange on standard error
   bool help = false;
