@@ -19,6 +19,13 @@ constexpr CommandShape kCommands[] = {
     {"mkdir", 1, 1},   {"rmdir", 1, 1}, {"mv", 2, 2},  {"raw", 1, SIZE_MAX},
 };
 
+/// Every option the command line takes (the manual page's test reads this
+/// list; parse_options refuses any other).
+constexpr const char* kOptionNames[] = {
+    "--cable", "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
+    "-r",      "--recursive", "--raw",  "--verbose", "--help",    "--version",
+};
+
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
                    int64_t* out, std::string* error) {
   if (!parse_decimal(value, min, max, out)) {
@@ -78,6 +85,12 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
       if (has_value) *error = arg + " takes no value";
       return !has_value;
     };
+    bool known = false;
+    for (const char* name : kOptionNames) known = known || arg == name;
+    if (!known) {
+      *error = "unknown option " + arg;
+      return false;
+    }
     int64_t n;
     if (arg == "--cable") {
       if (!take_value()) return false;
@@ -164,6 +177,16 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
   }
   *options = o;
   return true;
+}
+
+std::vector<std::string> option_names() {
+  return std::vector<std::string>(std::begin(kOptionNames), std::end(kOptionNames));
+}
+
+std::vector<std::string> command_names() {
+  std::vector<std::string> names;
+  for (const CommandShape& c : kCommands) names.push_back(c.name);
+  return names;
 }
 
 std::string usage_text() {

@@ -33,6 +33,10 @@ struct Options {
 /// "--" ends them. False with a one-line reason on a bad command line.
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error);
 
+/// Every option and every command that parse_options takes.
+std::vector<std::string> option_names();
+std::vector<std::string> command_names();
+
 /// The --help text.
 std::string usage_text();
 
