@@ -21,14 +21,6 @@ Outcome send_expecting_ok(Session& session, const std::string& text) {
   return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + text);
 }
 
-/// A management command answered by "OK" or an error reply.
-Outcome simple_command(Session& session, std::string_view word, std::string_view path) {
-  std::string text;
-  Outcome o = command_text(word, path, &text);
-  if (!o.ok()) return o;
-  return send_expecting_ok(session, text);
-}
-
 Outcome rename_command(Session& session, std::string_view from, std::string_view to) {
   std::string rnfr, rnto;
   Outcome o = command_text("RNFR ", from, &rnfr);
@@ -100,6 +92,13 @@ Outcome raw_command(Session& session, const std::string& text) {
 
 }  // namespace
 
+Outcome simple_command(Session& session, std::string_view word, std::string_view path) {
+  std::string text;
+  Outcome o = command_text(word, path, &text);
+  if (!o.ok()) return o;
+  return send_expecting_ok(session, text);
+}
+
 Outcome command_text(std::string_view word, std::string_view path, std::string* text) {
   if (word.size() + path.size() > TEXT_MAX) {
     return Outcome::Fail(Exit::kUsage, "the server path is too long: \"" + std::string(word) +
@@ -112,6 +111,13 @@ Outcome command_text(std::string_view word, std::string_view path, std::string* 
 std::string remote_basename(std::string_view remote) {
   const size_t cut = remote.find_last_of("\\/");
   return std::string(cut == std::string_view::npos ? remote : remote.substr(cut + 1));
+}
+
+std::string remote_join(std::string_view dir, std::string_view name) {
+  if (dir.empty()) return std::string(name);
+  if (dir.back() == '\\' || dir.back() == '/') return std::string(dir) + std::string(name);
+  const bool slashes = dir.find('\\') == std::string_view::npos && dir.find('/') != std::string_view::npos;
+  return std::string(dir) + (slashes ? "/" : "\\") + std::string(name);
 }
 
 Outcome run_command(Session& session, const Options& options) {
@@ -135,8 +141,7 @@ Outcome run_command(Session& session, const Options& options) {
     return Outcome::Ok();
   }
   if (command == "ls") return list_command(session, options);
-  if (command == "get") return get_command(session, options);
-  if (command == "put") return put_command(session, options);
+  if (command == "get" || command == "put") return copy_command(session, options);
   if (command == "rm") {
     o = simple_command(session, "DEL ", options.args[0]);
     if (o.ok()) std::printf("Deleted %s\n", options.args[0].c_str());

@@ -7,6 +7,7 @@
 
 #include "client/options.h"
 #include "client/outcome.h"
+#include "client/progress.h"
 #include "client/session.h"
 
 namespace tarnel::client {
@@ -17,8 +18,29 @@ Outcome run_command(Session& session, const Options& options);
 
 // The commands.
 Outcome list_command(Session& session, const Options& options);
-Outcome get_command(Session& session, const Options& options);
-Outcome put_command(Session& session, const Options& options);
+/// "get" and "put": one file, several, or trees (-r); see copy.cc.
+Outcome copy_command(Session& session, const Options& options);
+
+/// What one finished file transfer tells its caller.
+struct FileReport {
+  /// The size the caller counted for this file in the progress bar's total
+  /// (-1: none; the transfer then adds what it moves).
+  int64_t expected = -1;
+  /// Bytes this run moved over the link so far.
+  int64_t moved = 0;
+  /// "Sent LOCAL to REMOTE: N bytes", "Received ...": the report, without
+  /// the rate, once the transfer is complete.
+  std::string text;
+};
+
+/// Uploads `local` to `remote` (empty: the local name; ending in "\" or
+/// "/": a directory); raw or text mode and resume as `options` say.
+Outcome put_file(Session& session, const std::string& local, const std::string& remote,
+                 const Options& options, Progress& progress, FileReport* report);
+/// Downloads `remote` to `local` (empty: the server's name in the current
+/// directory; an existing directory: the server's name in it).
+Outcome get_file(Session& session, const std::string& remote, const std::string& local,
+                 const Options& options, Progress& progress, FileReport* report);
 
 // Pieces the commands share.
 
@@ -27,6 +49,11 @@ Outcome put_command(Session& session, const Options& options);
 Outcome command_text(std::string_view word, std::string_view path, std::string* text);
 /// The last component of a server path (after the last "\" or "/").
 std::string remote_basename(std::string_view remote);
+/// `name` in the server directory `dir`, joined with the separator that
+/// `dir` uses ("\" unless it has only "/"); an empty `dir` gives `name`.
+std::string remote_join(std::string_view dir, std::string_view name);
+/// Sends a management command (`word` and `path`) answered by "OK".
+Outcome simple_command(Session& session, std::string_view word, std::string_view path);
 /// Sends "LIST path" and collects the listing's data into *data.
 /// `reply_timeout_ms` 0: the session's reply timeout.
 Outcome fetch_listing(Session& session, std::string_view path, std::string* data,

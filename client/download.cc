@@ -151,11 +151,11 @@ void set_modification_time(int fd, int32_t stamp) {
 
 }  // namespace
 
-Outcome get_command(Session& session, const Options& options) {
-  const std::string& remote = options.args[0];
+Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
+                 const Options& options, Progress& progress, FileReport* report) {
   const std::string name = remote_basename(remote);
   if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
-  std::string local = options.args.size() > 1 ? options.args[1] : name;
+  std::string local = local_given.empty() ? name : local_given;
   struct stat st;
   if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
   std::string get_text;
@@ -224,7 +224,9 @@ Outcome get_command(Session& session, const Options& options) {
   }
 
   const int64_t remaining = total - part.offset;
-  Progress progress(name, remaining);
+  // The copy's progress counts the size the listing showed, if any.
+  const int64_t base = progress.done();
+  progress.add_total(remaining - (report->expected < 0 ? 0 : report->expected));
   FromClientView from_view;
   std::string converted;
   FrameBuffer frame;
@@ -274,14 +276,14 @@ Outcome get_command(Session& session, const Options& options) {
       part.written += static_cast<int64_t>(size);
     }
     received += length;
+    report->moved = received;
     if (!stored) {
       o = local_failure("write", part.path);
       if (received < remaining) session.refuse_next_frame(session.settings().data_timeout_ms);
       return fail(o);
     }
-    progress.update(received);
+    progress.update(base + received);
   }
-  progress.finish();
   if (options.text) {
     converted.clear();
     from_view.finish(converted);
@@ -298,10 +300,8 @@ Outcome get_command(Session& session, const Options& options) {
   if (rename(part.path.c_str(), local.c_str()) != 0) {
     return fail(local_failure("rename " + part.path + " to", local));
   }
-  std::string report = "Received " + remote + " into " + local + ": " + std::to_string(total) + " bytes";
-  if (held > 0) report += ", resumed with " + std::to_string(held) + " bytes held";
-  std::printf("%s\n", report.c_str());
-  std::fflush(stdout);
+  report->text = "Received " + remote + " into " + local + ": " + std::to_string(total) + " bytes";
+  if (held > 0) report->text += ", resumed with " + std::to_string(held) + " bytes held";
   return Outcome::Ok();
 }
 

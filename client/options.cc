@@ -15,8 +15,15 @@ struct CommandShape {
 };
 
 constexpr CommandShape kCommands[] = {
-    {"connect", 0, 0}, {"ls", 0, 1},    {"get", 1, 2}, {"put", 1, 2},   {"rm", 1, 1},
+    {"connect", 0, 0}, {"ls", 0, 1},    {"get", 1, SIZE_MAX}, {"put", 1, SIZE_MAX},   {"rm", 1, 1},
     {"mkdir", 1, 1},   {"rmdir", 1, 1}, {"mv", 2, 2},  {"raw", 1, SIZE_MAX},
+};
+
+/// Every option the command line takes (the manual page's test reads this
+/// list; parse_options refuses any other).
+constexpr const char* kOptionNames[] = {
+    "--cable", "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
+    "-r",      "--recursive", "--raw",  "--verbose", "--help",    "--version",
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -33,11 +40,23 @@ bool number_option(const std::string& name, const std::string& value, int64_t mi
 
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error) {
   Options o;
+  // --help and --version are taken off first: they win over anything else
+  // on the line, even over a mistake.
+  for (const std::string& arg : argv) {
+    if (arg == "--") break;
+    if (arg == "--help") o.help = true;
+    if (arg == "--version") o.version = true;
+  }
+  if (o.help || o.version) {
+    *options = o;
+    return true;
+  }
   bool cable_given = false;
   std::vector<std::string> words;
   bool options_end = false;
   for (size_t i = 0; i < argv.size(); ++i) {
     std::string arg = argv[i];
+    if (!options_end && arg == "-r") arg = "--recursive";
     if (options_end || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       words.push_back(arg);
       continue;
@@ -66,6 +85,12 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
       if (has_value) *error = arg + " takes no value";
       return !has_value;
     };
+    bool known = false;
+    for (const char* name : kOptionNames) known = known || arg == name;
+    if (!known) {
+      *error = "unknown option " + arg;
+      return false;
+    }
     int64_t n;
     if (arg == "--cable") {
       if (!take_value()) return false;
@@ -100,6 +125,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--resume") {
       if (!no_value()) return false;
       o.resume = true;
+    } else if (arg == "--recursive") {
+      if (!no_value()) return false;
+      o.recursive = true;
     } else if (arg == "--raw") {
       if (!no_value()) return false;
       o.raw = true;
@@ -147,6 +175,10 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     return false;
   }
   const bool transfer = o.command == "get" || o.command == "put";
+  if (o.recursive && !transfer) {
+    *error = "-r goes with get and put only";
+    return false;
+  }
   if ((o.text || o.resume) && !transfer) {
     *error = "--text and --resume go with get and put only";
     return false;
@@ -157,6 +189,16 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
   }
   *options = o;
   return true;
+}
+
+std::vector<std::string> option_names() {
+  return std::vector<std::string>(std::begin(kOptionNames), std::end(kOptionNames));
+}
+
+std::vector<std::string> command_names() {
+  std::vector<std::string> names;
+  for (const CommandShape& c : kCommands) names.push_back(c.name);
+  return names;
 }
 
 std::string usage_text() {
@@ -172,7 +214,9 @@ std::string usage_text() {
       "  ls [REMOTE]              list a directory (\"\\dir\\\"), a pattern (\"\\dir\\*.txt\")\n"
       "                           or one entry (\"\\dir\\file\"); default: the root\n"
       "  get REMOTE [LOCAL]       fetch a file (LOCAL: a file or a directory)\n"
+      "  get REMOTE... LOCALDIR   fetch several files into a directory\n"
       "  put LOCAL [REMOTE]       store a file (REMOTE ending in \"\\\" or \"/\": a directory)\n"
+      "  put LOCAL... REMOTEDIR   store several files in a directory of the server\n"
       "  rm REMOTE                delete a file\n"
       "  mkdir REMOTE             create a directory\n"
       "  rmdir REMOTE             remove an empty directory\n"
@@ -194,12 +238,16 @@ std::string usage_text() {
       "                  of a text upload)\n"
       "  --resume        get: continue an interrupted download (LOCAL.tarnel-part);\n"
       "                  put: continue where the server's copy ends\n"
+      "  -r, --recursive get, put: copy directories with everything in them (a source\n"
+      "                  copied into an existing directory keeps its name there)\n"
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
       "  --verbose       log every command, reply and link event on standard error\n"
       "  --help, --version\n"
       "\n"
       "A download goes to LOCAL.tarnel-part and is renamed to LOCAL once complete.\n"
+      "A copy of several files uses one connection; a file that fails is reported\n"
+      "and the copy goes on; the exit status is then that of the first failure.\n"
       "\n"
       "Exit status:\n";
   text += exit_status_table();

@@ -8,7 +8,7 @@
 
 namespace tarnel::client {
 
-constexpr const char* kClientVersion = "1.0.0";
+constexpr const char* kClientVersion = TARNEL_VERSION;
 /// The virtual cable used when neither --cable nor --port is given: the one
 /// the simulated server uses by default for port 1.
 constexpr const char* kDefaultCable = "tarnel-lpt1.cable";
@@ -21,6 +21,7 @@ struct Options {
   bool text = false;         // get, put: text mode
   bool resume = false;       // get, put: continue an interrupted transfer
   bool raw = false;          // ls: the lines as sent
+  bool recursive = false;    // get, put: copy directory trees (-r)
   unsigned timeout_ms = 10000;
   bool verbose = false;      // log the exchange on standard error
   bool help = false;
@@ -32,6 +33,10 @@ struct Options {
 /// Reads the arguments (program name excluded). Options may stand anywhere;
 /// "--" ends them. False with a one-line reason on a bad command line.
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error);
+
+/// Every option and every command that parse_options takes.
+std::vector<std::string> option_names();
+std::vector<std::string> command_names();
 
 /// The --help text.
 std::string usage_text();

@@ -34,6 +34,14 @@ TEST(ParseOptions, TakesOptionsAnywhereAndTheCommandWithItsArguments) {
   EXPECT_EQ(o.args, (std::vector<std::string>{"--odd-name"}));
   ASSERT_TRUE(parse_options({"ls"}, &o, &error));
   EXPECT_EQ(o.cable_path, kDefaultCable);
+  EXPECT_FALSE(o.recursive);
+
+  ASSERT_TRUE(parse_options({"put", "-r", "a", "b", "--text", "c", "\\dst\\"}, &o, &error)) << error;
+  EXPECT_TRUE(o.recursive);
+  EXPECT_EQ(o.args, (std::vector<std::string>{"a", "b", "c", "\\dst\\"}));
+  ASSERT_TRUE(parse_options({"get", "--recursive", "\\x", "--", "-r"}, &o, &error)) << error;
+  EXPECT_TRUE(o.recursive);
+  EXPECT_EQ(o.args, (std::vector<std::string>{"\\x", "-r"}));
 }
 
 TEST(ParseOptions, RefusesBadCommandLines) {
@@ -61,6 +69,8 @@ TEST(ParseOptions, RefusesBadCommandLines) {
       {{"--raw", "get", "x"}, "--raw goes with ls only"},
       {{"--resume=yes", "get", "x"}, "--resume takes no value"},
       {{"--frobnicate", "ls"}, "unknown option --frobnicate"},
+      {{"-r", "ls"}, "-r goes with get and put only"},
+      {{"--recursive=1", "get", "x"}, "--recursive takes no value"},
   };
   for (const Case& c : cases) {
     Options o;

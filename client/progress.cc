@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tarnel::client {
@@ -33,9 +34,16 @@ void Progress::finish() {
   enabled_ = false;
 }
 
+void Progress::clear() {
+  if (!drawn_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
 std::string Progress::line(const std::string& label, int64_t done, int64_t total,
                            double seconds) {
-  const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+  const int percent = total > 0 ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
   constexpr int kWidth = 20;
   const int filled = percent * kWidth / 100;
   std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "]";
@@ -56,6 +64,7 @@ std::string Progress::line(const std::string& label, int64_t done, int64_t total
 }
 
 void Progress::update(int64_t done) {
+  done_ = done;
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && done < total_ && now - last_draw_ < std::chrono::milliseconds(100)) return;

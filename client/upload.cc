@@ -133,8 +133,8 @@ Outcome verify_stored(Session& session, const std::string& remote, int64_t expec
 
 }  // namespace
 
-Outcome put_command(Session& session, const Options& options) {
-  const std::string& local = options.args[0];
+Outcome put_file(Session& session, const std::string& local, const std::string& remote_given,
+                 const Options& options, Progress& progress, FileReport* report) {
   const int fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return local_failure("read", local);
   struct FdCloser {
@@ -147,7 +147,7 @@ Outcome put_command(Session& session, const Options& options) {
     return Outcome::Fail(Exit::kLocalFile, "cannot send " + local + ": not a regular file");
   }
   const std::string name = local_basename(local);
-  std::string remote = options.args.size() > 1 ? options.args[1] : name;
+  std::string remote = remote_given.empty() ? name : remote_given;
   if (!remote.empty() && (remote.back() == '\\' || remote.back() == '/')) remote += name;
   std::string put_text, list_text;
   Outcome o = command_text(options.text ? "APUT " : "PUT ", remote, &put_text);
@@ -235,7 +235,9 @@ Outcome put_command(Session& session, const Options& options) {
     return o;
   }
   const int64_t to_send = wire_size - start;
-  Progress progress(name, to_send);
+  // The copy's progress counts the file's size; text mode sends more.
+  const int64_t base = progress.done();
+  progress.add_total(to_send - (report->expected < 0 ? 0 : report->expected));
   FrameBuffer frame;
   int64_t sent = 0;
   for (int32_t number = 1; sent < to_send; ++number) {
@@ -265,19 +267,17 @@ Outcome put_command(Session& session, const Options& options) {
       return o;
     }
     sent += got;
-    progress.update(sent);
+    report->moved = sent;
+    progress.update(base + sent);
   }
-  progress.finish();
 
   o = verify_stored(session, remote, stored_size);
   if (!o.ok()) {
     o.message = "the upload failed: " + o.message;
     return o;
   }
-  std::string report = "Sent " + local + " to " + remote + ": " + std::to_string(wire_size) + " bytes";
-  if (start > 0) report += ", resumed at " + std::to_string(start);
-  std::printf("%s\n", report.c_str());
-  std::fflush(stdout);
+  report->text = "Sent " + local + " to " + remote + ": " + std::to_string(wire_size) + " bytes";
+  if (start > 0) report->text += ", resumed at " + std::to_string(start);
   return Outcome::Ok();
 }
 

@@ -11,9 +11,11 @@
 #include "link/io_port.h"
 #include "startup/cleanup.h"
 #include "startup/program.h"
+#include "startup/usage.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (tarnel::print_info_option(args, "tarnel")) return 0;
   std::string device;
   // The option is taken off first; the rest is the server's usual command line.
   for (size_t i = 0; i < args.size(); ++i) {

@@ -6,9 +6,11 @@
 
 #include "link/virtual_cable.h"
 #include "startup/program.h"
+#include "startup/usage.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (tarnel::print_info_option(args, "tarnel-sim")) return 0;
   std::string cable_path;
   // The option is taken off first; the rest is the server's usual command line.
   for (size_t i = 0; i < args.size(); ++i) {
