@@ -28,9 +28,9 @@ void on_fatal_signal(int sig) {
 // the console ignores (a console nobody reads is no reason to stop), and the
 // real-time signals, added below.
 constexpr int kFatalSignals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
-    SIGUSR1, SIGSEGV, SIGUSR2, SIGALRM, SIGTERM,   SIGSTKFLT, SIGXCPU, SIGXFSZ,
-    SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSYS,
+    SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+    SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+    SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,
 };
 
 void catch_signal(int sig) {
@@ -38,7 +38,7 @@ void catch_signal(int sig) {
   if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
   struct sigaction action = {};
   action.sa_handler = on_fatal_signal;
-  sigfillset(&action.sa_mask);  // no second signal in the middle of the cleanups
+  sigfillset(&action.sa_mask);   // no second signal in the middle of the cleanups
   action.sa_flags = SA_ONSTACK;  // a stack overflow's SEGV still gets its cleanups
   sigaction(sig, &action, nullptr);
 }
