@@ -180,8 +180,12 @@ Outcome get_file(Session& session, const std::string& remote, const std::string&
   };
   if (!o.ok()) return fail(o);
 
-  o = session.send_command("REST " + std::to_string(part.offset));
+  if (part.offset != 0 || !session.resume_offset_clear()) {
+    o = session.send_command("REST " + std::to_string(part.offset));
+  }
   if (o.ok()) o = session.send_command(get_text);
+  // The server sets its offset back to 0 after the download, however it ends.
+  if (o.ok()) session.set_resume_offset_clear(true);
   if (!o.ok()) return fail(o);
 
   int32_t stamp = 0, attributes = 0, total = -1;

@@ -155,6 +155,7 @@ bool Session::settle(unsigned timeout_ms) {
 }
 
 Outcome Session::connect(std::string* reply) {
+  resume_offset_clear_ = false;
   lines_.init_control_lines();
   lines_.clear_data_lines();
   const auto deadline = Clock::now() + milliseconds(settings_.connect_timeout_ms);

@@ -81,6 +81,13 @@ class Session {
   /// the time runs out. True when a frame begins.
   bool frame_begins(unsigned wait_ms);
 
+  /// Whether the server's resume offset is known to be 0: it sets it back
+  /// after every download and every upload it carried out, so after a
+  /// "GET"/"AGET" or an upload's "SIZE" of this session a further transfer
+  /// from the start needs no "REST 0". False after connect().
+  bool resume_offset_clear() const { return resume_offset_clear_; }
+  void set_resume_offset_clear(bool clear) { resume_offset_clear_ = clear; }
+
   /// The send_frame result of the last frame this end sent (SEND_OK, ...).
   int last_send_result() const { return last_send_result_; }
 
@@ -106,6 +113,7 @@ class Session {
   /// starting a frame.
   bool received_last_ = false;
   int last_send_result_ = SEND_OK;
+  bool resume_offset_clear_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -99,7 +99,10 @@ void abandon_upload(Session& session, int32_t reported) {
   // The server's resume offset lies between 0 and the reported one, and is
   // not 0 when the reported one is not: 1 or 0 never read as complete.
   const int32_t size = reported == 0 ? 1 : 0;
-  if (session.send_command("SIZE " + std::to_string(size)).ok()) session.send_cancel();
+  if (session.send_command("SIZE " + std::to_string(size)).ok()) {
+    session.set_resume_offset_clear(true);
+    session.send_cancel();
+  }
 }
 
 /// Lists the server's file and compares its size with `expected`.
@@ -194,6 +197,8 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   int64_t start = 0;
   bool reset_offset = true;
   if (options.resume) {
+    // The query sets the server's offset.
+    session.set_resume_offset_clear(false);
     o = session.send_command("REST ?");
     if (!o.ok()) return o;
     std::string reply;
@@ -224,9 +229,12 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   }
   // A resume offset left over from an earlier exchange must not move this
   // upload into the middle of the file.
-  if (reset_offset) o = session.send_command("REST 0");
+  if (reset_offset && !session.resume_offset_clear()) o = session.send_command("REST 0");
   if (o.ok()) o = session.send_command("SIZE " + std::to_string(wire_size));
   if (!o.ok()) return o;
+  // Whatever comes of the data, the server ends the upload with its offset
+  // back at 0.
+  session.set_resume_offset_clear(true);
 
   WireSource source(fd, options.text);
   if (lseek(fd, 0, SEEK_SET) != 0 || !source.skip(start)) {

@@ -117,7 +117,9 @@ TEST_P(TreeCopy, PutAndGetBringBackAnIdenticalTree) {
     ASSERT_EQ(stored.count(path), 1u);
     EXPECT_EQ(stored.at(path).directory, node.directory);
     EXPECT_EQ(stored.at(path).content, node.content);
-    if (!node.directory) EXPECT_EQ(stored.at(path).mtime, node.mtime);
+    if (!node.directory) {
+      EXPECT_EQ(stored.at(path).mtime, node.mtime);
+    }
   }
   // A report with its rate for each of the six files, then the summary.
   EXPECT_EQ(count(up.out, " KB/s\n"), 7u) << up.out;
