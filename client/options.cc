@@ -22,7 +22,7 @@ constexpr CommandShape kCommands[] = {
 /// Every option the command line takes (the manual page's test reads this
 /// list; parse_options refuses any other).
 constexpr const char* kOptionNames[] = {
-    "--cable", "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
+    "--cable", "--device", "--bus-ns", "--port", "--timeout", "--text", "--resume",
     "-r",      "--recursive", "--raw",  "--verbose", "--help",    "--version",
 };
 
