@@ -5,6 +5,8 @@
 // frame must stay on the server's lines long enough for such a sender.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -128,6 +130,12 @@ const ExchangeCase kCases[] = {
        STEP_EQ(peer.wait_for_rest(), true);
        return ::testing::AssertionSuccess();
      }},
+    {"UploadFrameWithNoUploadPending",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.command("SIZE 10"), SEND_OK);
+       STEP_EQ(peer.send_frame(1, "0123456789"), SEND_REFUSED);
+       return ::testing::AssertionSuccess();
+     }},
     {"ElevenBadChecksums",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
        const testing::WireBytes frame = testing::frame_bytes(0, "CONNECT");
@@ -149,6 +157,160 @@ const ExchangeCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(
     LiteralPeer, CommandExchange,
     ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(0u, 1000u)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
+             std::to_string(std::get<1>(info.param));
+    });
+
+// Round trips through the same client end: what tarnel-client does in
+// tests/, with nothing of the link's own code on the client's side.
+
+/// Stores `content` under the client path `path` with "PUT " or "APUT ",
+/// in frames of 4096 bytes from `offset` on (after a resume query).
+::testing::AssertionResult upload(LiteralPeer& peer, const std::string& word,
+                                  const std::string& path, const std::string& content) {
+  STEP_EQ(peer.command(word + path), SEND_OK);
+  STEP_EQ(peer.command("SIZE " + std::to_string(content.size())), SEND_OK);
+  for (size_t at = 0, n = 1; at < content.size(); at += 4096, ++n) {
+    STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+/// Fetches the client path `path` with "GET " or "AGET ": the replies up to
+/// "SIZE ", then the data frames.
+::testing::AssertionResult download(LiteralPeer& peer, const std::string& word,
+                                    const std::string& path, size_t bytes, std::string* data,
+                                    std::vector<std::string>* replies) {
+  STEP_EQ(peer.command(word + path), SEND_OK);
+  for (;;) {
+    const std::string reply = peer.reply();
+    replies->push_back(reply);
+    if (reply.rfind("SIZE ", 0) == 0) break;
+    STEP_EQ(reply.rfind("<failed", 0) == 0 || reply.rfind("FILE ERROR", 0) == 0, false);
+  }
+  data->clear();
+  for (int32_t n = 1; data->size() < bytes; ++n) {
+    std::string payload;
+    STEP_EQ(peer.receive_frame(n, &payload), RECV_OK);
+    *data += payload;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string bytes_of_every_value(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return s;
+}
+
+const ExchangeCase kRoundTrips[] = {
+    {"Raw",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       const std::string content = bytes_of_every_value(5000);
+       const std::string path = client_path(dir + "/raw.bin");
+       if (auto r = upload(peer, "PUT ", path, content); !r) return r;
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "GET ", path, content.size(), &data, &replies); !r) return r;
+       STEP_EQ(replies.size(), 3u);  // TIME, ATTR, SIZE
+       STEP_EQ(replies[2], "SIZE 5000");
+       STEP_EQ(data == content, true);
+       STEP_EQ(testing::read_file(dir + "/raw.bin") == content, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Text",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       std::string client_text, stored_text;
+       for (int i = 0; i < 300; ++i) {
+         client_text += "line " + std::to_string(i) + "\r\n";
+         stored_text += "line " + std::to_string(i) + "\n";
+       }
+       const std::string path = client_path(dir + "/t.txt");
+       if (auto r = upload(peer, "APUT ", path, client_text); !r) return r;
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "AGET ", path, client_text.size(), &data, &replies); !r) return r;
+       STEP_EQ(replies.back(), "SIZE " + std::to_string(client_text.size()));
+       STEP_EQ(data == client_text, true);
+       STEP_EQ(testing::read_file(dir + "/t.txt") == stored_text, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"ResumedUploadAndDownload",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       const std::string content = bytes_of_every_value(9000);
+       // An earlier upload broke off after 6000 bytes.
+       testing::write_file(dir + "/r.bin", content.substr(0, 6000));
+       const std::string path = client_path(dir + "/r.bin");
+       STEP_EQ(peer.command("PUT " + path), SEND_OK);
+       STEP_EQ(peer.command("REST ?"), SEND_OK);
+       STEP_EQ(peer.reply(), "REST=1024");  // 4096 bytes kept back, whole kilobytes
+       STEP_EQ(peer.command("SIZE 9000"), SEND_OK);
+       for (size_t at = 1024, n = 1; at < content.size(); at += 4096, ++n) {
+         STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+       }
+       // Then fetched from byte 8000 on.
+       STEP_EQ(peer.command("REST 8000"), SEND_OK);
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "GET ", path, 1000, &data, &replies); !r) return r;
+       STEP_EQ(replies.front(), "REST 8000");
+       STEP_EQ(replies.back(), "SIZE 9000");
+       STEP_EQ(data == content.substr(8000), true);
+       STEP_EQ(testing::read_file(dir + "/r.bin") == content, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Listing",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       testing::write_file(dir + "/alpha.txt", "0123456789");
+       testing::write_file(dir + "/beta.dat", "");
+       STEP_EQ(peer.command("LIST " + client_path(dir + "/")), SEND_OK);
+       const std::string size = peer.reply();
+       STEP_EQ(size.rfind("SIZE ", 0), 0u);
+       const size_t total = std::stoul(size.substr(5));
+       std::string lines;
+       for (int32_t n = 1; lines.size() < total; ++n) {
+         std::string block;
+         STEP_EQ(peer.receive_frame(n, &block), RECV_OK);
+         lines += block;
+       }
+       STEP_EQ(lines.size(), total);
+       STEP_EQ(lines.find("alpha.txt") != std::string::npos, true);
+       STEP_EQ(lines.find("beta.dat") != std::string::npos, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Management",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       struct stat st;
+       STEP_EQ(peer.command("MD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(stat((dir + "/d").c_str(), &st) == 0 && S_ISDIR(st.st_mode), true);
+       testing::write_file(dir + "/d/f", "x");
+       STEP_EQ(peer.command("RNFR " + client_path(dir + "/d/f")), SEND_OK);
+       STEP_EQ(peer.command("RNTO " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(testing::read_file(dir + "/d/g"), "x");
+       STEP_EQ(peer.command("DEL " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(stat((dir + "/d").c_str(), &st), -1);
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply().rfind("DIR ERROR ", 0), 0u);
+       return ::testing::AssertionSuccess();
+     }},
+};
+
+class LiteralRoundTrip : public ::testing::TestWithParam<std::tuple<ExchangeCase, uint32_t>> {};
+
+TEST_P(LiteralRoundTrip, ServerDoesWhatTheClientAsked) {
+  const auto& [c, bus_ns] = GetParam();
+  play_against_server(bus_ns, c.play);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LiteralPeer, LiteralRoundTrip,
+    ::testing::Combine(::testing::ValuesIn(kRoundTrips), ::testing::Values(0u, 1000u)),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
              std::to_string(std::get<1>(info.param));
