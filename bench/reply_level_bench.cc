@@ -1,6 +1,6 @@
 // How long a level on the lines must stay for a peer that polls slowly to
 // read it: the measurement behind the hold of a final reply code
-// (REPLY_HOLD_US in link/lines.h).
+// (REPLY_HOLD_MS in link/lines.h).
 //
 // A sender takes a frame's result from the reply code it reads after it has
 // seen the last byte's acknowledgement. The code and the acknowledgement are

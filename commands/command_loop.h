@@ -22,11 +22,12 @@ bool wait_for_client(Lines& lines, Console& console);
 /// After a command the loop watches the lines closely for a while before it
 /// goes back to the idle poll of wait_for_client: a client that sends its
 /// next command at once is answered without waiting out a 50 ms sleep.
-/// WATCH_POLLS polls, WATCH_SLEEP_MS apart: about a second, far more than a
-/// client needs between two commands of one task (a few ms, measured with
-/// bench/command_latency), and little enough that an idle server soon costs
-/// only its idle poll again. 1 ms between polls adds about half a
-/// millisecond to a command on average; a key press is seen at every poll.
+/// WATCH_POLLS polls, WATCH_SLEEP_MS apart: about a second, far more than
+/// the pause between two commands of one task (tens of ms for tarnel-client,
+/// which starts once per command and first waits 20 ms for quiet lines), and
+/// short enough that an idle server soon costs only its idle poll again.
+/// 1 ms between polls adds about half a millisecond to a command on average
+/// (bench/command_bench.cc); a key press is seen at every poll.
 constexpr unsigned WATCH_POLLS = 1000;
 constexpr uint16_t WATCH_SLEEP_MS = 1;
 
