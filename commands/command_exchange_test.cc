@@ -52,9 +52,11 @@ struct ExchangeCase {
 
 /// Plays `play` against a fresh server on a cable with `bus_ns`, then checks
 /// that the server still answers. An exchange in which the peer was held up
-/// past the server's hold by the scheduler (a loaded machine) is played
-/// again, up to three times; the last attempt counts whatever happened.
+/// past the server's hold by the scheduler (a loaded machine) proves nothing
+/// about the server: it is played again, up to five times, and when the peer
+/// was late every time the test is skipped, saying so.
 void play_against_server(uint32_t bus_ns, const Play& play) {
+  constexpr int kAttempts = 5;
   for (int attempt = 1;; ++attempt) {
     CablePair cable(bus_ns);
     LiteralPeer peer(cable);
@@ -70,8 +72,15 @@ void play_against_server(uint32_t bus_ns, const Play& play) {
       }
     }
     testing::reset_process_state();
-    if (peer.late_reads() == 0 || attempt == 3) {
-      EXPECT_TRUE(result) << "attempt " << attempt << ", late reads " << peer.late_reads();
+    if (peer.late_reads() == 0) {
+      EXPECT_TRUE(result) << "attempt " << attempt;
+      return;
+    }
+    if (attempt == kAttempts) {
+      if (!result) {
+        GTEST_SKIP() << "the peer read a reply code late in all " << kAttempts
+                     << " attempts (a machine too busy to judge): " << result.message();
+      }
       return;
     }
   }

@@ -198,7 +198,7 @@ std::string LiteralPeer::reply() {
 }
 
 bool LiteralPeer::expect_bad_command() {
-  auto wait_for = [this](uint8_t masked, std::chrono::milliseconds ms) {
+  const auto wait_for = [this](uint8_t masked, std::chrono::milliseconds ms) {
     const auto end = Clock::now() + ms;
     while (Clock::now() < end) {
       if ((lines_.read_status() & 0xF8) == masked) return true;
@@ -206,9 +206,11 @@ bool LiteralPeer::expect_bad_command() {
     }
     return false;
   };
-  // Handshake line high with nibble 0xE (status 0x70), then at rest (0x80).
-  return wait_for(0x70, std::chrono::milliseconds(2500)) &&
-         wait_for(0x80, std::chrono::milliseconds(1000));
+  // Handshake line high with nibble 0xE (status 0x70), then at rest (0x80)
+  // for longer than the signal's 50 ms steps leave it: after a frame that
+  // failed, the abort signal with the same pattern comes first, and the
+  // lines rest only for an instant before the bad-command signal.
+  return wait_for(0x70, std::chrono::milliseconds(2500)) && wait_for_rest();
 }
 
 bool LiteralPeer::wait_for_rest() {

@@ -51,8 +51,8 @@ class LiteralPeer {
   std::string reply();
 
   /// Watches for the bad-command signal (handshake pulses with nibble 0xE)
-  /// without answering it, then for the lines to come to rest. True when
-  /// both were seen within about 3 s.
+  /// without answering it, then for the lines to stay at rest (as
+  /// wait_for_rest). True when both were seen.
   bool expect_bad_command();
 
   /// Waits until the server's lines have been at rest (handshake line low,
