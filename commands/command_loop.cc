@@ -104,9 +104,17 @@ void CommandLoop::run() {
   lines_.clear_data_lines();
   abort_flag = false;
   std::string text;
+  bool just_served = false;
   while (!abort_flag) {
     text.clear();
-    if (wait_for_client(lines_, console_)) {
+    // Right after a command the next one usually follows at once: watch
+    // for it closely before going back to the idle poll.
+    Watch watch = just_served ? watch_for_client(lines_, console_) : Watch::kQuiet;
+    if (watch == Watch::kQuiet) {
+      watch = wait_for_client(lines_, console_) ? Watch::kCalling : Watch::kKey;
+    }
+    just_served = watch == Watch::kCalling;
+    if (just_served) {
       state_.last_result = static_cast<int8_t>(receive_command(lines_, text));
       if (!text.empty()) console_echo(console_, text);
       dispatch(text);
@@ -227,6 +235,18 @@ void CommandLoop::rnto(const std::string& argument) {
 }
 
 }  // namespace
+
+Watch watch_for_client(Lines& lines, Console& console) {
+  for (unsigned polls = 0;; ++polls) {
+    const bool calling = (lines.read_status() & Lines::kStatusHandshake) == 0;
+    // A pending key wins even over a calling client.
+    abort_flag = console.key_pending();
+    if (abort_flag) return Watch::kKey;
+    if (calling) return Watch::kCalling;
+    if (polls == WATCH_POLLS) return Watch::kQuiet;
+    lines.delay_ms(WATCH_SLEEP_MS);
+  }
+}
 
 bool wait_for_client(Lines& lines, Console& console) {
   for (;;) {

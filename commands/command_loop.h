@@ -19,6 +19,29 @@ void command_loop(Lines& lines, Console& console);
 /// is pending.
 bool wait_for_client(Lines& lines, Console& console);
 
+/// After a command the loop watches the lines closely for a while before it
+/// goes back to the idle poll of wait_for_client: a client that sends its
+/// next command at once is answered without waiting out a 50 ms sleep.
+/// WATCH_POLLS polls, WATCH_SLEEP_MS apart: about a second, far more than
+/// the pause between two commands of one task (tens of ms for tarnel-client,
+/// which starts once per command and first waits 20 ms for quiet lines), and
+/// short enough that an idle server soon costs only its idle poll again.
+/// 1 ms between polls adds about half a millisecond to a command on average
+/// (bench/command_bench.cc); a key press is seen at every poll.
+constexpr unsigned WATCH_POLLS = 1000;
+constexpr uint16_t WATCH_SLEEP_MS = 1;
+
+enum class Watch {
+  kCalling,  // the client has begun a frame
+  kKey,      // a key is pending (the abort flag is set)
+  kQuiet,    // nobody called while the watch lasted
+};
+
+/// The close watch after a command: up to WATCH_POLLS + 1 polls with
+/// WATCH_SLEEP_MS between them. Sets the abort flag from the key at every
+/// poll; a pending key wins over a calling client.
+Watch watch_for_client(Lines& lines, Console& console);
+
 /// Writes the text (cut to 255 bytes) with its control bytes made visible
 /// (visible_text) and ends the line.
 void console_echo(Console& console, std::string_view text);

@@ -335,6 +335,53 @@ TEST(WaitForClient, PendingKeyWinsOverACallingClient) {
   abort_flag = false;
 }
 
+TEST(WatchForClient, AnswersACallAfterShortSleepsOnly) {
+  ScriptedPort port;
+  port.status = [](const ScriptedPort& p) -> uint8_t { return p.reads < 3 ? 0x87 : 0x07; };
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  EXPECT_EQ(watch_for_client(lines, console), Watch::kCalling);
+  EXPECT_FALSE(abort_flag);
+  EXPECT_EQ(port.sleeps, std::vector<unsigned>(3, WATCH_SLEEP_MS));
+  EXPECT_EQ(port.reads, 4u);
+}
+
+TEST(WatchForClient, GivesWayToTheIdlePollWhenNobodyCalls) {
+  ScriptedPort port;  // status 0xFF: the client's handshake line stays low
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  EXPECT_EQ(watch_for_client(lines, console), Watch::kQuiet);
+  EXPECT_EQ(port.sleeps, std::vector<unsigned>(WATCH_POLLS, WATCH_SLEEP_MS));
+  EXPECT_EQ(port.reads, WATCH_POLLS + 1);
+  EXPECT_LE(port.slept_ms(), 1100u) << "about a second of close watching at most";
+}
+
+TEST(WatchForClient, KeyPressEndsTheWatchAtTheNextPoll) {
+  ScriptedPort port;
+  FakeConsole console;
+  port.status = [&console](const ScriptedPort& p) -> uint8_t {
+    if (p.reads == 5) console.press_key();
+    return 0x87;  // silent
+  };
+  Lines lines(port, testing::kTestPortBase);
+  EXPECT_EQ(watch_for_client(lines, console), Watch::kKey);
+  EXPECT_TRUE(abort_flag);
+  EXPECT_EQ(port.sleeps.size(), 5u);
+  abort_flag = false;
+}
+
+TEST(WatchForClient, PendingKeyWinsOverACallingClient) {
+  ScriptedPort port;
+  port.status = [](const ScriptedPort&) -> uint8_t { return 0x07; };  // calling
+  Lines lines(port, testing::kTestPortBase);
+  FakeConsole console;
+  console.press_key();
+  EXPECT_EQ(watch_for_client(lines, console), Watch::kKey);
+  EXPECT_TRUE(abort_flag);
+  EXPECT_TRUE(port.sleeps.empty());
+  abort_flag = false;
+}
+
 TEST(CommandLoop, KeyPressWhileTheClientCallsEndsWithoutReceiving) {
   ScriptedPort port;
   port.status = [](const ScriptedPort&) -> uint8_t { return 0x07; };  // calling

@@ -58,6 +58,21 @@ bool Lines::wait_patiently(bool want, uint8_t* seen_status, int other_status) {
   }
 }
 
+void Lines::write_reply_code(uint8_t code) {
+  port_.port_out(port_base_, code);
+  holding_ = reply_hold_ms_ > 0;
+  hold_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_hold_ms_);
+}
+
+void Lines::wait_out_hold() {
+  holding_ = false;
+  const auto left = hold_until_ - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return;
+  // Whole milliseconds through the port's sleep, rounded up.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  delay_ms(static_cast<uint16_t>(ms));
+}
+
 void Lines::signal_abort() {
   write_data(0x1E);
   delay_ms(100);

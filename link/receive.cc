@@ -39,7 +39,7 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
       break;
     }
     const uint8_t low = lines.read_status();
-    lines.write_data(0x10);
+    lines.acknowledge(0x10);
     // High nibble: the sender's handshake line goes low.
     if (handshake_low(lines.read_status()) && handshake_low(lines.read_status()) &&
         !lines.wait_handshake(true)) {
@@ -94,26 +94,26 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
       const int32_t number = le32(number_bytes);
       const bool checksum_ok = sums.value() == static_cast<uint32_t>(le32(frame.data + length));
       if (number == FRAME_CANCEL) {
-        lines.write_data(REPLY_REFUSE);
+        lines.write_reply_code(REPLY_REFUSE);
         result = RECV_REFUSED;
       } else if (!checksum_ok) {
-        lines.write_data(REPLY_RESEND);
+        lines.write_reply_code(REPLY_RESEND);
         if (++mismatches > kMaxMismatches) result = RECV_FAILED;
       } else if (number == frame.number) {
         frame.length = length;
         if (!keep || keep(frame)) {
-          lines.write_data(REPLY_ACCEPT);
+          lines.write_reply_code(REPLY_ACCEPT);
           mismatches = 0;
           going_on = false;
         } else {
-          lines.write_data(REPLY_REFUSE);
+          lines.write_reply_code(REPLY_REFUSE);
           result = RECV_REFUSED;
         }
       } else if (frame.number == FRAME_CANCEL) {
-        lines.write_data(REPLY_REFUSE);
+        lines.write_reply_code(REPLY_REFUSE);
         result = RECV_REFUSED;
       } else {
-        lines.write_data(REPLY_WRONG_NUMBER);
+        lines.write_reply_code(REPLY_WRONG_NUMBER);
         const int64_t distance = std::llabs(static_cast<int64_t>(number) - frame.number);
         result = distance <= 2 ? RECV_REFUSED : RECV_FAILED;
       }
@@ -123,7 +123,7 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
       length = 0;
       for (auto& b : length_bytes) b = 0;
     } else {
-      lines.write_data(REPLY_ACCEPT);
+      lines.acknowledge(REPLY_ACCEPT);
     }
   }
 

@@ -53,8 +53,21 @@ bool Peer::wait_for_status(uint8_t masked_status, unsigned ms) {
 bool Peer::expect_bad_command() {
   // Handshake line high with nibble 0xE: status bit 7 clear, nibble bits 0x70.
   if (!wait_for_status(0x70, 2500)) return false;
-  // Back to rest: handshake low, nibble 0.
-  return wait_for_status(0x80, 1000);
+  // Back to rest (handshake low, nibble 0), and staying there. After a frame
+  // that failed, the abort signal comes first, with the same pattern, and
+  // the lines are at rest only for an instant before the bad-command signal.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+  while (std::chrono::steady_clock::now() < end) {
+    if (!wait_for_status(0x80, 1000)) return false;
+    const auto quiet_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+    bool quiet = true;
+    while (quiet && std::chrono::steady_clock::now() < quiet_until) {
+      quiet = (lines_.read_status() & 0xF8) == 0x80;
+      std::this_thread::yield();
+    }
+    if (quiet) return true;
+  }
+  return false;
 }
 
 }  // namespace tarnel::testing

@@ -1,0 +1,329 @@
+// The command exchange against a client end that follows the link's rules
+// to the letter and nothing more (testing/literal_peer.h): it takes a
+// frame's result only from the reply code it reads after the last byte's
+// acknowledgement, and it is slow to read it. Every reply code that ends a
+// frame must stay on the server's lines long enough for such a sender.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+#include "testing/cable_pair.h"
+#include "testing/literal_peer.h"
+#include "testing/server_thread.h"
+#include "testing/temp_dir.h"
+#include "testing/wire_frames.h"
+
+namespace tarnel {
+namespace {
+
+using testing::CablePair;
+using testing::LiteralPeer;
+using testing::ServerThread;
+
+std::string client_path(std::string local) {
+  for (char& c : local) {
+    if (c == '/') c = '\\';
+  }
+  return local;
+}
+
+/// Returns from the exchange with a failure when `got` is not `want`.
+#define STEP_EQ(got, want)                                                              \
+  do {                                                                                      \
+    const auto got_ = (got);                                                                \
+    const auto want_ = (want);                                                              \
+    if (!(got_ == want_))                                                                   \
+      return ::testing::AssertionFailure() << #got << " is " << ::testing::PrintToString(got_) \
+                                           << ", want " << ::testing::PrintToString(want_);  \
+  } while (0)
+
+using Play = std::function<::testing::AssertionResult(LiteralPeer& peer, const std::string& dir)>;
+
+struct ExchangeCase {
+  const char* name;
+  /// Plays the client's part; `dir` is the test's directory.
+  Play play;
+};
+
+/// Plays `play` against a fresh server on a cable with `bus_ns`, then checks
+/// that the server still answers. An exchange in which the peer was held up
+/// past the server's hold by the scheduler (a loaded machine) proves nothing
+/// about the server: it is played again, up to five times, and when the peer
+/// was late every time the test is skipped, saying so.
+void play_against_server(uint32_t bus_ns, const Play& play) {
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    CablePair cable(bus_ns);
+    LiteralPeer peer(cable);
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
+    {
+      ServerThread server(cable);
+      result = play(peer, cable.dir().path());
+      if (result) {
+        // The server goes on serving.
+        result = peer.command("CONNECT") == SEND_OK && peer.reply() == "OK A"
+                     ? ::testing::AssertionSuccess()
+                     : ::testing::AssertionFailure() << "CONNECT afterwards failed";
+      }
+    }
+    testing::reset_process_state();
+    if (peer.late_reads() == 0) {
+      EXPECT_TRUE(result) << "attempt " << attempt;
+      return;
+    }
+    if (attempt == kAttempts) {
+      if (!result) {
+        GTEST_SKIP() << "the peer read a reply code late in all " << kAttempts
+                     << " attempts (a machine too busy to judge): " << result.message();
+      }
+      return;
+    }
+  }
+}
+
+class CommandExchange : public ::testing::TestWithParam<std::tuple<ExchangeCase, uint32_t>> {};
+
+TEST_P(CommandExchange, EndsWithTheResultTheServerGave) {
+  const auto& [c, bus_ns] = GetParam();
+  play_against_server(bus_ns, c.play);
+}
+
+const ExchangeCase kCases[] = {
+    {"Connect",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.command("CONNECT"), SEND_OK);
+       STEP_EQ(peer.reply(), "OK A");
+       return ::testing::AssertionSuccess();
+     }},
+    {"RestThenGet",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       testing::write_file(dir + "/f.txt", "0123456789abcdef");
+       STEP_EQ(peer.command("REST 10"), SEND_OK);
+       STEP_EQ(peer.command("GET " + client_path(dir + "/f.txt")), SEND_OK);
+       STEP_EQ(peer.reply(), "REST 10");
+       STEP_EQ(peer.reply().rfind("TIME ", 0), 0u);
+       STEP_EQ(peer.reply().rfind("ATTR ", 0), 0u);
+       STEP_EQ(peer.reply(), "SIZE 16");
+       std::string data;
+       STEP_EQ(peer.receive_frame(1, &data), RECV_OK);
+       STEP_EQ(data, "abcdef");
+       return ::testing::AssertionSuccess();
+     }},
+    {"EmptyCommand",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.command(""), SEND_OK);
+       STEP_EQ(peer.expect_bad_command(), true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"UnknownWord",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.command("HELLO"), SEND_OK);
+       STEP_EQ(peer.expect_bad_command(), true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"CancelFrameAsCommand",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.send_bytes(testing::cancel_frame_bytes()), SEND_REFUSED);
+       STEP_EQ(peer.expect_bad_command(), true);
+       STEP_EQ(peer.wait_for_rest(), true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"CommandNumberedFive",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.send_frame(5, "CONNECT"), SEND_ABORTED);
+       STEP_EQ(peer.wait_for_rest(), true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"UploadFrameWithNoUploadPending",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       STEP_EQ(peer.command("SIZE 10"), SEND_OK);
+       STEP_EQ(peer.send_frame(1, "0123456789"), SEND_REFUSED);
+       return ::testing::AssertionSuccess();
+     }},
+    {"ElevenBadChecksums",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       const testing::WireBytes frame = testing::frame_bytes(0, "CONNECT");
+       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 11)), SEND_ABORTED);
+       STEP_EQ(peer.resends(), 11);  // each REPLY_RESEND seen, the last one too
+       STEP_EQ(peer.wait_for_rest(), true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"TenBadChecksumsThenAGoodCopy",
+     [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
+       const testing::WireBytes frame = testing::frame_bytes(0, "CONNECT");
+       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 10)), SEND_OK);
+       STEP_EQ(peer.resends(), 10);
+       STEP_EQ(peer.reply(), "OK A");
+       return ::testing::AssertionSuccess();
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    LiteralPeer, CommandExchange,
+    ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(0u, 1000u)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
+             std::to_string(std::get<1>(info.param));
+    });
+
+// Round trips through the same client end: what tarnel-client does in
+// tests/, with nothing of the link's own code on the client's side.
+
+/// Stores `content` under the client path `path` with "PUT " or "APUT ",
+/// in frames of 4096 bytes from `offset` on (after a resume query).
+::testing::AssertionResult upload(LiteralPeer& peer, const std::string& word,
+                                  const std::string& path, const std::string& content) {
+  STEP_EQ(peer.command(word + path), SEND_OK);
+  STEP_EQ(peer.command("SIZE " + std::to_string(content.size())), SEND_OK);
+  for (size_t at = 0, n = 1; at < content.size(); at += 4096, ++n) {
+    STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+  }
+  return ::testing::AssertionSuccess();
+}
+
+/// Fetches the client path `path` with "GET " or "AGET ": the replies up to
+/// "SIZE ", then the data frames.
+::testing::AssertionResult download(LiteralPeer& peer, const std::string& word,
+                                    const std::string& path, size_t bytes, std::string* data,
+                                    std::vector<std::string>* replies) {
+  STEP_EQ(peer.command(word + path), SEND_OK);
+  for (;;) {
+    const std::string reply = peer.reply();
+    replies->push_back(reply);
+    if (reply.rfind("SIZE ", 0) == 0) break;
+    STEP_EQ(reply.rfind("<failed", 0) == 0 || reply.rfind("FILE ERROR", 0) == 0, false);
+  }
+  data->clear();
+  for (int32_t n = 1; data->size() < bytes; ++n) {
+    std::string payload;
+    STEP_EQ(peer.receive_frame(n, &payload), RECV_OK);
+    *data += payload;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string bytes_of_every_value(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return s;
+}
+
+const ExchangeCase kRoundTrips[] = {
+    {"Raw",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       const std::string content = bytes_of_every_value(5000);
+       const std::string path = client_path(dir + "/raw.bin");
+       if (auto r = upload(peer, "PUT ", path, content); !r) return r;
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "GET ", path, content.size(), &data, &replies); !r) return r;
+       STEP_EQ(replies.size(), 3u);  // TIME, ATTR, SIZE
+       STEP_EQ(replies[2], "SIZE 5000");
+       STEP_EQ(data == content, true);
+       STEP_EQ(testing::read_file(dir + "/raw.bin") == content, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Text",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       std::string client_text, stored_text;
+       for (int i = 0; i < 300; ++i) {
+         client_text += "line " + std::to_string(i) + "\r\n";
+         stored_text += "line " + std::to_string(i) + "\n";
+       }
+       const std::string path = client_path(dir + "/t.txt");
+       if (auto r = upload(peer, "APUT ", path, client_text); !r) return r;
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "AGET ", path, client_text.size(), &data, &replies); !r) return r;
+       STEP_EQ(replies.back(), "SIZE " + std::to_string(client_text.size()));
+       STEP_EQ(data == client_text, true);
+       STEP_EQ(testing::read_file(dir + "/t.txt") == stored_text, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"ResumedUploadAndDownload",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       const std::string content = bytes_of_every_value(9000);
+       // An earlier upload broke off after 6000 bytes.
+       testing::write_file(dir + "/r.bin", content.substr(0, 6000));
+       const std::string path = client_path(dir + "/r.bin");
+       STEP_EQ(peer.command("PUT " + path), SEND_OK);
+       STEP_EQ(peer.command("REST ?"), SEND_OK);
+       STEP_EQ(peer.reply(), "REST=1024");  // 4096 bytes kept back, whole kilobytes
+       STEP_EQ(peer.command("SIZE 9000"), SEND_OK);
+       for (size_t at = 1024, n = 1; at < content.size(); at += 4096, ++n) {
+         STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+       }
+       // Then fetched from byte 8000 on.
+       STEP_EQ(peer.command("REST 8000"), SEND_OK);
+       std::string data;
+       std::vector<std::string> replies;
+       if (auto r = download(peer, "GET ", path, 1000, &data, &replies); !r) return r;
+       STEP_EQ(replies.front(), "REST 8000");
+       STEP_EQ(replies.back(), "SIZE 9000");
+       STEP_EQ(data == content.substr(8000), true);
+       STEP_EQ(testing::read_file(dir + "/r.bin") == content, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Listing",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       testing::write_file(dir + "/alpha.txt", "0123456789");
+       testing::write_file(dir + "/beta.dat", "");
+       STEP_EQ(peer.command("LIST " + client_path(dir + "/")), SEND_OK);
+       const std::string size = peer.reply();
+       STEP_EQ(size.rfind("SIZE ", 0), 0u);
+       const size_t total = std::stoul(size.substr(5));
+       std::string lines;
+       for (int32_t n = 1; lines.size() < total; ++n) {
+         std::string block;
+         STEP_EQ(peer.receive_frame(n, &block), RECV_OK);
+         lines += block;
+       }
+       STEP_EQ(lines.size(), total);
+       STEP_EQ(lines.find("alpha.txt") != std::string::npos, true);
+       STEP_EQ(lines.find("beta.dat") != std::string::npos, true);
+       return ::testing::AssertionSuccess();
+     }},
+    {"Management",
+     [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
+       struct stat st;
+       STEP_EQ(peer.command("MD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(stat((dir + "/d").c_str(), &st) == 0 && S_ISDIR(st.st_mode), true);
+       testing::write_file(dir + "/d/f", "x");
+       STEP_EQ(peer.command("RNFR " + client_path(dir + "/d/f")), SEND_OK);
+       STEP_EQ(peer.command("RNTO " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(testing::read_file(dir + "/d/g"), "x");
+       STEP_EQ(peer.command("DEL " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply(), "OK");
+       STEP_EQ(stat((dir + "/d").c_str(), &st), -1);
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.reply().rfind("DIR ERROR ", 0), 0u);
+       return ::testing::AssertionSuccess();
+     }},
+};
+
+class LiteralRoundTrip : public ::testing::TestWithParam<std::tuple<ExchangeCase, uint32_t>> {};
+
+TEST_P(LiteralRoundTrip, ServerDoesWhatTheClientAsked) {
+  const auto& [c, bus_ns] = GetParam();
+  play_against_server(bus_ns, c.play);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LiteralPeer, LiteralRoundTrip,
+    ::testing::Combine(::testing::ValuesIn(kRoundTrips), ::testing::Values(0u, 1000u)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
+             std::to_string(std::get<1>(info.param));
+    });
+
+}  // namespace
+}  // namespace tarnel

@@ -1,0 +1,90 @@
+// A second client end for the tests, written from the link's rules alone and
+// sharing no code with the link's sender and receiver, so that it does not
+// share their blind spots either. It has no tolerance beyond the rules:
+//
+// - As a sender it takes a frame's result only from the reply code it reads
+//   after the last byte's acknowledgement, and it reads the lines no more
+//   often than every 500 us while it waits for that acknowledgement (a peer
+//   on a busy machine). It does not take the receiver's next frame for an
+//   acceptance: a code it did not see is a code it did not get.
+// - Its other waits poll without sleeping, as the first burst of a
+//   handshake wait does, up to the usual limit of about 2.1 s.
+// - As a receiver it answers as the rules say and holds nothing: it may
+//   begin its next frame right after accepting one.
+// - It watches the server's bad-command signal without answering it.
+//
+// It runs in the test's own thread (the server runs in another).
+#ifndef TARNEL_TESTING_LITERAL_PEER_H_
+#define TARNEL_TESTING_LITERAL_PEER_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/lines.h"
+#include "testing/cable_pair.h"
+#include "testing/wire_frames.h"
+
+namespace tarnel::testing {
+
+class LiteralPeer {
+ public:
+  static constexpr std::chrono::microseconds kReadGap{500};
+
+  explicit LiteralPeer(CablePair& cable) : lines_(cable.peer_lines()) {}
+
+  /// Sends `bytes` as one frame and returns SEND_OK, SEND_REFUSED,
+  /// SEND_TIMEOUT or SEND_ABORTED. REPLY_RESEND after the last byte starts
+  /// the frame again: with the next of `copies` when there is one.
+  int send_bytes(const WireBytes& bytes);
+  int send_copies(const std::vector<WireBytes>& copies);
+  int send_frame(int32_t number, std::string_view payload) {
+    return send_bytes(frame_bytes(number, payload));
+  }
+  int command(std::string_view text) { return send_frame(0, text); }
+
+  /// Receives one frame expecting `number`: RECV_OK with the payload in
+  /// *payload (when given), RECV_REFUSED or RECV_FAILED.
+  int receive_frame(int32_t number, std::string* payload);
+  /// A reply text, or "<failed N>".
+  std::string reply();
+
+  /// Watches for the bad-command signal (handshake pulses with nibble 0xE)
+  /// without answering it, then for the lines to stay at rest (as
+  /// wait_for_rest). True when both were seen.
+  bool expect_bad_command();
+
+  /// Waits until the server's lines have been at rest (handshake line low,
+  /// nibble 0) for 250 ms, as after its abort and bad-command signals. False
+  /// when that did not happen within 3 s.
+  bool wait_for_rest();
+
+  /// Reply codes after a last byte that this end read later than the server
+  /// keeps them up (REPLY_HOLD_MS after this end's last write), because the
+  /// scheduler held it up: an exchange with such a read proves nothing about
+  /// the server and is best played again.
+  int late_reads() const { return late_reads_; }
+
+  /// How often the receiver asked for the frame again (REPLY_RESEND seen
+  /// after a last byte) in the last send.
+  int resends() const { return resends_; }
+
+ private:
+  /// One byte out; the reply code after it, or -1 when a wait ran out.
+  int send_byte(uint8_t byte, bool last);
+  /// Polls until status bit 7 reads `want`; the status, or -1 after ~2.1 s.
+  int wait_bit7(bool want, std::chrono::microseconds gap);
+  uint8_t read_after_gap(std::chrono::microseconds gap);
+  void give_up();
+  void signal_abort();
+
+  Lines lines_;
+  std::chrono::steady_clock::time_point last_read_{};
+  int resends_ = 0;
+  int late_reads_ = 0;
+};
+
+}  // namespace tarnel::testing
+
+#endif  // TARNEL_TESTING_LITERAL_PEER_H_
