@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "commands/numbers.h"
@@ -171,7 +172,7 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // Each frame is stored before it is accepted: a frame whose data cannot be
   // stored is refused itself, and the last one is accepted only once the
   // file is complete and closed.
-  const FrameKeeper keep = [&](const FrameBuffer& f) {
+  auto store = [&](const FrameBuffer& f) {
     if (!opened) {
       fd = open_target(console, path, resume_offset, f, text);
       opened = fd >= 0;
@@ -190,6 +191,7 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
     }
     return true;
   };
+  const FrameKeeper keep = std::ref(store);  // no allocation for the closure
   do {
     frame.number = expected;
     const int r = receive_frame(lines, frame, keep);
