@@ -168,6 +168,18 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_TRUE(console_shows("SIZE 12000\nUPLOAD OK\n"));
   EXPECT_TRUE(same_bytes(testing::read_file(file("r")), client_data));
 
+  // The same file in the other mode: the offsets counted the other way, so
+  // they go, and the upload is a new file.
+  write_file(file("m"), client_data.substr(0, 10000));
+  send("PUT " + client("m"));
+  send("REST ?");
+  EXPECT_EQ(peer_.reply(), "REST=5120");
+  send("APUT " + client("m"));
+  send("SIZE 3");
+  EXPECT_EQ(peer_.send_data(1, "abc"), SEND_OK);
+  EXPECT_TRUE(console_shows("SIZE 3\nUPLOAD OK\n"));
+  EXPECT_EQ(testing::read_file(file("m")), "abc");
+
   // "REST " with a number before "PUT " carries into that upload: here the
   // stored file is already complete, so nothing is received.
   write_file(file("s"), client_data.substr(0, 6000));
