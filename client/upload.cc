@@ -2,10 +2,9 @@
 // --resume, answered "REST=n" or "REST ERROR n") or "REST 0", and "SIZE n"
 // followed by data frames 1, 2, ... until n client-view bytes are counted.
 //
-// The server tells of a file it cannot create or write only by refusing the
-// next frame, and not at all when the last frame's write fails or the file
-// is empty. So after the data the client lists the server's file and
-// compares its size with what should have been stored.
+// The server refuses a data frame it cannot store, but tells nothing when an
+// empty file cannot be created. So after the data the client lists the
+// server's file and compares its size with what should have been stored.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -281,18 +281,32 @@ TEST_F(CommandLoopTest, PathWithANulByteNamesNoFile) {
     for (size_t i = 0; i + 1 < c.commands.size(); ++i) send(c.commands[i]);
     EXPECT_EQ(ask(c.commands.back()), c.reply) << c.commands.back();
   }
+  // Numbers holding one read as none: no time stamp, no attributes, offset 0.
+  const std::string stamped = dir_.file("stamped");
+  send("PUT " + client_path(stamped));
+  send("TIME " + number_to_text(pack_time_stamp(2000, 6, 15, 13, 45, 30)) + nul);
+  send("ATTR 33" + nul);
+  send("REST 2" + nul);
+  send("SIZE 0");
   // An upload to such a path stores nothing: its data frame is refused.
   send("PUT " + client_path(keep) + nul);
   send("SIZE 0");
   send("PUT " + client_path(keep) + nul);
   send("SIZE 4");
-  EXPECT_EQ(peer_.send_data(1, "abcd"), SEND_REFUSED);
+  // Refused; a peer held up past the refusal's hold reads the lines the loop
+  // cleared after the failed upload as acceptance. The console tells.
+  const int sent = peer_.send_data(1, "abcd");
+  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
   EXPECT_EQ(ask("CONNECT"), "OK A");
   const std::string out = console();
   EXPECT_NE(out.find("SIZE 0\nUPLOAD FAILED\n"), std::string::npos) << out;
   EXPECT_NE(out.find("SIZE 4\n0 ERROR\nUPLOAD FAILED\n"), std::string::npos) << out;
 
   EXPECT_EQ(testing::read_file(keep), "keep");
+  struct stat stamped_st;
+  ASSERT_EQ(stat(stamped.c_str(), &stamped_st), 0);
+  EXPECT_GT(stamped_st.st_mtime, 961076730);
+  EXPECT_NE(stamped_st.st_mode & 0200, 0u);
   EXPECT_TRUE(testing::read_file(sub + "/inside") == "x");
   struct stat st;
   EXPECT_EQ(stat(empty.c_str(), &st), 0);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "files/numbers.h"
@@ -166,23 +167,23 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
   int fd = -1;
-  bool open = false;
+  bool opened = false;  // the file is open and not yet finished
   bool write_failed = false;
   // Each frame is stored before it is accepted: a frame whose data cannot be
   // stored is refused itself, and the last one is accepted only once the
   // file is complete and closed.
-  const FrameKeeper keep = [&](const FrameBuffer& f) {
-    if (!open) {
+  auto store = [&](const FrameBuffer& f) {
+    if (!opened) {
       fd = open_target(console, path, resume_offset, f, text);
-      open = fd >= 0;
-      if (!open) return false;
+      opened = fd >= 0;
+      if (!opened) return false;
     }
     if (!store_payload(fd, f, text)) {
       write_failed = true;
       return false;
     }
     if (received + f.length == size) {
-      open = false;
+      opened = false;
       if (!finish_file(fd, path, time, attributes)) {
         write_failed = true;
         return false;
@@ -190,6 +191,7 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
     }
     return true;
   };
+  const FrameKeeper keep = std::ref(store);  // no allocation for the closure
   do {
     frame.number = expected;
     const int r = receive_frame(lines, frame, keep);
@@ -212,7 +214,7 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   } while (received != size);
 
   // A transfer that ended early: what was written stays.
-  if (open) finish_file(fd, path, time, attributes);
+  if (opened) finish_file(fd, path, time, attributes);
   return result;
 }
 
