@@ -22,8 +22,8 @@ void spin_us(unsigned us) {
 
 }  // namespace
 
-FaultPort::FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate)
-    : inner_(inner), base_(base), rng_(seed), rate_(rate) {}
+FaultPort::FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate, unsigned kinds)
+    : inner_(inner), base_(base), rng_(seed), rate_(rate), kinds_(kinds & kAllKinds) {}
 
 const char* FaultPort::kind_name(Kind kind) {
   switch (kind) {
@@ -49,6 +49,11 @@ void FaultPort::set_enabled(bool enabled) {
 
 bool FaultPort::Tracker::feed(uint8_t byte) {
   window = window >> 8 | static_cast<uint32_t>(byte) << 24;
+  if (window == FRAME_MAGIC) {
+    position = 4;
+    length = -1;
+    return true;
+  }
   if (position >= 0) {
     ++position;
     if (position == 8) {
@@ -57,12 +62,8 @@ bool FaultPort::Tracker::feed(uint8_t byte) {
     } else if (position > 8 && position >= length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
       position = -1;
     }
-    return false;
   }
-  if (window != FRAME_MAGIC) return false;
-  position = 4;
-  length = -1;
-  return true;
+  return false;
 }
 
 uint8_t FaultPort::port_in(uint16_t address) {
@@ -115,6 +116,8 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
     const bool begins = t->feed(t == &sent_ ? sent : received);
     if (begins) {
       ++frames_;
+      // A frame given up before its length came: the fault waits for this one.
+      if (waiting_for_length_ == t) frame_start_write_ = writes_;
       schedule(*t);
     } else if (waiting_for_length_ == t && t->position >= 8) {
       schedule(*t);
@@ -145,9 +148,16 @@ void FaultPort::schedule(const Tracker& t) {
 }
 
 void FaultPort::make_fault(uint8_t& value, bool* skip_write) {
-  int pick = static_cast<int>(rng_() % 100);
+  int total = 0;
+  for (int k = 0; k < kKinds; ++k) total += (kinds_ >> k & 1) ? kWeights[k] : 0;
+  if (total == 0) return;
+  int pick = static_cast<int>(rng_() % static_cast<unsigned>(total));
   int kind = 0;
-  while (pick >= kWeights[kind]) pick -= kWeights[kind++];
+  for (;; ++kind) {
+    if (!(kinds_ >> kind & 1)) continue;
+    if (pick < kWeights[kind]) break;
+    pick -= kWeights[kind];
+  }
   ++faults_;
   ++by_kind_[kind];
   switch (kind) {

@@ -35,8 +35,11 @@ class FaultPort : public Port {
  public:
   enum Kind { kFlipWritten, kFlipRead, kExtraEdge, kLostEdge, kStall, kKinds };
 
+  static constexpr unsigned kAllKinds = (1u << kKinds) - 1;
+
   /// `inner` is claimed already, at `base`, and must outlive this port.
-  FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate);
+  /// `kinds`: the kinds of fault made (bit 1 << kind each).
+  FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate, unsigned kinds = kAllKinds);
 
   bool claim(int port_number, uint16_t base, std::string* why) override {
     return inner_.claim(port_number, base, why);
@@ -62,7 +65,8 @@ class FaultPort : public Port {
     uint32_t window = 0;  // the last four bytes, the latest in the high byte
     int position = -1;    // bytes of the current frame so far, -1: none
     int32_t length = -1;
-    /// Feeds one byte; true when it completes a frame's magic.
+    /// Feeds one byte; true when it completes a frame's magic (also within
+    /// a frame: a sender that gave up starts its next frame afresh).
     bool feed(uint8_t byte);
   };
 
@@ -74,6 +78,7 @@ class FaultPort : public Port {
   uint16_t base_;
   std::mt19937_64 rng_;
   double rate_;
+  unsigned kinds_;
   bool enabled_ = true;
 
   uint8_t last_write_ = 0;
