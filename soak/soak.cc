@@ -446,7 +446,18 @@ int Soak::run() {
 
   const auto start = Clock::now();
   const auto end = start + std::chrono::milliseconds(static_cast<int64_t>(s_.seconds * 1000));
+  auto next_report = start + std::chrono::minutes(5);
   while (Clock::now() < end && server_alive()) {
+    if (Clock::now() >= next_report) {
+      // A line now and then for a long run.
+      next_report += std::chrono::minutes(5);
+      std::printf("%.0f s: transfers %llu, faults %llu, failures detected %llu, silent corruptions %llu\n",
+                  std::chrono::duration<double>(Clock::now() - start).count(),
+                  static_cast<unsigned long long>(transfers_),
+                  static_cast<unsigned long long>(fault_port_->faults()),
+                  static_cast<unsigned long long>(failures_), static_cast<unsigned long long>(silent_));
+      std::fflush(stdout);
+    }
     ++ops_;
     const int pick = static_cast<int>(rng_() % 100);
     if (files_.size() > kMaxFiles && pick < 10) {
