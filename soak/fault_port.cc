@@ -59,7 +59,10 @@ bool FaultPort::Tracker::feed(uint8_t byte) {
     if (position == 8) {
       length = static_cast<int32_t>(window);
       if (length < 0 || length > FRAME_MAX_PAYLOAD) position = -1;
-    } else if (position > 8 && position >= length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
+    } else if (position == 12) {
+      number = static_cast<int32_t>(window);
+    }
+    if (position > 12 && position >= length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
       position = -1;
     }
   }
@@ -95,6 +98,7 @@ void FaultPort::port_out(uint16_t address, uint8_t value) {
       make_fault(value, &skip);
     }
   }
+  if (changes_handshake && enabled_ && forging_ && !(intended & kHandshake)) forge(value);
   if (!skip) inner_.port_out(address, value);
   last_write_ = intended;
   have_last_write_ = true;
@@ -114,6 +118,19 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
   const uint8_t received = static_cast<uint8_t>(low_read_ | read << 4);
   for (Tracker* t : {&sent_, &received_}) {
     const bool begins = t->feed(t == &sent_ ? sent : received);
+    if (t == &sent_ && t->position == FRAME_HEADER_SIZE && t->number >= 1 && t->length > 512 &&
+        enabled_ && !forging_ && forge_rate_ > 0 &&
+        std::uniform_real_distribution<double>(0, 1)(rng_) < forge_rate_) {
+      // Bit 7 needs bytes 512 apart, bit 6 1024, bit 5 2048.
+      do {
+        forge_bit_ = 5 + static_cast<int>(rng_() % 3);
+        forge_step_ = 65536 >> forge_bit_;
+      } while (forge_step_ >= t->length);
+      forge_first_ = static_cast<int32_t>(rng_() % static_cast<uint64_t>(t->length - forge_step_));
+      forge_flipped_ = false;
+      forge_frame_ = frames_;
+      forging_ = true;
+    }
     if (begins) {
       ++frames_;
       // A frame given up before its length came: the fault waits for this one.
@@ -124,6 +141,31 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
     } else if (waiting_for_length_ == t && t->position < 0) {
       waiting_for_length_ = nullptr;  // the length was out of range
     }
+  }
+}
+
+void FaultPort::forge(uint8_t& value) {
+  // The byte whose high nibble this write carries.
+  if (frames_ != forge_frame_ || sent_.position < FRAME_HEADER_SIZE) {
+    forging_ = false;
+    return;
+  }
+  const int32_t index = sent_.position - FRAME_HEADER_SIZE;
+  if (index >= sent_.length) {
+    forging_ = false;  // no second byte found: one flip, which the sums see
+    return;
+  }
+  const uint8_t mask = static_cast<uint8_t>(1u << (forge_bit_ - 4));
+  if (!forge_flipped_) {
+    if (index != forge_first_) return;
+    forge_was_ = (value & mask) != 0;
+    value ^= mask;
+    forge_flipped_ = true;
+  } else if (index > forge_first_ && (index - forge_first_) % forge_step_ == 0 &&
+             ((value & mask) != 0) != static_cast<bool>(forge_was_)) {
+    value ^= mask;
+    forging_ = false;
+    ++forged_;
   }
 }
 

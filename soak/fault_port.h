@@ -51,6 +51,15 @@ class FaultPort : public Port {
   /// Faults are made only while enabled (the start).
   void set_enabled(bool enabled);
 
+  /// Beside the faults above, with the chance `rate` a data frame this end
+  /// sends (payload over 512 bytes) gets the one spoiling its two sums
+  /// cannot see: the same nibble line bit flipped in two payload bytes
+  /// 2^16 / 2^bit bytes apart (or a multiple), in opposite directions, so
+  /// that both sums come out as before. For showing what slips through.
+  void set_forge_rate(double rate) { forge_rate_ = rate; }
+  /// Frames that got such a pair of flips.
+  uint64_t forged() const { return forged_; }
+
   uint64_t faults() const { return faults_; }
   uint64_t faults_of(Kind kind) const { return by_kind_[kind]; }
   /// Frames seen begin (either direction).
@@ -65,6 +74,7 @@ class FaultPort : public Port {
     uint32_t window = 0;  // the last four bytes, the latest in the high byte
     int position = -1;    // bytes of the current frame so far, -1: none
     int32_t length = -1;
+    int32_t number = 0;
     /// Feeds one byte; true when it completes a frame's magic (also within
     /// a frame: a sender that gave up starts its next frame afresh).
     bool feed(uint8_t byte);
@@ -73,6 +83,7 @@ class FaultPort : public Port {
   void half_done(bool first_half, uint8_t written, uint8_t read);
   void schedule(const Tracker& tracker);
   void make_fault(uint8_t& value, bool* skip_write);
+  void forge(uint8_t& value);
 
   Port& inner_;
   uint16_t base_;
@@ -101,6 +112,16 @@ class FaultPort : public Port {
   uint8_t single_read_xor_ = 0;
   int64_t hide_edge_reads_ = 0;    // reads left with bit 7 held as it was
   uint8_t held_bit7_ = 0;
+
+  // The pair of flips to come (set_forge_rate).
+  double forge_rate_ = 0;
+  bool forging_ = false;
+  uint64_t forge_frame_ = 0;  // frames_ of the frame
+  int forge_bit_ = 0;         // 5..7
+  int32_t forge_step_ = 0, forge_first_ = 0;
+  bool forge_flipped_ = false;
+  int forge_was_ = 0;  // the bit's value before the first flip
+  uint64_t forged_ = 0;
 
   uint64_t faults_ = 0;
   uint64_t frames_ = 0;

@@ -7,7 +7,11 @@
 // files once more at the end; then the server must still serve a clean
 // client.
 //
-//   tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] [--verbose]
+//   tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] [--forge-rate F] [--verbose]
+//
+// --forge-rate F: also give a data frame the client sends, with the chance
+// F, a pair of bit flips that its sums cannot see (FaultPort::set_forge_rate),
+// to show what slips through and that the soak finds it.
 //
 // The last line:
 //   transfers N, faults N, failures detected N, silent corruptions N, server serving yes|no
@@ -59,6 +63,7 @@ struct Settings {
   uint64_t seed = 1;
   double rate = 0.2;
   uint32_t bus_ns = 0;
+  double forge_rate = 0;
   bool verbose = false;
 };
 
@@ -78,14 +83,16 @@ bool parse_args(int argc, char** argv, Settings* s) {
       s->verbose = true;
       continue;
     }
-    if (a == "--seconds" || a == "--seed" || a == "--fault-rate" || a == "--bus-ns") {
+    if (a == "--seconds" || a == "--seed" || a == "--fault-rate" || a == "--bus-ns" || a == "--forge-rate") {
       if (!(v = value(a.c_str()))) return false;
       errno = 0;
       if (a == "--seconds") s->seconds = std::strtod(v, &end);
       if (a == "--seed") s->seed = std::strtoull(v, &end, 10);
       if (a == "--fault-rate") s->rate = std::strtod(v, &end);
       if (a == "--bus-ns") s->bus_ns = static_cast<uint32_t>(std::strtoul(v, &end, 10));
-      if (errno != 0 || end == v || *end != '\0' || s->seconds < 0 || s->rate < 0 || s->rate > 1) {
+      if (a == "--forge-rate") s->forge_rate = std::strtod(v, &end);
+      if (errno != 0 || end == v || *end != '\0' || s->seconds < 0 || s->rate < 0 || s->rate > 1 ||
+          s->forge_rate < 0 || s->forge_rate > 1) {
         std::fprintf(stderr, "tarnel-soak: bad value for %s: %s\n", a.c_str(), v);
         return false;
       }
@@ -93,7 +100,7 @@ bool parse_args(int argc, char** argv, Settings* s) {
     }
     std::fprintf(stderr,
                  "usage: tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] "
-                 "[--verbose]\n");
+                 "[--forge-rate F] [--verbose]\n");
     return false;
   }
   return true;
@@ -437,6 +444,7 @@ int Soak::run() {
     return 2;
   }
   fault_port_ = std::make_unique<FaultPort>(*cable_port_, kBase, s_.seed * 2 + 1, s_.rate);
+  fault_port_->set_forge_rate(s_.forge_rate);
   client_port_ = std::make_unique<client::ClientPort>(*fault_port_, kBase, cable_port_->cable());
   lines_ = std::make_unique<Lines>(*client_port_, kBase, Waiting::kPatient);
   client::SessionSettings settings;
@@ -499,6 +507,10 @@ int Soak::run() {
               static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(listings_),
               static_cast<unsigned long long>(renames_), static_cast<unsigned long long>(deletions_));
   std::printf("frames seen %llu;", static_cast<unsigned long long>(fault_port_->frames()));
+  if (s_.forge_rate > 0) {
+    std::printf(" frames given flips their sums cannot see: %llu;",
+                static_cast<unsigned long long>(fault_port_->forged()));
+  }
   for (int k = 0; k < FaultPort::kKinds; ++k) {
     std::printf(" %s: %llu%s", FaultPort::kind_name(static_cast<FaultPort::Kind>(k)),
                 static_cast<unsigned long long>(fault_port_->faults_of(static_cast<FaultPort::Kind>(k))),
