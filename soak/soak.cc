@@ -9,6 +9,7 @@
 //
 //   tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] [--forge-rate F] [--verbose]
 //
+// --verbose: every failure the client reports, on standard error.
 // --forge-rate F: also give a data frame the client sends, with the chance
 // F, a pair of bit flips that its sums cannot see (FaultPort::set_forge_rate),
 // to show what slips through and that the soak finds it.
@@ -285,9 +286,11 @@ void Soak::upload() {
   ++transfers_;
   client::Options options;
   options.text = text;
+  bool fresh = true;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (!connected_ && !connect(true)) continue;
-    options.resume = attempt > 0;
+    options.resume = !fresh;
+    fresh = false;
     resumed_ += options.resume;
     ++attempts_;
     client::Progress progress(name, static_cast<int64_t>(source.size()));
@@ -303,11 +306,15 @@ void Soak::upload() {
         silent("put " + name + (text ? " (text" : " (raw") + ", attempt " +
                std::to_string(attempt + 1) + ") reported stored: " + difference(source, stored));
       }
-      files_[name] = source;
+      // What the server holds from now on (the same as the source unless
+      // counted above), so that a corruption is counted once.
+      files_[name] = stored;
       return;
     }
     failed(o, "put " + name);
-    if (o.exit == Exit::kMismatch) options.resume = false;
+    // A resume that moved nothing may have been refused for a stored part
+    // that differs (a spoilt frame caught by the size check): start afresh.
+    if (o.exit == Exit::kMismatch || (options.resume && report.moved == 0)) fresh = true;
   }
   // Given up: what the server holds of it is no file of ours any more.
   ++given_up_;
@@ -328,9 +335,11 @@ void Soak::download() {
   ++transfers_;
   client::Options options;
   options.text = text_ok;
+  bool fresh = true;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     if (!connected_ && !connect(true)) continue;
-    options.resume = attempt > 0;
+    options.resume = !fresh;
+    fresh = false;
     resumed_ += options.resume;
     ++attempts_;
     client::Progress progress(name, static_cast<int64_t>(source.size()));
@@ -349,7 +358,7 @@ void Soak::download() {
       return;
     }
     failed(o, "get " + name);
-    if (o.exit == Exit::kMismatch) options.resume = false;
+    if (o.exit == Exit::kMismatch) fresh = true;
   }
   ++given_up_;
 }
@@ -449,7 +458,6 @@ int Soak::run() {
   lines_ = std::make_unique<Lines>(*client_port_, kBase, Waiting::kPatient);
   client::SessionSettings settings;
   settings.reply_timeout_ms = 6000;
-  settings.verbose = s_.verbose;
   session_ = std::make_unique<client::Session>(*lines_, *client_port_, settings);
 
   const auto start = Clock::now();
