@@ -11,8 +11,9 @@
 // is dropped and the scratch directory's path put in front, cut so that the
 // whole text stays within 255 bytes. Nothing else of the text is changed.
 // After each input the directory beside the scratch directory must be as it
-// was, and the scratch directory's parent hold nothing new: no file outside
-// the scratch directory is touched.
+// was, and neither the scratch directory's parent nor the fuzzer's working
+// directory hold anything new: no file outside the scratch directory is
+// touched.
 //
 // The client answers every byte at once and begins its next frame when the
 // server waits (a sleep with no write since the one before, or 10000 reads
@@ -57,6 +58,8 @@ std::string base_dir, scratch_dir, outside_dir;
 /// The fuzzer's working directory: "MD" of a directory that exists enters
 /// it (the server's paths are all absolute), and libFuzzer's are not.
 int working_dir = -1;
+/// What the working directory holds at the start: a relative path would land there.
+std::set<std::string> working_entries;
 
 class ClientInPort : public tarnel::Port, public tarnel::Console {
  public:
@@ -280,7 +283,8 @@ void check_outside() {
   base.erase("in");
   const std::set<std::string> want_out{"keep", "sentinel"};
   if (base != std::set<std::string>{"out"} || entries(outside_dir) != want_out ||
-      read_file(outside_dir + "/sentinel") != "sentinel" || !entries(outside_dir + "/keep").empty()) {
+      read_file(outside_dir + "/sentinel") != "sentinel" || !entries(outside_dir + "/keep").empty() ||
+      entries(".") != working_entries) {
     std::fprintf(stderr, "a file outside the scratch directory %s was touched\n", scratch_dir.c_str());
     std::abort();
   }
@@ -295,6 +299,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   base_dir = pattern;
   working_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (working_dir < 0) std::abort();
+  working_entries = entries(".");
   if (base_dir.size() > 200) std::abort();  // the scratch path must leave room in a command
   scratch_dir = base_dir + "/in";
   outside_dir = base_dir + "/out";
