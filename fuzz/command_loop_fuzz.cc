@@ -1,0 +1,359 @@
+// The server's command loop fed arbitrary sequences of commands and data
+// frames by a client that lives in the port, against a scratch directory.
+//
+// Input: items separated by "\n", at most kMaxItems of them.
+//   0x01 n payload  a data frame with number n (0xFF: the cancel frame -1);
+//                   a byte 0x02 of the payload stands for "\n"
+//   0x03            the next frame the server sends is refused
+//   anything else   a command text, sent as a frame with number 0
+// A command that names a path (PUT, APUT, GET, AGET, LIST, DEL, MD, RD,
+// RNFR, RNTO) has it put under the scratch directory: every ".." component
+// is dropped and the scratch directory's path put in front, cut so that the
+// whole text stays within 255 bytes. Nothing else of the text is changed.
+// After each input the directory beside the scratch directory must be as it
+// was, and neither the scratch directory's parent nor the fuzzer's working
+// directory hold anything new: no file outside the scratch directory is
+// touched.
+//
+// The client answers every byte at once and begins its next frame when the
+// server waits (a sleep with no write since the one before, or 10000 reads
+// without a write); sleeps are counted, not taken.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "commands/command_loop.h"
+#include "files/errors.h"
+#include "files/transfers.h"
+#include "link/frame.h"
+#include "link/lines.h"
+#include "link/text.h"
+#include "link/virtual_cable.h"
+#include "startup/console.h"
+
+namespace {
+
+constexpr uint16_t kBase = 0x378;
+constexpr size_t kMaxItems = 64;
+/// Far more reads than any legal sequence of kMaxItems exchanges takes,
+/// each of whose waits ends within about 210 000 reads.
+constexpr uint64_t kReadLimit = 400'000'000;
+
+std::string base_dir, scratch_dir, outside_dir;
+/// The fuzzer's working directory: "MD" of a directory that exists enters
+/// it (the server's paths are all absolute), and libFuzzer's are not.
+int working_dir = -1;
+/// What the working directory holds at the start: a relative path would land there.
+std::set<std::string> working_entries;
+
+class ClientInPort : public tarnel::Port, public tarnel::Console {
+ public:
+  std::deque<std::vector<uint8_t>> frames;  // wire bytes, in order
+  std::deque<bool> refusals;                // per queued frame: refuse the next received one first
+  uint64_t reads = 0;
+
+  bool claim(int, uint16_t, std::string*) override { return true; }
+
+  uint8_t port_in(uint16_t address) override {
+    if (address != kBase + 1) return 0xFF;
+    if (++reads > kReadLimit) {
+      std::fprintf(stderr, "the command loop ran past %llu reads\n", static_cast<unsigned long long>(kReadLimit));
+      std::abort();
+    }
+    if (++reads_since_write_ >= 10000) maybe_begin();
+    return tarnel::VirtualCable::status_for(d_);
+  }
+
+  void port_out(uint16_t address, uint8_t value) override {
+    if (address != kBase) return;
+    if (value & 0xE0) std::abort();  // bits 5-7 of the data lines stay 0
+    reads_since_write_ = 0;
+    sleeps_since_write_ = 0;
+    const bool high = value & 0x10;
+    switch (mode_) {
+      case Mode::kIdle:
+        if (high) begin_receiving(value);
+        break;
+      case Mode::kSending:
+        sending(high, value);
+        break;
+      case Mode::kReceiving:
+        receiving(high, value);
+        break;
+    }
+  }
+
+  void sleep_ms(unsigned) override {
+    if (++sleeps_since_write_ >= 2) maybe_begin();
+  }
+
+  // The console: the key is pressed once the client has nothing more to do
+  // and the server waits.
+  // TARNEL_FUZZ_VERBOSE=1 shows the server's console, to see what an input does.
+  void write(std::string_view text) override {
+    if (verbose) std::fwrite(text.data(), 1, text.size(), stderr);
+  }
+  void end_line() override {
+    if (verbose) std::fputc('\n', stderr);
+  }
+  bool verbose = std::getenv("TARNEL_FUZZ_VERBOSE") != nullptr;
+  // (The server also looks at the key between the frames of a download: the
+  // key is pressed only when it waits.)
+  bool key_pending() override { return frames.empty() && mode_ == Mode::kIdle && sleeps_since_write_ >= 2; }
+
+  void refuse_next() { refuse_next_ = true; }
+
+ private:
+  enum class Mode { kIdle, kSending, kReceiving };
+
+  void maybe_begin() {
+    if (mode_ != Mode::kIdle || frames.empty()) return;
+    sending_ = std::move(frames.front());
+    frames.pop_front();
+    if (!refusals.empty()) {
+      refuse_next_ = refuse_next_ || refusals.front();
+      refusals.pop_front();
+    }
+    mode_ = Mode::kSending;
+    position_ = 0;
+    second_half_ = false;
+    resends_ = 0;
+    d_ = static_cast<uint8_t>(0x10 | (sending_[0] & 0x0F));
+  }
+
+  void sending(bool high, uint8_t value) {
+    if (!second_half_) {
+      if (!high) return;
+      d_ = static_cast<uint8_t>(sending_[position_] >> 4);
+      second_half_ = true;
+      return;
+    }
+    if (high) return;
+    const uint8_t code = value & 0x0F;
+    second_half_ = false;
+    if (code == tarnel::REPLY_RESEND && ++resends_ <= 20) {
+      position_ = 0;
+    } else if (code == tarnel::REPLY_RESEND || code == tarnel::REPLY_WRONG_NUMBER ||
+               code == tarnel::REPLY_REFUSE || ++position_ == sending_.size()) {
+      mode_ = Mode::kIdle;
+      d_ = 0x00;
+      return;
+    }
+    d_ = static_cast<uint8_t>(0x10 | (sending_[position_] & 0x0F));
+  }
+
+  void begin_receiving(uint8_t value) {
+    mode_ = Mode::kReceiving;
+    received_.clear();
+    low_ = value & 0x0F;
+    second_half_ = true;
+    d_ = 0x10;
+  }
+
+  void receiving(bool high, uint8_t value) {
+    if (!second_half_) {
+      if (!high) return;
+      low_ = value & 0x0F;
+      second_half_ = true;
+      d_ = 0x10;
+      return;
+    }
+    if (high) return;
+    second_half_ = false;
+    received_.push_back(static_cast<uint8_t>(low_ | (value & 0x0F) << 4));
+    const size_t n = received_.size();
+    uint8_t code = tarnel::REPLY_ACCEPT;
+    bool done = false;
+    static constexpr uint8_t kMagic[4] = {0x18, 0x24, 0x42, 0x81};
+    if (n <= 4 && received_[n - 1] != kMagic[n - 1]) {
+      done = true;  // no frame: the lines went back to rest
+    } else if (n >= 8) {
+      const int32_t length = static_cast<int32_t>(le32(&received_[4]));
+      if (length < 0 || length > tarnel::FRAME_MAX_PAYLOAD) {
+        done = true;
+      } else if (n == static_cast<size_t>(length) + 16) {
+        const uint32_t sum = tarnel::frame_checksum(&received_[12], static_cast<size_t>(length));
+        code = sum == le32(&received_[12 + length]) ? tarnel::REPLY_ACCEPT : tarnel::REPLY_RESEND;
+        if (code == tarnel::REPLY_ACCEPT && refuse_next_) {
+          code = tarnel::REPLY_REFUSE;
+          refuse_next_ = false;
+        }
+        if (code == tarnel::REPLY_RESEND) {
+          received_.clear();
+        } else {
+          done = true;
+        }
+      }
+    }
+    d_ = code;
+    if (done) mode_ = Mode::kIdle;
+  }
+
+  static uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+  }
+
+  Mode mode_ = Mode::kIdle;
+  uint8_t d_ = 0x00;
+  uint64_t reads_since_write_ = 0;
+  unsigned sleeps_since_write_ = 0;
+  std::vector<uint8_t> sending_;
+  size_t position_ = 0;
+  bool second_half_ = false;
+  int resends_ = 0;
+  std::vector<uint8_t> received_;
+  uint8_t low_ = 0;
+  bool refuse_next_ = false;
+};
+
+std::vector<uint8_t> frame_bytes(int32_t number, std::string_view payload) {
+  const auto length = static_cast<uint32_t>(std::min<size_t>(payload.size(), tarnel::FRAME_MAX_PAYLOAD));
+  std::vector<uint8_t> out;
+  auto put32 = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  put32(tarnel::FRAME_MAGIC);
+  put32(length);
+  put32(static_cast<uint32_t>(number));
+  out.insert(out.end(), payload.begin(), payload.begin() + length);
+  put32(tarnel::frame_checksum(reinterpret_cast<const uint8_t*>(payload.data()), length));
+  return out;
+}
+
+/// The command with its path under the scratch directory.
+std::string confine(std::string_view text) {
+  static constexpr std::string_view kPathWords[] = {"PUT ", "APUT ", "GET ",  "AGET ", "LIST ",
+                                                    "DEL ", "MD ",   "RD ",   "RNFR ", "RNTO "};
+  for (std::string_view word : kPathWords) {
+    if (text.substr(0, word.size()) != word) continue;
+    const size_t room = tarnel::TEXT_MAX - word.size() - scratch_dir.size() - 1;
+    std::string_view rest = text.substr(word.size());
+    rest = rest.substr(0, room);
+    std::string path;
+    size_t start = 0;
+    while (start <= rest.size()) {
+      size_t end = rest.find_first_of("/\\", start);
+      if (end == std::string_view::npos) end = rest.size();
+      const std::string_view part = rest.substr(start, end - start);
+      if (part != "..") {
+        if (!path.empty() || start > 0) path += '/';
+        path += part;
+      }
+      start = end + 1;
+    }
+    while (!path.empty() && path[0] == '/') path.erase(0, 1);
+    return std::string(word) + scratch_dir + "/" + path;
+  }
+  return std::string(text);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::set<std::string> entries(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
+  return names;
+}
+
+void check_outside() {
+  // "RD " with an empty path removes the (empty) scratch directory itself.
+  std::set<std::string> base = entries(base_dir);
+  base.erase("in");
+  const std::set<std::string> want_out{"keep", "sentinel"};
+  if (base != std::set<std::string>{"out"} || entries(outside_dir) != want_out ||
+      read_file(outside_dir + "/sentinel") != "sentinel" || !entries(outside_dir + "/keep").empty() ||
+      entries(".") != working_entries) {
+    std::fprintf(stderr, "a file outside the scratch directory %s was touched\n", scratch_dir.c_str());
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tfz-XXXXXX";
+  if (!mkdtemp(pattern.data())) std::abort();
+  base_dir = pattern;
+  working_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (working_dir < 0) std::abort();
+  working_entries = entries(".");
+  if (base_dir.size() > 200) std::abort();  // the scratch path must leave room in a command
+  scratch_dir = base_dir + "/in";
+  outside_dir = base_dir + "/out";
+  std::filesystem::create_directories(scratch_dir);
+  std::filesystem::create_directories(outside_dir + "/keep");
+  std::ofstream(outside_dir + "/sentinel") << "sentinel";
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(base_dir, ec);
+  });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tarnel::abort_flag = false;
+  tarnel::link_busy = false;
+  tarnel::reset_file_state();
+  tarnel::reset_existing_file_open_mode();
+
+  ClientInPort client;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  size_t start = 0;
+  bool refuse = false;
+  for (size_t items = 0; start <= input.size() && items < kMaxItems; ++items) {
+    size_t end = input.find('\n', start);
+    if (end == std::string_view::npos) end = input.size();
+    const std::string_view item = input.substr(start, end - start);
+    start = end + 1;
+    if (!item.empty() && item[0] == 0x03) {
+      refuse = true;
+      continue;
+    }
+    if (item.size() >= 2 && item[0] == 0x01) {
+      const uint8_t n = static_cast<uint8_t>(item[1]);
+      std::string payload(item.substr(2));
+      for (char& c : payload) {
+        if (c == 0x02) c = '\n';
+      }
+      client.frames.push_back(frame_bytes(n == 0xFF ? tarnel::FRAME_CANCEL : n, payload));
+    } else {
+      client.frames.push_back(frame_bytes(0, confine(item)));
+    }
+    client.refusals.push_back(refuse);
+    refuse = false;
+  }
+
+  tarnel::Lines lines(client, kBase, tarnel::Waiting::kServer);
+  tarnel::command_loop(lines, client);
+  if (fchdir(working_dir) != 0) std::abort();
+
+  check_outside();
+  std::error_code ec;
+  std::filesystem::remove_all(scratch_dir, ec);
+  std::filesystem::create_directories(scratch_dir, ec);
+  if (ec) std::abort();
+  return 0;
+}
