@@ -65,8 +65,10 @@ class FaultPort : public Port {
   /// Frames seen begin (either direction).
   uint64_t frames() const { return frames_; }
   static const char* kind_name(Kind kind);
-  /// The stall's length: past the server's handshake limit (about 2.1 s).
-  static constexpr unsigned kStallMs = 2600;
+  /// The stall's length: past the server's handshake limit (about 2.1 s,
+  /// twenty 100 ms sleeps and the reads between them), with room for a
+  /// busy machine, where each of those sleeps takes longer.
+  static constexpr unsigned kStallMs = 4000;
 
  private:
   // Follows one direction's bytes: finds a frame's magic and its length.
