@@ -308,7 +308,10 @@ void Soak::upload() {
       std::string stored;
       if (!read_whole(remote(name), &stored)) {
         silent("put " + name + " reported stored, but the server has no such file");
-      } else if (stored != source) {
+        files_.erase(name);
+        return;
+      }
+      if (stored != source) {
         silent("put " + name + (text ? " (text" : " (raw") + ", attempt " +
                std::to_string(attempt + 1) + ") reported stored: " + difference(source, stored));
       }
