@@ -78,6 +78,7 @@ uint8_t FaultPort::port_in(uint16_t address) {
     value = static_cast<uint8_t>((value & ~kStatusBit7) | held_bit7_);
   }
   value ^= read_xor_;
+  if (forge_read_ != 0) forge_read(last_status_, value);
   if (single_read_xor_pending_ > 0 && --single_read_xor_pending_ == 0) value ^= single_read_xor_;
   return value;
 }
@@ -98,7 +99,10 @@ void FaultPort::port_out(uint16_t address, uint8_t value) {
       make_fault(value, &skip);
     }
   }
-  if (changes_handshake && enabled_ && forging_ && !(intended & kHandshake)) forge(value);
+  if (changes_handshake && enabled_ && forging_ && !forge_received_ && !(intended & kHandshake)) forge(value);
+  if (forge_read_ != 0 || (forging_ && forge_received_ && changes_handshake)) {
+    forge_next_read((intended & kHandshake) != 0);
+  }
   if (!skip) inner_.port_out(address, value);
   last_write_ = intended;
   have_last_write_ = true;
@@ -118,7 +122,7 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
   const uint8_t received = static_cast<uint8_t>(low_read_ | read << 4);
   for (Tracker* t : {&sent_, &received_}) {
     const bool begins = t->feed(t == &sent_ ? sent : received);
-    if (t == &sent_ && t->position == FRAME_HEADER_SIZE && t->number >= 1 && t->length > 512 &&
+    if (t->position == FRAME_HEADER_SIZE && t->number >= 1 && t->length > 512 &&
         enabled_ && !forging_ && forge_rate_ > 0 &&
         std::uniform_real_distribution<double>(0, 1)(rng_) < forge_rate_) {
       // Bit 7 needs bytes 512 apart, bit 6 1024, bit 5 2048.
@@ -129,6 +133,7 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
       forge_first_ = static_cast<int32_t>(rng_() % static_cast<uint64_t>(t->length - forge_step_));
       forge_flipped_ = false;
       forge_frame_ = frames_;
+      forge_received_ = t == &received_;
       forging_ = true;
     }
     if (begins) {
@@ -167,6 +172,45 @@ void FaultPort::forge(uint8_t& value) {
     forging_ = false;
     ++forged_;
   }
+}
+
+void FaultPort::forge_next_read(bool first_half) {
+  // The reads of the half that ends with this write are over.
+  if (forge_read_ == 1 && forge_read_flipped_) forge_flipped_ = true;
+  if (forge_read_ == 2 && forge_read_flipped_) {
+    forging_ = false;
+    ++forged_;
+  }
+  forge_read_ = 0;
+  forge_read_flipped_ = false;
+  if (!forging_ || !forge_received_ || !first_half) return;
+  // This end has taken the low nibble of byte `position` of the frame it
+  // receives; the high nibble is read next.
+  if (frames_ != forge_frame_ || received_.position < FRAME_HEADER_SIZE) {
+    forging_ = false;
+    return;
+  }
+  const int32_t index = received_.position - FRAME_HEADER_SIZE;
+  if (index >= received_.length) {
+    forging_ = false;
+    return;
+  }
+  if (!forge_flipped_ && index == forge_first_) forge_read_ = 1;
+  if (forge_flipped_ && index > forge_first_ && (index - forge_first_) % forge_step_ == 0) forge_read_ = 2;
+}
+
+void FaultPort::forge_read(uint8_t raw, uint8_t& value) {
+  // Only the reads that show the peer's high nibble (its handshake line low).
+  if (!(raw & kStatusBit7)) return;
+  const uint8_t mask = static_cast<uint8_t>(0x08u << (forge_bit_ - 4));
+  const bool set = (raw & mask) != 0;
+  if (forge_read_ == 1) {
+    forge_was_ = set;
+  } else if (set == static_cast<bool>(forge_was_)) {
+    return;  // the same value: flipping it would add to the first flip
+  }
+  value ^= mask;
+  forge_read_flipped_ = true;
 }
 
 void FaultPort::schedule(const Tracker& t) {

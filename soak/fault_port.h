@@ -51,9 +51,9 @@ class FaultPort : public Port {
   /// Faults are made only while enabled (the start).
   void set_enabled(bool enabled);
 
-  /// Beside the faults above, with the chance `rate` a data frame this end
-  /// sends (payload over 512 bytes) gets the one spoiling its two sums
-  /// cannot see: the same nibble line bit flipped in two payload bytes
+  /// Beside the faults above, with the chance `rate` a data frame (payload
+  /// over 512 bytes) this end sends or receives gets the one spoiling its
+  /// two sums cannot see: the same nibble line bit flipped in two payload bytes
   /// 2^16 / 2^bit bytes apart (or a multiple), in opposite directions, so
   /// that both sums come out as before. For showing what slips through.
   void set_forge_rate(double rate) { forge_rate_ = rate; }
@@ -65,8 +65,10 @@ class FaultPort : public Port {
   /// Frames seen begin (either direction).
   uint64_t frames() const { return frames_; }
   static const char* kind_name(Kind kind);
-  /// The stall's length: past the server's handshake limit (about 2.1 s).
-  static constexpr unsigned kStallMs = 2600;
+  /// The stall's length: past the server's handshake limit (about 2.1 s,
+  /// twenty 100 ms sleeps and the reads between them), with room for a
+  /// busy machine, where each of those sleeps takes longer.
+  static constexpr unsigned kStallMs = 4000;
 
  private:
   // Follows one direction's bytes: finds a frame's magic and its length.
@@ -84,6 +86,8 @@ class FaultPort : public Port {
   void schedule(const Tracker& tracker);
   void make_fault(uint8_t& value, bool* skip_write);
   void forge(uint8_t& value);
+  void forge_read(uint8_t raw, uint8_t& value);
+  void forge_next_read(bool first_half);
 
   Port& inner_;
   uint16_t base_;
@@ -121,6 +125,11 @@ class FaultPort : public Port {
   int32_t forge_step_ = 0, forge_first_ = 0;
   bool forge_flipped_ = false;
   int forge_was_ = 0;  // the bit's value before the first flip
+  bool forge_received_ = false;  // a frame this end receives
+  // For a received frame: the high nibble read up to this end's next write
+  // is the first of the pair (1), a candidate for the second (2), or neither.
+  int forge_read_ = 0;
+  bool forge_read_flipped_ = false;
   uint64_t forged_ = 0;
 
   uint64_t faults_ = 0;

@@ -118,21 +118,23 @@ TEST(FaultPort, BitFlipsAtRateOneLetNoFrameThrough) {
 TEST(FaultPort, FlipsThatCancelInBothSumsPassTheReceiver) {
   // The one spoiling the frame's two sums cannot see: the receiver takes
   // the spoilt frame as whole.
-  CablePair cable(kBusNs);
-  FaultPort noisy(cable.peer_port(), kTestPortBase, 5, 0.0);
-  noisy.set_forge_rate(1.0);
   // Bytes that do not repeat every 256: the two flipped bits need opposite values.
   std::string payload(4096, '\0');
   std::mt19937 rng(9);
   for (char& c : payload) c = static_cast<char>(rng());
-  Result r = exchange(cable, noisy, true, payload);
-  EXPECT_EQ(r.sent, SEND_OK);
-  ASSERT_EQ(r.received, RECV_OK);
-  EXPECT_EQ(noisy.forged(), 1u);
-  ASSERT_EQ(r.payload.size(), payload.size());
-  size_t differ = 0;
-  for (size_t i = 0; i < payload.size(); ++i) differ += r.payload[i] != payload[i];
-  EXPECT_EQ(differ, 2u);
+  for (bool peer_sends : {true, false}) {
+    CablePair cable(kBusNs);
+    FaultPort noisy(cable.peer_port(), kTestPortBase, 5, 0.0);
+    noisy.set_forge_rate(1.0);
+    Result r = exchange(cable, noisy, peer_sends, payload);
+    EXPECT_EQ(r.sent, SEND_OK) << peer_sends;
+    ASSERT_EQ(r.received, RECV_OK) << peer_sends;
+    EXPECT_EQ(noisy.forged(), 1u) << peer_sends;
+    ASSERT_EQ(r.payload.size(), payload.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < payload.size(); ++i) differ += r.payload[i] != payload[i];
+    EXPECT_EQ(differ, 2u) << peer_sends;
+  }
 }
 
 }  // namespace

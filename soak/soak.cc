@@ -163,6 +163,11 @@ class Soak {
   }
   void failed(const Outcome& o, const std::string& what) {
     ++failures_;
+    // The client's own checks after the frames: the resume comparison, and
+    // the size of the stored file after an upload.
+    if (o.exit == Exit::kMismatch) ++resume_refusals_;
+    if (o.message.find("the server holds ") != std::string::npos) ++size_check_failures_;
+    if (o.message.find("stored part differs") != std::string::npos) ++upload_resume_refusals_;
     connected_ = false;
     log(what + " failed: " + o.message);
   }
@@ -197,6 +202,7 @@ class Soak {
   uint64_t serial_ = 0;
 
   uint64_t ops_ = 0, transfers_ = 0, attempts_ = 0, resumed_ = 0, given_up_ = 0;
+  uint64_t resume_refusals_ = 0, size_check_failures_ = 0, upload_resume_refusals_ = 0;
   uint64_t failures_ = 0, silent_ = 0, bytes_ = 0, listings_ = 0, renames_ = 0, deletions_ = 0;
 };
 
@@ -302,7 +308,10 @@ void Soak::upload() {
       std::string stored;
       if (!read_whole(remote(name), &stored)) {
         silent("put " + name + " reported stored, but the server has no such file");
-      } else if (stored != source) {
+        files_.erase(name);
+        return;
+      }
+      if (stored != source) {
         silent("put " + name + (text ? " (text" : " (raw") + ", attempt " +
                std::to_string(attempt + 1) + ") reported stored: " + difference(source, stored));
       }
@@ -514,6 +523,12 @@ int Soak::run() {
               static_cast<unsigned long long>(resumed_), static_cast<unsigned long long>(given_up_),
               static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(listings_),
               static_cast<unsigned long long>(renames_), static_cast<unsigned long long>(deletions_));
+  std::printf("failures found by the client's resume comparison %llu, by the server's refusal to "
+              "resume onto a stored part that differs (or cannot be written) %llu, by the size check "
+              "after an upload %llu\n",
+              static_cast<unsigned long long>(resume_refusals_),
+              static_cast<unsigned long long>(upload_resume_refusals_),
+              static_cast<unsigned long long>(size_check_failures_));
   std::printf("frames seen %llu;", static_cast<unsigned long long>(fault_port_->frames()));
   if (s_.forge_rate > 0) {
     std::printf(" frames given flips their sums cannot see: %llu;",
