@@ -29,7 +29,7 @@
 #include "link/lines.h"
 #include "link/text.h"
 #include "link/virtual_cable.h"
-#include "startup/console.h"
+#include "base/console.h"
 #include "testing/fake_console.h"
 
 namespace tarnel {

@@ -11,7 +11,7 @@
 #include "link/io_port.h"
 #include "link/lines.h"
 #include "link/virtual_cable.h"
-#include "startup/port_allocation.h"
+#include "link/port_allocation.h"
 
 int main(int argc, char** argv) {
   using namespace tarnel;

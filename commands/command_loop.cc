@@ -4,7 +4,7 @@
 #include <string>
 
 #include "commands/client_path.h"
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/listing.h"
 #include "files/management.h"
 #include "files/transfers.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "link/lines.h"
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace tarnel {
 

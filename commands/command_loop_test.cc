@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"

@@ -22,7 +22,7 @@
 #include <memory>
 #include <new>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/metadata.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "link/frame.h"
 #include "link/send.h"

@@ -16,7 +16,7 @@
 
 #include "files/search.h"
 #include "link/lines.h"
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace tarnel {
 

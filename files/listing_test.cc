@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"

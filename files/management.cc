@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "link/text.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "testing/cable_pair.h"
 #include "testing/peer.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/transfers.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "link/lines.h"
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace tarnel {
 

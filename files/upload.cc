@@ -16,7 +16,7 @@
 #include <functional>
 #include <limits>
 
-#include "files/numbers.h"
+#include "base/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "files/metadata.h"

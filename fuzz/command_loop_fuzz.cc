@@ -44,7 +44,7 @@
 #include "link/lines.h"
 #include "link/text.h"
 #include "link/virtual_cable.h"
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace {
 

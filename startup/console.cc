@@ -14,8 +14,6 @@
 
 namespace tarnel {
 
-bool abort_flag = false;
-
 namespace {
 
 termios saved_settings;
@@ -53,27 +51,6 @@ void write_all(int fd, const char* p, size_t n) {
 }
 
 }  // namespace
-
-std::string visible_text(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char c : bytes) {
-    uint8_t b = static_cast<uint8_t>(c);
-    // 0x80-0x9F are the C1 controls: an 8-bit terminal takes 0x9B as CSI, the
-    // same as ESC [, so they are no safer than the bytes below 0x20.
-    if (b >= 0x80 && b < 0xA0) {
-      out += "M-";
-      b = static_cast<uint8_t>(b - 0x80);
-    }
-    if (b < 0x20 || b == 0x7F) {
-      out += '^';
-      out += static_cast<char>(b ^ 0x40);  // 0x1B -> '[', 0x7F -> '?'
-    } else {
-      out += static_cast<char>(b);
-    }
-  }
-  return out;
-}
 
 void StdConsole::prepare() {
   // The console is a report, not the job: standard output may be a pipe

@@ -10,6 +10,7 @@
 #include "link/device_port.h"
 #include "link/io_port.h"
 #include "startup/cleanup.h"
+#include "startup/console.h"
 #include "startup/program.h"
 #include "startup/usage.h"
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/virtual_cable.h"
+#include "startup/console.h"
 #include "startup/program.h"
 #include "startup/usage.h"
 

@@ -4,7 +4,7 @@
 #include "files/metadata.h"
 #include "link/lines.h"
 #include "link/text.h"
-#include "startup/port_allocation.h"
+#include "link/port_allocation.h"
 
 namespace tarnel {
 namespace {
@@ -45,7 +45,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
   console.write("Press any key to abort!" + std::string(57, ' '));
   console.write(std::string(80, '='));
 
-  port_number = port_number_from_args(args);
+  const int port_number = port_number_from_args(args);
   privilege_report(console, identity);
   const bool set_user_id = identity.real_uid() != identity.effective_uid();
   if (!set_user_id) {
@@ -57,8 +57,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
   }
 
   std::string why;
-  port_base = allocate_port(port, port_number, &why);
-  status_port = static_cast<uint16_t>(port_base + 1);
+  const uint16_t port_base = allocate_port(port, port_number, &why);
   if (port_base == 0 && !why.empty()) console.line(why);
   console.write("Trying to allocate port: ");
   console.line(port_base != 0 ? "Success!" : "Failed!");

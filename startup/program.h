@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "link/port.h"
-#include "startup/console.h"
+#include "base/console.h"
 #include "startup/identity.h"
 
 namespace tarnel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/port_allocation.h"
+#include "link/port_allocation.h"
 #include "testing/fake_console.h"
 #include "testing/scripted_port.h"
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace tarnel::testing {
 

@@ -4,7 +4,7 @@
 #include "files/errors.h"
 #include "files/transfers.h"
 #include "link/text.h"
-#include "startup/console.h"
+#include "base/console.h"
 
 namespace tarnel::testing {
 

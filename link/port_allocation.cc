@@ -1,10 +1,6 @@
-#include "startup/port_allocation.h"
+#include "link/port_allocation.h"
 
 namespace tarnel {
-
-int port_number = 1;
-uint16_t port_base = 0;
-uint16_t status_port = 0;
 
 uint16_t port_base_for(int number) {
   switch (number) {

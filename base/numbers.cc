@@ -1,4 +1,4 @@
-#include "files/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnel {
 

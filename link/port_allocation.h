@@ -1,6 +1,6 @@
 // The printer port chosen on the command line and its claim.
-#ifndef TARNEL_STARTUP_PORT_ALLOCATION_H_
-#define TARNEL_STARTUP_PORT_ALLOCATION_H_
+#ifndef TARNEL_LINK_PORT_ALLOCATION_H_
+#define TARNEL_LINK_PORT_ALLOCATION_H_
 
 #include <cstdint>
 #include <string>
@@ -9,11 +9,6 @@
 #include "link/port.h"
 
 namespace tarnel {
-
-// Process-wide: set once at start-up, read by the link.
-extern int port_number;       // 1..3
-extern uint16_t port_base;    // data register address; 0 = no port allocated
-extern uint16_t status_port;  // port_base + 1
 
 /// 0x378 for port 1, 0x3BC for port 2, 0x278 for any other number.
 uint16_t port_base_for(int number);
@@ -30,4 +25,4 @@ uint16_t allocate_port(Port& port, int number, std::string* why);
 
 }  // namespace tarnel
 
-#endif  // TARNEL_STARTUP_PORT_ALLOCATION_H_
+#endif  // TARNEL_LINK_PORT_ALLOCATION_H_

@@ -1,7 +1,7 @@
 // The number texts of the command protocol: signed 32-bit decimal out;
 // decimal, "$" hexadecimal or "%" binary in, -1 for anything malformed.
-#ifndef TARNEL_FILES_NUMBERS_H_
-#define TARNEL_FILES_NUMBERS_H_
+#ifndef TARNEL_BASE_NUMBERS_H_
+#define TARNEL_BASE_NUMBERS_H_
 
 #include <cstdint>
 #include <string>
@@ -14,4 +14,4 @@ std::string number_to_text(int32_t value);
 
 }  // namespace tarnel
 
-#endif  // TARNEL_FILES_NUMBERS_H_
+#endif  // TARNEL_BASE_NUMBERS_H_

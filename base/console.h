@@ -1,0 +1,41 @@
+// The server console as the rest of the program sees it: lines of text out,
+// a key press detected (never read) in, and the abort flag a key press sets.
+#ifndef TARNEL_BASE_CONSOLE_H_
+#define TARNEL_BASE_CONSOLE_H_
+
+#include <string>
+#include <string_view>
+
+namespace tarnel {
+
+/// Set when a key is found pending on the console; the command loop ends
+/// when it is set. Transfers and the listing set it between frames.
+extern bool abort_flag;
+
+/// `bytes` as they may safely be shown on the console: control bytes become
+/// visible, in caret notation ("^[" for ESC, "^M" for CR, "^@" for NUL, "^?"
+/// for DEL); the C1 controls 0x80-0x9F become "M-" and the caret form of the
+/// byte less 0x80 ("M-^[" for 0x9B). Every other byte is kept as it is.
+/// Used wherever bytes from the client or a stored file reach the console, so
+/// that they cannot move the cursor, clear the screen or forge a line.
+std::string visible_text(std::string_view bytes);
+
+class Console {
+ public:
+  virtual ~Console() = default;
+  /// Writes text without a line end, flushed at once.
+  virtual void write(std::string_view text) = 0;
+  /// Ends the line; the next line starts at the first column.
+  virtual void end_line() = 0;
+  /// Whether a key is waiting on the console (the key is not read).
+  virtual bool key_pending() = 0;
+
+  void line(std::string_view text) {
+    write(text);
+    end_line();
+  }
+};
+
+}  // namespace tarnel
+
+#endif  // TARNEL_BASE_CONSOLE_H_
