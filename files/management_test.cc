@@ -185,9 +185,14 @@ TEST_F(Management, FailedDeleteLeavesEveryModeAsItWas) {
   ASSERT_EQ(chmod(path("elsewhere").c_str(), 0555), 0);
   ASSERT_EQ(symlink(path("elsewhere").c_str(), path("link").c_str()), 0);
 
-  for (const std::string name : {"ro_dir", "link/"}) {
-    const std::string reply = ask("DEL ", path(name));
-    EXPECT_EQ(reply.rfind("FILE ERROR ", 0), 0u) << name << ": " << reply;
+  // EISDIR for the directory; the link with a trailing separator is no
+  // directory itself (ENOTDIR).
+  const struct {
+    const char* name;
+    const char* reply;
+  } cases[] = {{"ro_dir", "FILE ERROR 8"}, {"link/", "FILE ERROR 3"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(ask("DEL ", path(c.name)), c.reply) << c.name;
   }
   EXPECT_EQ(mode_of(path("ro_dir")), 0555u);
   EXPECT_EQ(mode_of(path("elsewhere")), 0555u);
