@@ -207,13 +207,14 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_TRUE(same_bytes(testing::read_file(file("s")), client_data.substr(0, 6000)));
 }
 
-TEST_F(TransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
+TEST_F(PacedTransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
   send("SIZE 10");
   // Refused. The loop puts its lines to rest right after a failed command,
-  // and a client that looks at the reply code only after that reads it as
-  // accepted: the race of a reply code that is a level held briefly.
-  const int sent = peer_.send_data(1, "0123456789");
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  // and a client that looks at the reply code only after that would read it
+  // as accepted: the server holds the refusal until the peer has read it.
+  server_.port().pacing = true;
+  EXPECT_EQ(peer_.send_data(1, "0123456789"), SEND_REFUSED);
+  server_.port().pacing = false;
   EXPECT_TRUE(console_shows("SIZE 10\n0 ERROR\nUPLOAD FAILED\n")) << server_.console().output();
 }
 
