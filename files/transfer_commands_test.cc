@@ -8,6 +8,7 @@
 
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"
+#include "testing/paced_server.h"
 #include "testing/server_thread.h"
 
 namespace tarnel {
@@ -23,9 +24,10 @@ std::string client_path(std::string local) {
   return local;
 }
 
-class TransferCommands : public ::testing::Test {
+template <class Server>
+class CommandsOn : public ::testing::Test {
  protected:
-  TransferCommands() : peer_(cable_), server_(cable_) {}
+  CommandsOn() : peer_(cable_), server_(cable_) {}
 
   void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
   std::string file(const std::string& name) { return cable_.dir().file(name); }
@@ -41,8 +43,13 @@ class TransferCommands : public ::testing::Test {
 
   testing::CablePair cable_{0};
   testing::Peer peer_;
-  testing::ServerThread server_;
+  Server server_;
 };
+
+using TransferCommands = CommandsOn<testing::ServerThread>;
+/// The same with a server that can be told to wait for the peer to read
+/// what it holds on the lines.
+using PacedTransferCommands = CommandsOn<testing::PacedServerThread>;
 
 TEST_F(TransferCommands, KeyPressInMidDownloadFailsItAndThenEndsTheLoop) {
   write_file(file("big"), std::string(10 * 4096, 'b'));
@@ -116,7 +123,7 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   EXPECT_EQ(testing::read_file(file("u")), "xyz");
 }
 
-TEST_F(TransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
+TEST_F(PacedTransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
   const std::string client_data = testing::pattern(12000, 5);
   write_file(file("f"), client_data.substr(0, 10000));
   send("PUT " + client("f"));
@@ -124,11 +131,13 @@ TEST_F(TransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
   EXPECT_EQ(peer_.reply(), "REST=5120");
   ASSERT_EQ(truncate(file("f").c_str(), 1000), 0);
   send("SIZE 12000");
-  // The first frame is refused (a peer held up past the refusal's hold reads
-  // the lines the loop cleared after the failed upload as acceptance); the
-  // console tells that no byte of it was taken.
-  const int sent = peer_.send_data(1, client_data.substr(5120, 4096));
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  // The first frame cannot be stored, and is refused itself. The server
+  // holds the refusal until the peer has read it: a peer held up past the
+  // hold would read the lines the loop cleared after the failed upload as
+  // acceptance.
+  server_.port().pacing = true;
+  EXPECT_EQ(peer_.send_data(1, client_data.substr(5120, 4096)), SEND_REFUSED);
+  server_.port().pacing = false;
   EXPECT_TRUE(console_shows("SIZE 12000\n5120 ERROR\nUPLOAD FAILED\n"))
       << server_.console().output();
   EXPECT_TRUE(same_bytes(testing::read_file(file("f")), client_data.substr(0, 1000)));
@@ -198,13 +207,14 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_TRUE(same_bytes(testing::read_file(file("s")), client_data.substr(0, 6000)));
 }
 
-TEST_F(TransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
+TEST_F(PacedTransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
   send("SIZE 10");
   // Refused. The loop puts its lines to rest right after a failed command,
-  // and a client that looks at the reply code only after that reads it as
-  // accepted: the race of a reply code that is a level held briefly.
-  const int sent = peer_.send_data(1, "0123456789");
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  // and a client that looks at the reply code only after that would read it
+  // as accepted: the server holds the refusal until the peer has read it.
+  server_.port().pacing = true;
+  EXPECT_EQ(peer_.send_data(1, "0123456789"), SEND_REFUSED);
+  server_.port().pacing = false;
   EXPECT_TRUE(console_shows("SIZE 10\n0 ERROR\nUPLOAD FAILED\n")) << server_.console().output();
 }
 

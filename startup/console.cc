@@ -18,6 +18,18 @@ namespace {
 
 termios saved_settings;
 volatile sig_atomic_t settings_saved = 0;
+StdConsole::SettingsCall settings_call = &tcsetattr;
+
+/// Sets the terminal's settings at once; a signal that breaks in is no
+/// failure.
+bool set_settings(const termios& settings) {
+  while (settings_call(STDOUT_FILENO, TCSANOW, &settings) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+void restore_at_end() { StdConsole::restore(); }
 
 /// How long a write waits for a console that takes nothing (a pipe whose
 /// reader has stopped reading, a stalled terminal) before its text is
@@ -63,16 +75,34 @@ void StdConsole::prepare() {
   saved_settings = settings;
   settings_saved = 1;
   // However the program ends, a normal exit or any signal that ends it.
-  at_program_end(&StdConsole::restore);
+  // Without a way to put the settings back the terminal is left as it is.
+  if (!at_program_end(&restore_at_end)) {
+    settings_saved = 0;
+    return;
+  }
   cfmakeraw(&settings);
-  if (tcsetattr(STDOUT_FILENO, TCSANOW, &settings) != 0) settings_saved = 0;
+  // A terminal that cannot be made raw still serves as the console as it
+  // is: lines end with a line feed alone, which the terminal's own output
+  // processing turns into CR LF, and a key press counts once the terminal
+  // passes it on (after Enter when it reads whole lines). The console says
+  // nothing about it: its lines stay those of a working terminal.
+  if (!set_settings(settings)) settings_saved = 0;
 }
 
-void StdConsole::restore() {
-  if (settings_saved) {
-    tcsetattr(STDOUT_FILENO, TCSANOW, &saved_settings);
-    settings_saved = 0;
-  }
+bool StdConsole::restore() {
+  if (!settings_saved) return true;
+  // No line is written about a refusal: a terminal refuses the settings it
+  // had when it has gone (hung up, closed), and then would not show the
+  // line either.
+  if (!set_settings(saved_settings)) return false;
+  settings_saved = 0;
+  return true;
+}
+
+StdConsole::SettingsCall StdConsole::replace_settings_call(SettingsCall call) {
+  const SettingsCall before = settings_call;
+  settings_call = call;
+  return before;
 }
 
 void StdConsole::write(std::string_view text) { write_all(STDOUT_FILENO, text.data(), text.size()); }

@@ -8,6 +8,8 @@
 
 #include "base/console.h"
 
+struct termios;
+
 namespace tarnel {
 
 /// Standard output and standard input. When standard output is a terminal
@@ -18,8 +20,16 @@ class StdConsole : public Console {
   /// Switches the terminal of standard output to raw mode when it is one,
   /// and catches the signals that end the program, to clean up on the way.
   void prepare();
-  /// Puts the saved terminal settings back; harmless when nothing was saved.
-  static void restore();
+  /// Puts the saved terminal settings back. True when the terminal has them
+  /// again, or nothing was saved; false when the terminal refused them: they
+  /// stay saved, lines still end as on the raw terminal, and a later call
+  /// tries again.
+  static bool restore();
+
+  /// The call that sets the terminal's settings, tcsetattr unless replaced;
+  /// tests put in one that fails. Returns the call it replaces.
+  using SettingsCall = int (*)(int fd, int when, const termios* settings);
+  static SettingsCall replace_settings_call(SettingsCall call);
 
   void write(std::string_view text) override;
   void end_line() override;

@@ -9,10 +9,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "link/virtual_cable.h"
+#include "startup/console.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
 
@@ -448,6 +451,136 @@ TEST_F(Terminal, OutputToFileLeavesTheTerminalAlone) {
   std::string text = read_file(out_path);
   EXPECT_EQ(text.find('\r'), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - 17), "Program aborted.\n");
+}
+
+// ---- The console's terminal, in a process of its own -------------------------
+
+/// Runs `body` in a child process whose standard output is `terminal`, and
+/// returns what it reported: empty when everything went as it should.
+std::string in_child_on(int terminal, const std::function<std::string()>& body) {
+  int report[2];
+  if (pipe(report) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(report[0]);
+    std::string what = dup2(terminal, STDOUT_FILENO) == STDOUT_FILENO ? body() : "no dup2";
+    if (write(report[1], what.data(), what.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  close(report[1]);
+  std::string what = read_until_eof(report[0], 10000);
+  close(report[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) what += " (the child did not end well)";
+  return what;
+}
+
+bool raw(int fd) {
+  termios now;
+  return tcgetattr(fd, &now) == 0 && (now.c_lflag & ICANON) == 0 && (now.c_oflag & OPOST) == 0;
+}
+
+int refuse_settings(int, int, const termios*) {
+  errno = EIO;
+  return -1;
+}
+
+bool interrupted_once = false;
+int interrupted_then_set(int fd, int when, const termios* settings) {
+  if (!interrupted_once) {
+    interrupted_once = true;
+    errno = EINTR;
+    return -1;
+  }
+  return tcsetattr(fd, when, settings);
+}
+
+class ConsoleTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+      GTEST_SKIP() << "no pseudo-terminal here";
+    }
+    ASSERT_EQ(tcgetattr(slave_, &before_), 0);
+  }
+  void TearDown() override {
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+  bool same_as_before() {
+    termios now;
+    if (tcgetattr(slave_, &now) != 0) return false;
+    return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
+           now.c_lflag == before_.c_lflag && now.c_cflag == before_.c_cflag;
+  }
+  /// What the terminal shows, once it shows `end`.
+  std::string shown(const std::string& end) {
+    std::string text;
+    read_until(master_, end, 2000, &text);
+    return text;
+  }
+  int master_ = -1, slave_ = -1;
+  termios before_{};
+};
+
+// A cooked terminal turns a line feed into CR LF by itself: the "\r\n" of a
+// raw one would show as "\r\r\n".
+TEST_F(ConsoleTerminal, ThatCannotBeMadeRawServesAsItIs) {
+  EXPECT_EQ(in_child_on(slave_, [] {
+              StdConsole::replace_settings_call(&refuse_settings);
+              StdConsole console;
+              console.prepare();
+              if (raw(STDOUT_FILENO)) return std::string("raw");
+              console.line("line");
+              if (!StdConsole::restore()) return std::string("nothing to restore, yet not done");
+              return std::string();
+            }),
+            "");
+  EXPECT_EQ(shown("line\r\n"), "line\r\n");
+  EXPECT_TRUE(same_as_before());
+}
+
+TEST_F(ConsoleTerminal, ASignalBreakingInDoesNotKeepItFromRawMode) {
+  EXPECT_EQ(in_child_on(slave_, [] {
+              StdConsole::replace_settings_call(&interrupted_then_set);
+              StdConsole console;
+              console.prepare();
+              if (!raw(STDOUT_FILENO)) return std::string("not raw");
+              console.line("line");
+              if (!StdConsole::restore()) return std::string("not restored");
+              return std::string();
+            }),
+            "");
+  EXPECT_EQ(shown("line\r\n"), "line\r\n");
+  EXPECT_TRUE(same_as_before());
+}
+
+// Standard output on something that is no terminal (as if the terminal had
+// gone) refuses the settings: the console stays raw as far as it knows, and
+// the next try, on the terminal again, puts them back.
+TEST_F(ConsoleTerminal, RefusedRestoreIsNotTakenForDone) {
+  EXPECT_EQ(in_child_on(slave_, [] {
+              StdConsole console;
+              console.prepare();
+              if (!raw(STDOUT_FILENO)) return std::string("not raw");
+              const int terminal = dup(STDOUT_FILENO);
+              const int devnull = open("/dev/null", O_WRONLY);
+              if (terminal < 0 || devnull < 0 || dup2(devnull, STDOUT_FILENO) != STDOUT_FILENO) {
+                return std::string("no descriptors");
+              }
+              const bool refused = !StdConsole::restore();
+              if (dup2(terminal, STDOUT_FILENO) != STDOUT_FILENO) return std::string("no dup2");
+              if (!refused) return std::string("restore on /dev/null reported done");
+              if (!raw(STDOUT_FILENO)) return std::string("not raw after the refusal");
+              console.line("raw");
+              if (!StdConsole::restore()) return std::string("second restore failed");
+              console.line("cooked");
+              return std::string();
+            }),
+            "");
+  EXPECT_EQ(shown("cooked\r\n"), "raw\r\ncooked\r\n");
+  EXPECT_TRUE(same_as_before());
 }
 
 }  // namespace
