@@ -166,9 +166,9 @@ const ExchangeCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(
     LiteralPeer, CommandExchange,
     ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(0u, 1000u)),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
-             std::to_string(std::get<1>(info.param));
+    [](const auto& row) {
+      return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
+             std::to_string(std::get<1>(row.param));
     });
 
 // Round trips through the same client end: what tarnel-client does in
@@ -320,9 +320,9 @@ TEST_P(LiteralRoundTrip, ServerDoesWhatTheClientAsked) {
 INSTANTIATE_TEST_SUITE_P(
     LiteralPeer, LiteralRoundTrip,
     ::testing::Combine(::testing::ValuesIn(kRoundTrips), ::testing::Values(0u, 1000u)),
-    [](const auto& info) {
-      return std::string(std::get<0>(info.param).name) + "_bus_ns_" +
-             std::to_string(std::get<1>(info.param));
+    [](const auto& row) {
+      return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
+             std::to_string(std::get<1>(row.param));
     });
 
 }  // namespace

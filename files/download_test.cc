@@ -279,7 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"OffsetBeyondTheClientViewSendsFromTheStart", "a\nb\n", 7, {"SIZE 6"},
                  "a\r\nb\r\n"},
         TextCase{"EmptyFile", "", 0, {"SIZE 0"}, ""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& row) { return row.param.name; });
 
 TEST(TextDownload, BlockWith100LfGivesEightFullFramesAndOneOf100) {
   Exchange x;

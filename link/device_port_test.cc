@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Cannot use the parallel-port device /dev/parport9: cannot drive the data lines: "
                 "Input/output error",
                 {"open /dev/parport9", "PPEXCL", "PPCLAIM", "PPDATADIR 0", "PPRELEASE", "close"}}),
-    [](const ::testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<Failure>& row) { return std::string(row.param.name); });
 
 TEST(DevicePort, RefusedRegisterCallsAreCounted) {
   FakeDevice device;

@@ -29,7 +29,7 @@ INSTANTIATE_TEST_SUITE_P(
     Vectors, FrameChecksum,
     ::testing::Values(ChecksumCase{"Empty", "", 0x00000001}, ChecksumCase{"Abc", "abc", 0x024D0127},
                       ChecksumCase{"FullBlockOfFF", std::string(4096, '\xFF'), 0x0800F001}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Adler-32 as a library computes it: both sums modulo 65521.
 uint32_t adler32(const std::string& payload) {

@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  &Lines::signal_bad_command,
                                  {0x0E, 0x1E, 0x0E, 0x1E},
                                  {50, 50, 50, 50}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(Lines, RestValuesGoToTheirRegisters) {
   ScriptedPort port;

@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SyncCase{"OneStrayByte", testing::with_stray_bytes(kOk, 1), 19},
                       SyncCase{"OneStray18", testing::with_stray_bytes(kOk, 1, 0x18), 19},
                       SyncCase{"LostFirstMagicByte", testing::without_first_magic_byte(kOk), 17}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReceiveFrame, FailsAfterFifthByteWhenTwoStrayBytesCameFirst) {
   CablePair cable(kBusNs);
@@ -249,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NumberCase{"AnyNumberWhileExpectingCancel", -1,
                                  testing::frame_bytes(3, "data"), RECV_REFUSED, REPLY_REFUSE,
                                  false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct LengthCase {
   const char* name;
@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{"Smallest", lying_frame(INT32_MIN)},
                       LengthCase{"AboveAfterLostMagicByte",
                                  testing::without_first_magic_byte(lying_frame(5000))}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReceiveFrame, FailsWhenSenderStopsMidFrameAndReceivesAgainAfterwards) {
   CablePair cable(kBusNs);

@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                                {0x18, 0x24, 0x42, 0x81, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00,
                                 0x00, 0x01, 0x00, 0x00, 0x00}},
                       WireCase{"FullBlockOfFF", 3, std::string(4096, '\xFF'), full_block_frame()}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct ResendCase {
   const char* name;
@@ -156,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameResend,
                                            // Asked again after the first payload byte: the checksum
                                            // of the next copy must not include that byte twice.
                                            ResendCase{"AfterFirstPayloadByte", {12}, {13, 18}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 struct StopCase {
   const char* name;
@@ -195,11 +195,11 @@ INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameStop,
                          ::testing::Values(StopCase{"WrongNumber", REPLY_WRONG_NUMBER,
                                                     SEND_ABORTED},
                                            StopCase{"Refuse", REPLY_REFUSE, SEND_REFUSED}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SendFrame, IgnoresReplyCodesItDoesNotKnow) {
   // Nibble 0x1 reads as 0x08 on the sender's status, 0x8 as 0x40.
-  for (uint8_t code : {0x01, 0x08}) {
+  for (uint8_t code : {uint8_t{0x01}, uint8_t{0x08}}) {
     CablePair cable(kBusNs);
     ServerEnd server(cable);
     WireReceiver receiver(cable);
@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameAbort,
                                            // must not count as delivered.
                                            AbortCase{"AfterEleventhResend",
                                                      last_bytes_of_copies(11), 17 + 18 * 10}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // A receiver simulated on a scripted port, with the sender's sleeps as its
 // clock (the sender's bursts take no time): it answers every nibble at once

@@ -60,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Nibble 8 in the middle of the frame is a first acknowledgement with
         // stray nibble lines: the second acknowledgement never comes.
         HandoverCase{"NibbleEightMidFrame", 10, 0x47, SEND_TIMEOUT}),
-    [](const ::testing::TestParamInfo<HandoverCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<HandoverCase>& row) { return row.param.name; });
 
 }  // namespace
 }  // namespace tarnel

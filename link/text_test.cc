@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(SendText, SendTextWire,
                          ::testing::Values(SendCase{"Empty", "", 16}, SendCase{"Ok", "OK", 18},
                                            SendCase{"Longest", std::string(255, 'a'), 271},
                                            SendCase{"CutTo255", std::string(300, 'b'), 271}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SendText, ReturnsFalseWhenClientRefusesReply) {
   CablePair cable(kBusNs);
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   std::string("DEL a\0b", 7)},
                       CommandCase{"CutTo255", std::string(300, 'c'), std::string(255, 'c')},
                       CommandCase{"AllByteValues", every_byte_value(), every_byte_value()}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
   CablePair cable(kBusNs);

@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"WrongMagic", with_magic("LPTCABL2"), "magic"},
                       // A creator that never wrote its magic: refused after a wait.
                       BadFile{"NoMagic", std::string(4096, '\0'), "magic"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CablePort, ClaimFailsWithTheCablesReason) {
   TempDir dir;

@@ -110,8 +110,8 @@ TEST_P(ClientErrorTest, ExitsWithItsOwnStatusAndSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, ClientErrorTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<ErrorCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<ErrorCase>& row) {
+                           return std::string(row.param.name);
                          });
 
 TEST(ClientErrors, HelpListsEveryExitStatus) {
@@ -207,8 +207,8 @@ TEST_P(RefusedUploadTest, IsReportedAsFailed) {
 INSTANTIATE_TEST_SUITE_P(Sizes, RefusedUploadTest,
                          ::testing::Values(RefusedUpload{"Empty", 0}, RefusedUpload{"OneFrame", 100},
                                            RefusedUpload{"ThreeFrames", 10000}),
-                         [](const ::testing::TestParamInfo<RefusedUpload>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<RefusedUpload>& row) {
+                           return std::string(row.param.name);
                          });
 
 }  // namespace

@@ -159,8 +159,8 @@ TEST_P(TreeCopy, PutAndGetBringBackAnIdenticalTree) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TreeCopy, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return std::string(info.param ? "Text" : "Raw");
+                         [](const ::testing::TestParamInfo<bool>& row) {
+                           return std::string(row.param ? "Text" : "Raw");
                          });
 
 TEST(SeveralFiles, AFailingFileIsReportedAndTheCopyGoesOn) {

@@ -76,8 +76,8 @@ TEST_P(StoppedDownloadTest, NextCommandIsServedAndResumeCompletesTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, StoppedDownloadTest,
                          ::testing::Values(Stop{"Killed", SIGKILL}, Stop{"Interrupted", SIGINT}),
-                         [](const ::testing::TestParamInfo<Stop>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<Stop>& row) {
+                           return std::string(row.param.name);
                          });
 
 TEST(StoppedUpload, KilledClientIsFollowedByAResumedUpload) {
