@@ -188,7 +188,8 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
         done = true;
       } else if (n == static_cast<size_t>(length) + 16) {
         const uint32_t sum = tarnel::frame_checksum(&received_[12], static_cast<size_t>(length));
-        code = sum == le32(&received_[12 + length]) ? tarnel::REPLY_ACCEPT : tarnel::REPLY_RESEND;
+        const uint32_t stated = le32(&received_[12 + static_cast<size_t>(length)]);
+        code = sum == stated ? tarnel::REPLY_ACCEPT : tarnel::REPLY_RESEND;
         if (code == tarnel::REPLY_ACCEPT && refuse_next_) {
           code = tarnel::REPLY_REFUSE;
           refuse_next_ = false;
