@@ -1,7 +1,5 @@
 #include "client/commands.h"
 
-#include <cstdio>
-
 #include "client/protocol.h"
 #include "link/text.h"
 
@@ -44,14 +42,14 @@ bool silent_command(std::string_view text) {
   return starts_with(text, "REST ") && !starts_with(text, "REST ?");
 }
 
-Outcome raw_command(Session& session, const std::string& text) {
+Outcome raw_command(Session& session, const std::string& text, Output& output) {
   if (text.size() > TEXT_MAX) {
     return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
   }
   Outcome o = session.send_command(text);
   if (!o.ok()) return o;
   if (silent_command(text)) {
-    std::fprintf(stderr, "tarnel-client: sent; the server answers this command with nothing\n");
+    output.message("sent; the server answers this command with nothing");
     return Outcome::Ok();
   }
   const bool listing = starts_with(text, "LIST ");
@@ -61,9 +59,7 @@ Outcome raw_command(Session& session, const std::string& text) {
     std::string reply;
     o = session.receive_reply(&reply);
     if (!o.ok()) return o;
-    std::fwrite(reply.data(), 1, reply.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    output.line(reply);
     int32_t n;
     if (reply == "WAIT") continue;
     if (data_follows && !listing && reply_number(reply, "REST ", &n)) {
@@ -80,10 +76,10 @@ Outcome raw_command(Session& session, const std::string& text) {
       for (int32_t number = 1; remaining > 0; ++number) {
         o = session.receive_data(number, frame, listing ? "the listing" : "the file");
         if (!o.ok()) return o;
-        std::fwrite(frame.data, 1, static_cast<size_t>(frame.length), stdout);
+        output.out(std::string_view(reinterpret_cast<const char*>(frame.data),
+                                    static_cast<size_t>(frame.length)));
         remaining -= frame.length;
       }
-      std::fflush(stdout);
       return Outcome::Ok();
     }
     return error_reply(reply, listing);
@@ -120,7 +116,7 @@ std::string remote_join(std::string_view dir, std::string_view name) {
   return std::string(dir) + (slashes ? "/" : "\\") + std::string(name);
 }
 
-Outcome run_command(Session& session, const Options& options) {
+Outcome run_command(Session& session, const Options& options, Output& output) {
   const std::string& command = options.command;
   std::string joined;
   for (const std::string& a : options.args) joined += (joined.empty() ? "" : " ") + a;
@@ -134,35 +130,35 @@ Outcome run_command(Session& session, const Options& options) {
   if (command == "connect" || (command == "raw" && joined == "CONNECT")) {
     // connect() sent "CONNECT" already; its answer is the reply.
     if (command == "raw") {
-      std::printf("%s\n", hello.c_str());
+      output.line(hello.c_str());  // as printed so far: up to a NUL
     } else {
-      std::printf("Connected: the server answered \"%s\".\n", hello.c_str());
+      output.line("Connected: the server answered \"" + std::string(hello.c_str()) + "\".");
     }
     return Outcome::Ok();
   }
-  if (command == "ls") return list_command(session, options);
-  if (command == "get" || command == "put") return copy_command(session, options);
+  if (command == "ls") return list_command(session, options, output);
+  if (command == "get" || command == "put") return copy_command(session, options, output);
   if (command == "rm") {
     o = simple_command(session, "DEL ", options.args[0]);
-    if (o.ok()) std::printf("Deleted %s\n", options.args[0].c_str());
+    if (o.ok()) output.line("Deleted " + options.args[0]);
     return o;
   }
   if (command == "mkdir") {
     o = simple_command(session, "MD ", options.args[0]);
-    if (o.ok()) std::printf("Created %s\n", options.args[0].c_str());
+    if (o.ok()) output.line("Created " + options.args[0]);
     return o;
   }
   if (command == "rmdir") {
     o = simple_command(session, "RD ", options.args[0]);
-    if (o.ok()) std::printf("Removed %s\n", options.args[0].c_str());
+    if (o.ok()) output.line("Removed " + options.args[0]);
     return o;
   }
   if (command == "mv") {
     o = rename_command(session, options.args[0], options.args[1]);
-    if (o.ok()) std::printf("Renamed %s to %s\n", options.args[0].c_str(), options.args[1].c_str());
+    if (o.ok()) output.line("Renamed " + options.args[0] + " to " + options.args[1]);
     return o;
   }
-  if (command == "raw") return raw_command(session, joined);
+  if (command == "raw") return raw_command(session, joined, output);
   return Outcome::Fail(Exit::kUsage, "unknown command \"" + command + "\"");
 }
 

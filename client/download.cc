@@ -152,7 +152,9 @@ void set_modification_time(int fd, int32_t stamp) {
 }  // namespace
 
 Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
-                 const Options& options, Progress& progress, FileReport* report) {
+                 const Options& options, Output& output, Progress& progress,
+                 FileReport* report) {
+  (void)output;
   const std::string name = remote_basename(remote);
   if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
   std::string local = local_given.empty() ? name : local_given;

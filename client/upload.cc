@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -105,13 +104,14 @@ void abandon_upload(Session& session, int32_t reported) {
 }
 
 /// Lists the server's file and compares its size with `expected`.
-Outcome verify_stored(Session& session, const std::string& remote, int64_t expected) {
+Outcome verify_stored(Session& session, Output& output, const std::string& remote,
+                      int64_t expected) {
   // A single-entry listing answers at once. When the server took the
   // command for the frame it had to refuse (and this end missed the
   // refusal), no answer comes at all: a short wait is enough to tell.
   constexpr unsigned kVerifyTimeoutMs = 3000;
   std::string data;
-  Outcome o = fetch_listing(session, remote, &data, kVerifyTimeoutMs);
+  Outcome o = fetch_listing(session, output, remote, &data, kVerifyTimeoutMs);
   if (!o.ok()) {
     if (session.last_send_result() == SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
@@ -136,7 +136,8 @@ Outcome verify_stored(Session& session, const std::string& remote, int64_t expec
 }  // namespace
 
 Outcome put_file(Session& session, const std::string& local, const std::string& remote_given,
-                 const Options& options, Progress& progress, FileReport* report) {
+                 const Options& options, Output& output, Progress& progress,
+                 FileReport* report) {
   const int fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return local_failure("read", local);
   struct FdCloser {
@@ -180,10 +181,8 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
                          local + " is too large to send (at most 2 GiB - 1 bytes travel)");
   }
   if (options.text && counts.cr > 0) {
-    std::fprintf(stderr,
-                 "tarnel-client: warning: %s holds %lld CR bytes; the server drops every CR of a "
-                 "text upload\n",
-                 local.c_str(), static_cast<long long>(counts.cr));
+    output.warning(local + " holds " + std::to_string(counts.cr) +
+                   " CR bytes; the server drops every CR of a text upload");
   }
 
   const int32_t stamp = pack_local_time(st.st_mtime);
@@ -218,8 +217,7 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
       start = n;
       reset_offset = false;
     } else if (reply == "REST ERROR 2") {
-      std::fprintf(stderr, "tarnel-client: nothing of %s stored yet; sending all of it\n",
-                   remote.c_str());
+      output.message("nothing of " + remote + " stored yet; sending all of it");
     } else {
       o = error_reply(reply, false);
       if (!o.ok()) return o;
@@ -278,7 +276,7 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
     progress.update(base + sent);
   }
 
-  o = verify_stored(session, remote, stored_size);
+  o = verify_stored(session, output, remote, stored_size);
   if (!o.ok()) {
     o.message = "the upload failed: " + o.message;
     return o;
