@@ -1,5 +1,9 @@
 #include "client/commands.h"
 
+#include <cstdint>
+#include <vector>
+
+#include "client/command_table.h"
 #include "client/protocol.h"
 #include "link/text.h"
 
@@ -117,49 +121,110 @@ std::string remote_join(std::string_view dir, std::string_view name) {
 }
 
 Outcome run_command(Session& session, const Options& options, Output& output) {
-  const std::string& command = options.command;
-  std::string joined;
-  for (const std::string& a : options.args) joined += (joined.empty() ? "" : " ") + a;
-  if (command == "raw" && joined.size() > TEXT_MAX) {
-    return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
+  const CommandSpec* command = find_command(options.command);
+  if (!command) return Outcome::Fail(Exit::kUsage, "unknown command \"" + options.command + "\"");
+  if (command->check) {
+    const Outcome o = command->check(options);
+    if (!o.ok()) return o;
   }
-
   std::string hello;
   Outcome o = session.connect(&hello);
   if (!o.ok()) return o;
-  if (command == "connect" || (command == "raw" && joined == "CONNECT")) {
-    // connect() sent "CONNECT" already; its answer is the reply.
-    if (command == "raw") {
-      output.line(hello.c_str());  // as printed so far: up to a NUL
-    } else {
-      output.line("Connected: the server answered \"" + std::string(hello.c_str()) + "\".");
-    }
+  return command->run(CommandCall{session, options, output, hello});
+}
+
+namespace {
+
+/// The command text of "raw": its words joined by blanks.
+std::string raw_text(const Options& options) {
+  std::string joined;
+  for (const std::string& a : options.args) joined += (joined.empty() ? "" : " ") + a;
+  return joined;
+}
+
+Outcome check_raw(const Options& options) {
+  if (raw_text(options).size() > TEXT_MAX) {
+    return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
+  }
+  return Outcome::Ok();
+}
+
+Outcome run_raw(const CommandCall& call) {
+  const std::string text = raw_text(call.options);
+  // Connecting sent "CONNECT" already; its answer is the reply. As printed
+  // so far: up to a NUL.
+  if (text == "CONNECT") {
+    call.output.line(call.hello.c_str());
     return Outcome::Ok();
   }
-  if (command == "ls") return list_command(session, options, output);
-  if (command == "get" || command == "put") return copy_command(session, options, output);
-  if (command == "rm") {
-    o = simple_command(session, "DEL ", options.args[0]);
-    if (o.ok()) output.line("Deleted " + options.args[0]);
-    return o;
+  return raw_command(call.session, text, call.output);
+}
+
+Outcome run_connect(const CommandCall& call) {
+  call.output.line("Connected: the server answered \"" + std::string(call.hello.c_str()) + "\".");
+  return Outcome::Ok();
+}
+
+Outcome run_list(const CommandCall& call) {
+  return list_command(call.session, call.options, call.output);
+}
+
+Outcome run_copy(const CommandCall& call) {
+  return copy_command(call.session, call.options, call.output);
+}
+
+/// A management command on one server path, and the line that tells it done.
+Outcome one_path(const CommandCall& call, std::string_view word, std::string_view done) {
+  const std::string& path = call.options.args[0];
+  const Outcome o = simple_command(call.session, word, path);
+  if (o.ok()) call.output.line(std::string(done) + " " + path);
+  return o;
+}
+
+Outcome run_rm(const CommandCall& call) { return one_path(call, "DEL ", "Deleted"); }
+Outcome run_mkdir(const CommandCall& call) { return one_path(call, "MD ", "Created"); }
+Outcome run_rmdir(const CommandCall& call) { return one_path(call, "RD ", "Removed"); }
+
+Outcome run_mv(const CommandCall& call) {
+  const std::vector<std::string>& args = call.options.args;
+  const Outcome o = rename_command(call.session, args[0], args[1]);
+  if (o.ok()) call.output.line("Renamed " + args[0] + " to " + args[1]);
+  return o;
+}
+
+constexpr CommandSpec kCommands[] = {
+    {"connect", 0, 0, false, false, nullptr, run_connect,
+     "  connect                  ask the server whether it is there\n"},
+    {"ls", 0, 1, false, true, nullptr, run_list,
+     "  ls [REMOTE]              list a directory (\"\\dir\\\"), a pattern (\"\\dir\\*.txt\")\n"
+     "                           or one entry (\"\\dir\\file\"); default: the root\n"},
+    {"get", 1, SIZE_MAX, true, false, nullptr, run_copy,
+     "  get REMOTE [LOCAL]       fetch a file (LOCAL: a file or a directory)\n"
+     "  get REMOTE... LOCALDIR   fetch several files into a directory\n"},
+    {"put", 1, SIZE_MAX, true, false, nullptr, run_copy,
+     "  put LOCAL [REMOTE]       store a file (REMOTE ending in \"\\\" or \"/\": a directory)\n"
+     "  put LOCAL... REMOTEDIR   store several files in a directory of the server\n"},
+    {"rm", 1, 1, false, false, nullptr, run_rm, "  rm REMOTE                delete a file\n"},
+    {"mkdir", 1, 1, false, false, nullptr, run_mkdir,
+     "  mkdir REMOTE             create a directory\n"},
+    {"rmdir", 1, 1, false, false, nullptr, run_rmdir,
+     "  rmdir REMOTE             remove an empty directory\n"},
+    {"mv", 2, 2, false, false, nullptr, run_mv,
+     "  mv OLD NEW               rename a file or directory\n"},
+    {"raw", 1, SIZE_MAX, false, false, check_raw, run_raw,
+     "  raw TEXT...              send one command text (the words joined by blanks)\n"
+     "                           and print every reply\n"},
+};
+
+}  // namespace
+
+std::span<const CommandSpec> command_table() { return kCommands; }
+
+const CommandSpec* find_command(std::string_view name) {
+  for (const CommandSpec& c : kCommands) {
+    if (name == c.name) return &c;
   }
-  if (command == "mkdir") {
-    o = simple_command(session, "MD ", options.args[0]);
-    if (o.ok()) output.line("Created " + options.args[0]);
-    return o;
-  }
-  if (command == "rmdir") {
-    o = simple_command(session, "RD ", options.args[0]);
-    if (o.ok()) output.line("Removed " + options.args[0]);
-    return o;
-  }
-  if (command == "mv") {
-    o = rename_command(session, options.args[0], options.args[1]);
-    if (o.ok()) output.line("Renamed " + options.args[0] + " to " + options.args[1]);
-    return o;
-  }
-  if (command == "raw") return raw_command(session, joined, output);
-  return Outcome::Fail(Exit::kUsage, "unknown command \"" + command + "\"");
+  return nullptr;
 }
 
 }  // namespace tarnel::client
