@@ -125,15 +125,17 @@ bool frames_follow(int64_t total, int64_t offset, bool text) {
   return total > offset;
 }
 
-void set_modification_time(int fd, int32_t stamp) {
+/// Gives the file the server's time stamp (one that names no time is passed
+/// over). False when `set_times` failed, with errno set.
+bool set_modification_time(int fd, int32_t stamp, SetTimes set_times) {
   time_t t;
-  if (!stamp_to_time(stamp, &t)) return;
+  if (!stamp_to_time(stamp, &t)) return true;
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = t;
   times[1].tv_nsec = 0;
-  futimens(fd, times);
+  return set_times(fd, times) == 0;
 }
 
 }  // namespace
@@ -299,10 +301,14 @@ Outcome receive_download(Session& session, const GetPlan& plan, const GetAnnounc
 }
 
 Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, Output& output,
-                        Partial* part, FileReport* report) {
-  (void)output;
+                        Partial* part, FileReport* report, SetTimes set_times) {
   if (fsync(part->fd) != 0) return local_failure("write", part->path);
-  if (announced.have_stamp) set_modification_time(part->fd, announced.stamp);
+  // The bytes are all there: a time stamp that cannot be set is told, and
+  // the download still succeeds.
+  if (announced.have_stamp && !set_modification_time(part->fd, announced.stamp, set_times)) {
+    output.warning("cannot set the modification time of " + plan.local + ": " +
+                   std::strerror(errno));
+  }
   const int fd = part->fd;
   part->fd = -1;
   if (close(fd) != 0) return local_failure("write", part->path);

@@ -13,6 +13,8 @@
 #ifndef TARNEL_CLIENT_TRANSFER_PHASES_H_
 #define TARNEL_CLIENT_TRANSFER_PHASES_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 
@@ -87,10 +89,13 @@ Outcome request_download(Session& session, const GetPlan& plan, const Partial& p
 /// with what is held.
 Outcome receive_download(Session& session, const GetPlan& plan, const GetAnnouncement& announced,
                          Partial* part, Progress& progress, FileReport* report);
-/// Writes the partial file out, gives it the server's time stamp, renames
-/// it to LOCAL and sets the report's text.
+/// How a download's file gets its time stamp: futimens, or a stand-in.
+using SetTimes = int (*)(int fd, const struct timespec times[2]);
+/// Writes the partial file out, gives it the server's time stamp (`set_times`;
+/// when that fails, a warning on `output`, and the download still succeeds),
+/// renames it to LOCAL and sets the report's text.
 Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, Output& output,
-                        Partial* part, FileReport* report);
+                        Partial* part, FileReport* report, SetTimes set_times = ::futimens);
 
 // put
 
