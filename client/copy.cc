@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -183,7 +184,7 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     errno = 0;
   }
   const int read_error = errno;
-  closedir(dir);
+  closedir(dir);  // only read: its result changes nothing
   if (read_error != 0) {
     errno = read_error;
     add_failure(path, local_failure("read the directory", path), me);
@@ -427,7 +428,11 @@ void Copy::set_directory_stamps() {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = t;
     times[1].tv_nsec = 0;
-    utimensat(AT_FDCWD, step.to.c_str(), times, 0);
+    // The files inside are there: a time that cannot be set is only told.
+    if (utimensat(AT_FDCWD, step.to.c_str(), times, 0) != 0) {
+      output_.warning("cannot set the modification time of " + step.to + ": " +
+                      std::strerror(errno));
+    }
   }
 }
 

@@ -169,9 +169,10 @@ Outcome open_partial(const GetPlan& plan, Partial* part) {
 }
 
 Outcome keep_or_drop_partial(const Partial& part, Outcome failure) {
-  if (part.made_here && part.written == 0) {
-    unlink(part.path.c_str());
-  } else if (failure.exit != Exit::kMismatch) {
+  // One that cannot be removed stays, and is told as one kept.
+  const bool drop = part.made_here && part.written == 0;
+  if (drop && (unlink(part.path.c_str()) == 0 || errno == ENOENT)) return failure;
+  if (failure.exit != Exit::kMismatch) {
     failure.message += "; the partial download is in " + part.path + " (get --resume continues it)";
   }
   return failure;

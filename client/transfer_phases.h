@@ -77,8 +77,9 @@ Outcome plan_get(const std::string& remote, const std::string& local_given, cons
 Outcome open_partial(const GetPlan& plan, Partial* part);
 /// After a failure: a partial file made by this run that got nothing new
 /// goes (it is empty or a mere copy of LOCAL); one with new data stays for
-/// --resume, and so does one that was there before; the message then says
-/// where it is. Returns `failure` so amended.
+/// --resume, and so does one that was there before or that cannot be
+/// removed; the message then says where it is (unless the failure is a
+/// mismatch, whose message says what to do). Returns `failure` so amended.
 Outcome keep_or_drop_partial(const Partial& part, Outcome failure);
 /// Sends "REST n" (when needed) and the command, and takes the replies up
 /// to "SIZE n". A server's file shorter than what is held already is a

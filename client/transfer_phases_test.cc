@@ -374,6 +374,16 @@ TEST_F(PartialFile, AfterAFailureOnlyAFileWithNewBytesStays) {
   }
 }
 
+TEST_F(PartialFile, OneThatCannotBeRemovedIsToldAsKept) {
+  ASSERT_EQ(mkdir(path("got.bin.tarnel-part").c_str(), 0777), 0);
+  Partial part;
+  part.path = path("got.bin.tarnel-part");
+  part.made_here = true;
+  const Outcome o = keep_or_drop_partial(part, Outcome::Fail(Exit::kLink, "it failed"));
+  EXPECT_EQ(o.message,
+            "it failed; the partial download is in " + part.path + " (get --resume continues it)");
+}
+
 int failing_set_times(int, const struct timespec*) {
   errno = EROFS;
   return -1;
