@@ -271,6 +271,48 @@ TEST_F(ClientOverCable, ListPrintsTheTableAndTheCounts) {
       << output_.out_bytes();
 }
 
+TEST_F(ClientOverCable, EveryOtherCommandPrintsItsLine) {
+  // One session after another, as separate runs of tarnel-client would.
+  struct Step {
+    std::vector<std::string> argv;
+    std::string line;
+  };
+  const std::string dir = remote("made");
+  const std::string file = remote("file.txt");
+  const std::string moved = remote("made") + "\\moved.txt";
+  write_file(path("file.txt"), "x");
+  const Step steps[] = {
+      {{"connect"}, "Connected: the server answered \"OK A\"."},
+      {{"raw", "CONNECT"}, "OK A"},
+      {{"mkdir", dir}, "Created " + dir},
+      {{"mv", file, moved}, "Renamed " + file + " to " + moved},
+      {{"rm", moved}, "Deleted " + moved},
+      {{"rmdir", dir}, "Removed " + dir},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.argv[0]);
+    testing::RecordingOutput output;
+    Options options;
+    std::string error;
+    ASSERT_TRUE(parse_options(step.argv, &options, &error)) << error;
+    const Outcome o = run_command(session_, options, output);
+    ASSERT_TRUE(o.ok()) << o.message;
+    EXPECT_EQ(output.out_lines(), std::vector<std::string>{step.line});
+    EXPECT_EQ(output.err_bytes(), "");
+  }
+  EXPECT_FALSE(exists(path("made")));
+  EXPECT_FALSE(exists(path("file.txt")));
+}
+
+TEST_F(ClientOverCable, ARawCommandWithoutAnswerIsSaidSo) {
+  const Outcome o = run({"raw", "REST", "0"});
+  ASSERT_TRUE(o.ok()) << o.message;
+  EXPECT_EQ(output_.out_bytes(), "");
+  EXPECT_EQ(output_.err_lines(), std::vector<std::string>{
+                                     "tarnel-client: sent; the server answers this command with "
+                                     "nothing"});
+}
+
 // The phases on their own.
 
 class PartialFile : public ::testing::Test {
