@@ -40,7 +40,8 @@ struct FileReport {
 Outcome put_file(Session& session, const std::string& local, const std::string& remote,
                  const Options& options, Output& output, Progress& progress, FileReport* report);
 /// Downloads `remote` to `local` (empty: the server's name in the current
-/// directory; an existing directory: the server's name in it).
+/// directory; an existing directory: the server's name in it). Warnings
+/// go to `output`.
 Outcome get_file(Session& session, const std::string& remote, const std::string& local,
                  const Options& options, Output& output, Progress& progress, FileReport* report);
 

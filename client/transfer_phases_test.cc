@@ -114,6 +114,22 @@ TEST_F(ClientOverCable, GetOfARawFileWritesEveryByteAndReportsIt) {
   EXPECT_EQ(output_.err_bytes(), "");
 }
 
+TEST_F(ClientOverCable, OnATerminalTheBarIsDrawnAndTakenOffBeforeTheReport) {
+  write_file(path("served.bin"), random_bytes(10000, 8));
+  output_.set_terminal(true);
+
+  const Outcome o = run({"get", remote("served.bin"), path("got.bin")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  const std::string& err = output_.err_bytes();
+  EXPECT_EQ(err.rfind("\rserved.bin [", 0), 0u) << err;
+  EXPECT_NE(err.find("served.bin [####################] 100% 9.8 KiB / 9.8 KiB"),
+            std::string::npos)
+      << err;
+  // Cleared for the report line, and not drawn again.
+  EXPECT_EQ(err.substr(err.size() - 4), "\r\033[K");
+  EXPECT_EQ(output_.out_lines().size(), 1u);
+}
+
 TEST_F(ClientOverCable, GetInTextModeGivesLfLinesAndCountsTheCrLfView) {
   // The server keeps LF line ends and sends CR LF in text mode.
   const std::string content = "first line\nsecond\n\nlast, unended";
