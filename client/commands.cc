@@ -1,7 +1,9 @@
 #include "client/commands.h"
 
-#include <cstdio>
+#include <cstdint>
+#include <vector>
 
+#include "client/command_table.h"
 #include "client/protocol.h"
 #include "link/text.h"
 
@@ -44,14 +46,14 @@ bool silent_command(std::string_view text) {
   return starts_with(text, "REST ") && !starts_with(text, "REST ?");
 }
 
-Outcome raw_command(Session& session, const std::string& text) {
+Outcome raw_command(Session& session, const std::string& text, Output& output) {
   if (text.size() > TEXT_MAX) {
     return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
   }
   Outcome o = session.send_command(text);
   if (!o.ok()) return o;
   if (silent_command(text)) {
-    std::fprintf(stderr, "tarnel-client: sent; the server answers this command with nothing\n");
+    output.message("sent; the server answers this command with nothing");
     return Outcome::Ok();
   }
   const bool listing = starts_with(text, "LIST ");
@@ -61,9 +63,7 @@ Outcome raw_command(Session& session, const std::string& text) {
     std::string reply;
     o = session.receive_reply(&reply);
     if (!o.ok()) return o;
-    std::fwrite(reply.data(), 1, reply.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    output.line(reply);
     int32_t n;
     if (reply == "WAIT") continue;
     if (data_follows && !listing && reply_number(reply, "REST ", &n)) {
@@ -80,10 +80,10 @@ Outcome raw_command(Session& session, const std::string& text) {
       for (int32_t number = 1; remaining > 0; ++number) {
         o = session.receive_data(number, frame, listing ? "the listing" : "the file");
         if (!o.ok()) return o;
-        std::fwrite(frame.data, 1, static_cast<size_t>(frame.length), stdout);
+        output.out(std::string_view(reinterpret_cast<const char*>(frame.data),
+                                    static_cast<size_t>(frame.length)));
         remaining -= frame.length;
       }
-      std::fflush(stdout);
       return Outcome::Ok();
     }
     return error_reply(reply, listing);
@@ -120,50 +120,111 @@ std::string remote_join(std::string_view dir, std::string_view name) {
   return std::string(dir) + (slashes ? "/" : "\\") + std::string(name);
 }
 
-Outcome run_command(Session& session, const Options& options) {
-  const std::string& command = options.command;
-  std::string joined;
-  for (const std::string& a : options.args) joined += (joined.empty() ? "" : " ") + a;
-  if (command == "raw" && joined.size() > TEXT_MAX) {
-    return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
+Outcome run_command(Session& session, const Options& options, Output& output) {
+  const CommandSpec* command = find_command(options.command);
+  if (!command) return Outcome::Fail(Exit::kUsage, "unknown command \"" + options.command + "\"");
+  if (command->check) {
+    const Outcome o = command->check(options);
+    if (!o.ok()) return o;
   }
-
   std::string hello;
   Outcome o = session.connect(&hello);
   if (!o.ok()) return o;
-  if (command == "connect" || (command == "raw" && joined == "CONNECT")) {
-    // connect() sent "CONNECT" already; its answer is the reply.
-    if (command == "raw") {
-      std::printf("%s\n", hello.c_str());
-    } else {
-      std::printf("Connected: the server answered \"%s\".\n", hello.c_str());
-    }
+  return command->run(CommandCall{session, options, output, hello});
+}
+
+namespace {
+
+/// The command text of "raw": its words joined by blanks.
+std::string raw_text(const Options& options) {
+  std::string joined;
+  for (const std::string& a : options.args) joined += (joined.empty() ? "" : " ") + a;
+  return joined;
+}
+
+Outcome check_raw(const Options& options) {
+  if (raw_text(options).size() > TEXT_MAX) {
+    return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
+  }
+  return Outcome::Ok();
+}
+
+Outcome run_raw(const CommandCall& call) {
+  const std::string text = raw_text(call.options);
+  // Connecting sent "CONNECT" already; its answer is the reply. As printed
+  // so far: up to a NUL.
+  if (text == "CONNECT") {
+    call.output.line(call.hello.c_str());
     return Outcome::Ok();
   }
-  if (command == "ls") return list_command(session, options);
-  if (command == "get" || command == "put") return copy_command(session, options);
-  if (command == "rm") {
-    o = simple_command(session, "DEL ", options.args[0]);
-    if (o.ok()) std::printf("Deleted %s\n", options.args[0].c_str());
-    return o;
+  return raw_command(call.session, text, call.output);
+}
+
+Outcome run_connect(const CommandCall& call) {
+  call.output.line("Connected: the server answered \"" + std::string(call.hello.c_str()) + "\".");
+  return Outcome::Ok();
+}
+
+Outcome run_list(const CommandCall& call) {
+  return list_command(call.session, call.options, call.output);
+}
+
+Outcome run_copy(const CommandCall& call) {
+  return copy_command(call.session, call.options, call.output);
+}
+
+/// A management command on one server path, and the line that tells it done.
+Outcome one_path(const CommandCall& call, std::string_view word, std::string_view done) {
+  const std::string& path = call.options.args[0];
+  const Outcome o = simple_command(call.session, word, path);
+  if (o.ok()) call.output.line(std::string(done) + " " + path);
+  return o;
+}
+
+Outcome run_rm(const CommandCall& call) { return one_path(call, "DEL ", "Deleted"); }
+Outcome run_mkdir(const CommandCall& call) { return one_path(call, "MD ", "Created"); }
+Outcome run_rmdir(const CommandCall& call) { return one_path(call, "RD ", "Removed"); }
+
+Outcome run_mv(const CommandCall& call) {
+  const std::vector<std::string>& args = call.options.args;
+  const Outcome o = rename_command(call.session, args[0], args[1]);
+  if (o.ok()) call.output.line("Renamed " + args[0] + " to " + args[1]);
+  return o;
+}
+
+constexpr CommandSpec kCommands[] = {
+    {"connect", 0, 0, false, false, nullptr, run_connect,
+     "  connect                  ask the server whether it is there\n"},
+    {"ls", 0, 1, false, true, nullptr, run_list,
+     "  ls [REMOTE]              list a directory (\"\\dir\\\"), a pattern (\"\\dir\\*.txt\")\n"
+     "                           or one entry (\"\\dir\\file\"); default: the root\n"},
+    {"get", 1, SIZE_MAX, true, false, nullptr, run_copy,
+     "  get REMOTE [LOCAL]       fetch a file (LOCAL: a file or a directory)\n"
+     "  get REMOTE... LOCALDIR   fetch several files into a directory\n"},
+    {"put", 1, SIZE_MAX, true, false, nullptr, run_copy,
+     "  put LOCAL [REMOTE]       store a file (REMOTE ending in \"\\\" or \"/\": a directory)\n"
+     "  put LOCAL... REMOTEDIR   store several files in a directory of the server\n"},
+    {"rm", 1, 1, false, false, nullptr, run_rm, "  rm REMOTE                delete a file\n"},
+    {"mkdir", 1, 1, false, false, nullptr, run_mkdir,
+     "  mkdir REMOTE             create a directory\n"},
+    {"rmdir", 1, 1, false, false, nullptr, run_rmdir,
+     "  rmdir REMOTE             remove an empty directory\n"},
+    {"mv", 2, 2, false, false, nullptr, run_mv,
+     "  mv OLD NEW               rename a file or directory\n"},
+    {"raw", 1, SIZE_MAX, false, false, check_raw, run_raw,
+     "  raw TEXT...              send one command text (the words joined by blanks)\n"
+     "                           and print every reply\n"},
+};
+
+}  // namespace
+
+std::span<const CommandSpec> command_table() { return kCommands; }
+
+const CommandSpec* find_command(std::string_view name) {
+  for (const CommandSpec& c : kCommands) {
+    if (name == c.name) return &c;
   }
-  if (command == "mkdir") {
-    o = simple_command(session, "MD ", options.args[0]);
-    if (o.ok()) std::printf("Created %s\n", options.args[0].c_str());
-    return o;
-  }
-  if (command == "rmdir") {
-    o = simple_command(session, "RD ", options.args[0]);
-    if (o.ok()) std::printf("Removed %s\n", options.args[0].c_str());
-    return o;
-  }
-  if (command == "mv") {
-    o = rename_command(session, options.args[0], options.args[1]);
-    if (o.ok()) std::printf("Renamed %s to %s\n", options.args[0].c_str(), options.args[1].c_str());
-    return o;
-  }
-  if (command == "raw") return raw_command(session, joined);
-  return Outcome::Fail(Exit::kUsage, "unknown command \"" + command + "\"");
+  return nullptr;
 }
 
 }  // namespace tarnel::client

@@ -7,19 +7,20 @@
 
 #include "client/options.h"
 #include "client/outcome.h"
+#include "client/output.h"
 #include "client/progress.h"
 #include "client/session.h"
 
 namespace tarnel::client {
 
 /// Connects (except for "connect" itself, which is the connecting) and runs
-/// the command of `options`. Reports go to standard output.
-Outcome run_command(Session& session, const Options& options);
+/// the command of `options`. Reports and messages go to `output`.
+Outcome run_command(Session& session, const Options& options, Output& output);
 
 // The commands.
-Outcome list_command(Session& session, const Options& options);
+Outcome list_command(Session& session, const Options& options, Output& output);
 /// "get" and "put": one file, several, or trees (-r); see copy.cc.
-Outcome copy_command(Session& session, const Options& options);
+Outcome copy_command(Session& session, const Options& options, Output& output);
 
 /// What one finished file transfer tells its caller.
 struct FileReport {
@@ -35,12 +36,14 @@ struct FileReport {
 
 /// Uploads `local` to `remote` (empty: the local name; ending in "\" or
 /// "/": a directory); raw or text mode and resume as `options` say.
+/// Warnings go to `output`.
 Outcome put_file(Session& session, const std::string& local, const std::string& remote,
-                 const Options& options, Progress& progress, FileReport* report);
+                 const Options& options, Output& output, Progress& progress, FileReport* report);
 /// Downloads `remote` to `local` (empty: the server's name in the current
-/// directory; an existing directory: the server's name in it).
+/// directory; an existing directory: the server's name in it). Warnings
+/// go to `output`.
 Outcome get_file(Session& session, const std::string& remote, const std::string& local,
-                 const Options& options, Progress& progress, FileReport* report);
+                 const Options& options, Output& output, Progress& progress, FileReport* report);
 
 // Pieces the commands share.
 
@@ -54,9 +57,10 @@ std::string remote_basename(std::string_view remote);
 std::string remote_join(std::string_view dir, std::string_view name);
 /// Sends a management command (`word` and `path`) answered by "OK".
 Outcome simple_command(Session& session, std::string_view word, std::string_view path);
-/// Sends "LIST path" and collects the listing's data into *data.
+/// Sends "LIST path" and collects the listing's data into *data; a listing
+/// longer than announced is warned of on `output`.
 /// `reply_timeout_ms` 0: the session's reply timeout.
-Outcome fetch_listing(Session& session, std::string_view path, std::string* data,
+Outcome fetch_listing(Session& session, Output& output, std::string_view path, std::string* data,
                       unsigned reply_timeout_ms = 0);
 
 }  // namespace tarnel::client

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -72,7 +73,7 @@ bool unusable_name(const std::string& name) {
 }
 
 /// What the server holds at `path`, through a single-entry listing.
-Outcome remote_kind(Session& session, const std::string& path, RemoteKind* kind,
+Outcome remote_kind(Session& session, Output& output, const std::string& path, RemoteKind* kind,
                     ListingEntry* entry) {
   const std::string name = strip_separators(path);
   if (name.empty()) {  // the root
@@ -80,7 +81,7 @@ Outcome remote_kind(Session& session, const std::string& path, RemoteKind* kind,
     return Outcome::Ok();
   }
   std::string data;
-  Outcome o = fetch_listing(session, name, &data);
+  Outcome o = fetch_listing(session, output, name, &data);
   if (o.exit == Exit::kDirError) {
     *kind = RemoteKind::kMissing;
     return Outcome::Ok();
@@ -105,9 +106,9 @@ std::string rate_text(int64_t bytes, double seconds) {
 
 class Copy {
  public:
-  Copy(Session& session, const Options& options)
-      : session_(session), options_(options), upload_(options.command == "put"),
-        progress_("", 0) {}
+  Copy(Session& session, const Options& options, Output& output)
+      : session_(session), options_(options), output_(output), upload_(options.command == "put"),
+        progress_(output, "", 0) {}
 
   Outcome run();
 
@@ -129,6 +130,7 @@ class Copy {
 
   Session& session_;
   const Options& options_;
+  Output& output_;
   const bool upload_;
   std::vector<std::string> sources_;
   std::string target_;
@@ -182,7 +184,7 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     errno = 0;
   }
   const int read_error = errno;
-  closedir(dir);
+  closedir(dir);  // only read: its result changes nothing
   if (read_error != 0) {
     errno = read_error;
     add_failure(path, local_failure("read the directory", path), me);
@@ -219,7 +221,7 @@ Outcome Copy::plan_remote(const std::string& remote, const std::string& local, i
   steps_.push_back(step);
   std::string data;
   const std::string listed = ends_with_separator(remote) ? remote : remote + "\\";
-  Outcome o = fetch_listing(session_, listed, &data);
+  Outcome o = fetch_listing(session_, output_, listed, &data);
   if (!o.ok()) {
     add_failure(remote, o, me);
     if (link_trouble(o) || o.exit == Exit::kInterrupted) return o;
@@ -269,7 +271,7 @@ Outcome Copy::plan() {
     if (upload_) {
       RemoteKind kind;
       ListingEntry entry;
-      Outcome o = remote_kind(session_, target_, &kind, &entry);
+      Outcome o = remote_kind(session_, output_, target_, &kind, &entry);
       if (!o.ok()) return o;
       into = kind == RemoteKind::kDirectory;
     } else {
@@ -282,7 +284,7 @@ Outcome Copy::plan() {
     if (upload_) {
       RemoteKind kind;
       ListingEntry entry;
-      Outcome o = remote_kind(session_, target_, &kind, &entry);
+      Outcome o = remote_kind(session_, output_, target_, &kind, &entry);
       if (!o.ok()) return o;
       if (kind != RemoteKind::kDirectory) {
         return Outcome::Fail(Exit::kDirError,
@@ -319,7 +321,7 @@ Outcome Copy::plan() {
     }
     RemoteKind kind;
     ListingEntry entry;
-    Outcome o = remote_kind(session_, source, &kind, &entry);
+    Outcome o = remote_kind(session_, output_, source, &kind, &entry);
     if (!o.ok()) {
       add_failure(source, o);
       if (link_trouble(o) || o.exit == Exit::kInterrupted) return o;
@@ -347,7 +349,7 @@ void Copy::failed(const std::string& path, Outcome o, bool report) {
     progress_.clear();
     std::string line = o.message;
     if (line.find(path) == std::string::npos) line = path + ": " + line;
-    std::fprintf(stderr, "tarnel-client: %s\n", line.c_str());
+    output_.message(line.c_str());  // as printed so far: up to a NUL
   }
   if (o.exit == Exit::kInterrupted) {
     fatal_ = o;
@@ -376,7 +378,7 @@ void Copy::make_directory(size_t index) {
     // It may be there already.
     RemoteKind kind;
     ListingEntry entry;
-    const Outcome look = remote_kind(session_, step.to, &kind, &entry);
+    const Outcome look = remote_kind(session_, output_, step.to, &kind, &entry);
     if (look.ok() && kind == RemoteKind::kDirectory) return;
     if (!look.ok()) o = look;
   }
@@ -397,8 +399,9 @@ void Copy::move_file(size_t index) {
   report.expected = step.size;
   const int64_t before = progress_.done();
   const auto start = Clock::now();
-  const Outcome o = upload_ ? put_file(session_, step.from, step.to, options_, progress_, &report)
-                            : get_file(session_, step.from, step.to, options_, progress_, &report);
+  const Outcome o =
+      upload_ ? put_file(session_, step.from, step.to, options_, output_, progress_, &report)
+              : get_file(session_, step.from, step.to, options_, output_, progress_, &report);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (!o.ok()) {
     step_failed_[index] = true;
@@ -410,8 +413,7 @@ void Copy::move_file(size_t index) {
   ++files_copied_;
   bytes_ += report.moved;
   progress_.clear();
-  std::printf("%s in %s\n", report.text.c_str(), rate_text(report.moved, seconds).c_str());
-  std::fflush(stdout);
+  output_.line(std::string(report.text.c_str()) + " in " + rate_text(report.moved, seconds));
 }
 
 void Copy::set_directory_stamps() {
@@ -426,7 +428,11 @@ void Copy::set_directory_stamps() {
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = t;
     times[1].tv_nsec = 0;
-    utimensat(AT_FDCWD, step.to.c_str(), times, 0);
+    // The files inside are there: a time that cannot be set is only told.
+    if (utimensat(AT_FDCWD, step.to.c_str(), times, 0) != 0) {
+      output_.warning("cannot set the modification time of " + step.to + ": " +
+                      std::strerror(errno));
+    }
   }
 }
 
@@ -477,8 +483,7 @@ Outcome Copy::run() {
                 static_cast<long long>(bytes_), rate_text(bytes_, seconds).c_str());
   std::string line = summary;
   if (failures_ > 0) line += "; " + std::to_string(failures_) + " failed";
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
+  output_.line(line.c_str());
   if (!fatal_.ok()) {
     return Outcome{fatal_.exit, fatal_.message + "; the copy stopped there"};
   }
@@ -492,8 +497,8 @@ Outcome Copy::run() {
 
 }  // namespace
 
-Outcome copy_command(Session& session, const Options& options) {
-  Copy copy(session, options);
+Outcome copy_command(Session& session, const Options& options, Output& output) {
+  Copy copy(session, options, output);
   return copy.run();
 }
 

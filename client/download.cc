@@ -20,6 +20,7 @@
 #include "client/local_file.h"
 #include "client/progress.h"
 #include "client/protocol.h"
+#include "client/transfer_phases.h"
 
 namespace tarnel::client {
 namespace {
@@ -28,20 +29,6 @@ constexpr const char* kPartSuffix = ".tarnel-part";
 /// Held bytes (of the local file) that a resumed download fetches again.
 constexpr int64_t kOverlap = 4096;
 constexpr size_t kBlock = 65536;
-
-/// The file a download writes into.
-struct Partial {
-  std::string path;
-  int fd = -1;
-  bool made_here = false;  // created (empty or as a copy of LOCAL) by this run
-  int64_t offset = 0;      // client-view position from which the server sends
-  std::string overlap;     // client view of the held bytes from `offset` on
-  int64_t written = 0;     // bytes this run added
-
-  ~Partial() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 Outcome create_part(Partial* p) {
   if (unlink(p->path.c_str()) != 0 && errno != ENOENT) return local_failure("replace", p->path);
@@ -53,7 +40,7 @@ Outcome create_part(Partial* p) {
 
 /// Finds what a resumed download continues: the partial file, or else a copy
 /// of LOCAL, or else nothing (an empty partial file).
-Outcome open_partial(const std::string& local, Partial* p) {
+Outcome open_left_over(const std::string& local, Partial* p) {
   p->fd = open(p->path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (p->fd >= 0) return Outcome::Ok();
   if (errno != ENOENT) return local_failure("open", p->path);
@@ -77,7 +64,7 @@ Outcome open_partial(const std::string& local, Partial* p) {
       break;
     }
   }
-  close(from);
+  close(from);  // only read: nothing to lose
   return o;
 }
 
@@ -138,96 +125,112 @@ bool frames_follow(int64_t total, int64_t offset, bool text) {
   return total > offset;
 }
 
-void set_modification_time(int fd, int32_t stamp) {
+/// Gives the file the server's time stamp (one that names no time is passed
+/// over). False when `set_times` failed, with errno set.
+bool set_modification_time(int fd, int32_t stamp, SetTimes set_times) {
   time_t t;
-  if (!stamp_to_time(stamp, &t)) return;
+  if (!stamp_to_time(stamp, &t)) return true;
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = t;
   times[1].tv_nsec = 0;
-  futimens(fd, times);
+  return set_times(fd, times) == 0;
 }
 
 }  // namespace
 
-Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
-                 const Options& options, Progress& progress, FileReport* report) {
+Partial::~Partial() {
+  if (fd >= 0) close(fd);  // a download that failed: the message is told already
+}
+
+Outcome plan_get(const std::string& remote, const std::string& local_given, const Options& options,
+                 GetPlan* plan) {
   const std::string name = remote_basename(remote);
   if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
   std::string local = local_given.empty() ? name : local_given;
   struct stat st;
   if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
-  std::string get_text;
-  Outcome o = command_text(options.text ? "AGET " : "GET ", remote, &get_text);
+  Outcome o = command_text(options.text ? "AGET " : "GET ", remote, &plan->command);
   if (!o.ok()) return o;
+  plan->remote = remote;
+  plan->local = local;
+  plan->part_path = local + kPartSuffix;
+  plan->text = options.text;
+  plan->resume = options.resume;
+  return Outcome::Ok();
+}
 
-  Partial part;
-  part.path = local + kPartSuffix;
-  o = options.resume ? open_partial(local, &part) : create_part(&part);
-  if (o.ok() && options.resume) o = measure_partial(&part, options.text);
+Outcome open_partial(const GetPlan& plan, Partial* part) {
+  part->path = plan.part_path;
+  Outcome o = plan.resume ? open_left_over(plan.local, part) : create_part(part);
+  if (o.ok() && plan.resume) o = measure_partial(part, plan.text);
+  return o;
+}
 
-  // On failure: a partial file made by this run that got nothing new goes
-  // (it is empty or a mere copy of LOCAL); one with new data stays for
-  // --resume, and so does one that was there before.
-  auto fail = [&](Outcome failure) {
-    if (part.made_here && part.written == 0) {
-      unlink(part.path.c_str());
-    } else if (failure.exit != Exit::kMismatch) {
-      failure.message += "; the partial download is in " + part.path + " (get --resume continues it)";
-    }
-    return failure;
-  };
-  if (!o.ok()) return fail(o);
+Outcome keep_or_drop_partial(const Partial& part, Outcome failure) {
+  // One that cannot be removed stays, and is told as one kept.
+  const bool drop = part.made_here && part.written == 0;
+  if (drop && (unlink(part.path.c_str()) == 0 || errno == ENOENT)) return failure;
+  if (failure.exit != Exit::kMismatch) {
+    failure.message += "; the partial download is in " + part.path + " (get --resume continues it)";
+  }
+  return failure;
+}
 
+Outcome request_download(Session& session, const GetPlan& plan, const Partial& part,
+                         GetAnnouncement* announced) {
+  Outcome o;
   if (part.offset != 0 || !session.resume_offset_clear()) {
     o = session.send_command("REST " + std::to_string(part.offset));
   }
-  if (o.ok()) o = session.send_command(get_text);
+  if (o.ok()) o = session.send_command(plan.command);
   // The server sets its offset back to 0 after the download, however it ends.
   if (o.ok()) session.set_resume_offset_clear(true);
-  if (!o.ok()) return fail(o);
+  if (!o.ok()) return o;
 
-  int32_t stamp = 0, attributes = 0, total = -1;
-  bool have_stamp = false;
-  while (total < 0) {
+  while (announced->total < 0) {
     std::string reply;
     o = session.next_reply(&reply);
-    if (!o.ok()) return fail(o);
+    if (!o.ok()) return o;
     o = error_reply(reply, false);
-    if (!o.ok()) return fail(o);
+    if (!o.ok()) return o;
     int32_t n;
     if (reply_number(reply, "REST ", &n) && n == part.offset) continue;
     if (reply_number(reply, "TIME ", &n)) {
-      stamp = n;
-      have_stamp = true;
+      announced->stamp = n;
+      announced->have_stamp = true;
       continue;
     }
     if (reply_number(reply, "ATTR ", &n)) {
-      attributes = n;
+      announced->attributes = n;
       continue;
     }
     if (reply_number(reply, "SIZE ", &n) && n >= 0) {
-      total = n;
+      announced->total = n;
       continue;
     }
-    return fail(Outcome::Fail(Exit::kUnexpectedReply,
-                              "unexpected reply \"" + reply + "\" to " + get_text));
+    return Outcome::Fail(Exit::kUnexpectedReply,
+                         "unexpected reply \"" + reply + "\" to " + plan.command);
   }
-  (void)attributes;
 
-  const int64_t held = part.offset + static_cast<int64_t>(part.overlap.size());
+  const int32_t total = announced->total;
+  const int64_t held = part.held();
   if (total < held) {
-    if (frames_follow(total, part.offset, options.text)) {
+    if (frames_follow(total, part.offset, plan.text)) {
       session.refuse_next_frame(session.settings().data_timeout_ms);
     }
-    return fail(Outcome::Fail(Exit::kMismatch,
-                              "the server's file (" + std::to_string(total) +
-                                  " bytes) is shorter than the partial download (" +
-                                  std::to_string(held) + "); get without --resume starts over"));
+    return Outcome::Fail(Exit::kMismatch,
+                         "the server's file (" + std::to_string(total) +
+                             " bytes) is shorter than the partial download (" +
+                             std::to_string(held) + "); get without --resume starts over");
   }
+  return Outcome::Ok();
+}
 
-  const int64_t remaining = total - part.offset;
+Outcome receive_download(Session& session, const GetPlan& plan, const GetAnnouncement& announced,
+                         Partial* part, Progress& progress, FileReport* report) {
+  const int64_t remaining = announced.total - part->offset;
   // The copy's progress counts the size the listing showed, if any.
   const int64_t base = progress.done();
   progress.add_total(remaining - (report->expected < 0 ? 0 : report->expected));
@@ -239,73 +242,102 @@ Outcome get_file(Session& session, const std::string& remote, const std::string&
   for (int32_t number = 1; received < remaining; ++number) {
     if (interrupted()) {
       session.refuse_next_frame(session.settings().data_timeout_ms);
-      return fail(Outcome::Fail(Exit::kInterrupted, "interrupted"));
+      return Outcome::Fail(Exit::kInterrupted, "interrupted");
     }
-    o = session.receive_data(number, frame, "the file");
+    Outcome o = session.receive_data(number, frame, "the file");
     if (!o.ok()) {
-      return fail(Outcome{o.exit, o.message + " after " + std::to_string(received) + " of " +
-                                      std::to_string(remaining) + " bytes"});
+      return Outcome{o.exit, o.message + " after " + std::to_string(received) + " of " +
+                                 std::to_string(remaining) + " bytes"};
     }
     const int64_t length = frame.length;
     if (received + length > remaining) {
       // Whatever else it sends is refused.
       session.refuse_next_frame(500);
-      return fail(Outcome::Fail(Exit::kUnexpectedReply,
-                                "the server sent more data than it announced"));
+      return Outcome::Fail(Exit::kUnexpectedReply, "the server sent more data than it announced");
     }
     const uint8_t* data = frame.data;
     size_t size = static_cast<size_t>(length);
-    if (compared < part.overlap.size()) {
-      const size_t n = std::min(size, part.overlap.size() - compared);
-      if (std::memcmp(data, part.overlap.data() + compared, n) != 0) {
+    if (compared < part->overlap.size()) {
+      const size_t n = std::min(size, part->overlap.size() - compared);
+      if (std::memcmp(data, part->overlap.data() + compared, n) != 0) {
         if (received + length < remaining) {
           session.refuse_next_frame(session.settings().data_timeout_ms);
         }
-        return fail(Outcome::Fail(Exit::kMismatch,
-                             "the server's file differs from the partial download " + part.path +
-                                 "; get without --resume starts over"));
+        return Outcome::Fail(Exit::kMismatch,
+                             "the server's file differs from the partial download " + part->path +
+                                 "; get without --resume starts over");
       }
       compared += n;
       data += n;
       size -= n;
     }
     bool stored;
-    if (options.text) {
+    if (plan.text) {
       converted.clear();
       from_view.convert(data, size, converted);
-      stored = write_all(part.fd, converted.data(), converted.size());
-      part.written += static_cast<int64_t>(converted.size());
+      stored = write_all(part->fd, converted.data(), converted.size());
+      part->written += static_cast<int64_t>(converted.size());
     } else {
-      stored = write_all(part.fd, data, size);
-      part.written += static_cast<int64_t>(size);
+      stored = write_all(part->fd, data, size);
+      part->written += static_cast<int64_t>(size);
     }
     received += length;
     report->moved = received;
     if (!stored) {
-      o = local_failure("write", part.path);
+      o = local_failure("write", part->path);
       if (received < remaining) session.refuse_next_frame(session.settings().data_timeout_ms);
-      return fail(o);
+      return o;
     }
     progress.update(base + received);
   }
-  if (options.text) {
+  if (plan.text) {
     converted.clear();
     from_view.finish(converted);
-    if (!write_all(part.fd, converted.data(), converted.size())) {
-      return fail(local_failure("write", part.path));
+    if (!write_all(part->fd, converted.data(), converted.size())) {
+      return local_failure("write", part->path);
     }
-    part.written += static_cast<int64_t>(converted.size());
+    part->written += static_cast<int64_t>(converted.size());
   }
-  if (fsync(part.fd) != 0) return fail(local_failure("write", part.path));
-  if (have_stamp) set_modification_time(part.fd, stamp);
-  const int fd = part.fd;
-  part.fd = -1;
-  if (close(fd) != 0) return fail(local_failure("write", part.path));
-  if (rename(part.path.c_str(), local.c_str()) != 0) {
-    return fail(local_failure("rename " + part.path + " to", local));
+  return Outcome::Ok();
+}
+
+Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, Output& output,
+                        Partial* part, FileReport* report, SetTimes set_times) {
+  if (fsync(part->fd) != 0) return local_failure("write", part->path);
+  // The bytes are all there: a time stamp that cannot be set is told, and
+  // the download still succeeds.
+  if (announced.have_stamp && !set_modification_time(part->fd, announced.stamp, set_times)) {
+    output.warning("cannot set the modification time of " + plan.local + ": " +
+                   std::strerror(errno));
   }
-  report->text = "Received " + remote + " into " + local + ": " + std::to_string(total) + " bytes";
+  const int fd = part->fd;
+  part->fd = -1;
+  if (close(fd) != 0) return local_failure("write", part->path);
+  if (rename(part->path.c_str(), plan.local.c_str()) != 0) {
+    return local_failure("rename " + part->path + " to", plan.local);
+  }
+  report->text = "Received " + plan.remote + " into " + plan.local + ": " +
+                 std::to_string(announced.total) + " bytes";
+  const int64_t held = part->held();
   if (held > 0) report->text += ", resumed with " + std::to_string(held) + " bytes held";
+  return Outcome::Ok();
+}
+
+Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
+                 const Options& options, Output& output, Progress& progress,
+                 FileReport* report) {
+  GetPlan plan;
+  Outcome o = plan_get(remote, local_given, options, &plan);
+  if (!o.ok()) return o;
+  Partial part;
+  o = open_partial(plan, &part);
+  if (o.ok()) {
+    GetAnnouncement announced;
+    o = request_download(session, plan, part, &announced);
+    if (o.ok()) o = receive_download(session, plan, announced, &part, progress, report);
+    if (o.ok()) o = finish_download(plan, announced, output, &part, report);
+  }
+  if (!o.ok()) return keep_or_drop_partial(part, o);
   return Outcome::Ok();
 }
 

@@ -1,5 +1,5 @@
 // "ls": the server's listing as a table or as sent.
-#include <cstdio>
+#include <string>
 
 #include "client/commands.h"
 #include "client/protocol.h"
@@ -20,9 +20,26 @@ std::string printable(std::string_view name) {
   return out;
 }
 
+/// One row of the table: attributes, size, time and name in their columns.
+std::string table_row(std::string_view attributes, std::string_view size,
+                      std::string_view modified, std::string_view name) {
+  auto left = [](std::string_view text, size_t width) {
+    std::string s(text);
+    if (s.size() < width) s.append(width - s.size(), ' ');
+    return s;
+  };
+  auto right = [](std::string_view text, size_t width) {
+    std::string s(text);
+    if (s.size() < width) s.insert(0, width - s.size(), ' ');
+    return s;
+  };
+  return left(attributes, 6) + " " + right(size, 12) + "  " + left(modified, 19) + "  " +
+         std::string(name);
+}
+
 }  // namespace
 
-Outcome fetch_listing(Session& session, std::string_view path, std::string* data,
+Outcome fetch_listing(Session& session, Output& output, std::string_view path, std::string* data,
                       unsigned reply_timeout_ms) {
   std::string text;
   Outcome o = command_text("LIST ", path, &text);
@@ -58,35 +75,32 @@ Outcome fetch_listing(Session& session, std::string_view path, std::string* data
       if (!o.ok()) return o;
       data->append(reinterpret_cast<const char*>(frame.data), static_cast<size_t>(frame.length));
     }
-    std::fprintf(stderr,
-                 "tarnel-client: the listing holds %zu bytes, %d were announced (the directory "
-                 "changed meanwhile)\n",
-                 data->size(), total);
+    output.message("the listing holds " + std::to_string(data->size()) + " bytes, " +
+                   std::to_string(total) + " were announced (the directory changed meanwhile)");
   }
   return Outcome::Ok();
 }
 
-Outcome list_command(Session& session, const Options& options) {
+Outcome list_command(Session& session, const Options& options, Output& output) {
   const std::string path = options.args.empty() ? "\\" : options.args[0];
   std::string data;
-  Outcome o = fetch_listing(session, path, &data);
+  Outcome o = fetch_listing(session, output, path, &data);
   if (!o.ok()) return o;
   if (options.raw) {
-    std::fwrite(data.data(), 1, data.size(), stdout);
-    std::fflush(stdout);
+    output.out(data);
     return Outcome::Ok();
   }
   const std::vector<ListingLine> lines = parse_listing(data);
-  std::printf("%-6s %12s  %-19s  %s\n", "Attr", "Size", "Modified", "Name");
+  output.line(table_row("Attr", "Size", "Modified", "Name"));
   int64_t files = 0, directories = 0, bytes = 0;
   for (const ListingLine& line : lines) {
     if (!line.parsed) {
-      std::printf("%-6s %12s  %-19s  %s\n", "??????", "?", "?", printable(line.raw).c_str());
+      output.line(table_row("??????", "?", "?", printable(line.raw)));
       continue;
     }
     const ListingEntry& e = line.entry;
-    std::printf("%-6s %12d  %-19s  %s\n", attribute_flags(e.attributes).c_str(), e.size,
-                format_stamp(e.stamp).c_str(), printable(e.name).c_str());
+    output.line(table_row(attribute_flags(e.attributes), std::to_string(e.size),
+                          format_stamp(e.stamp), printable(e.name)));
     if (e.attributes & 16) {
       ++directories;
     } else {
@@ -94,9 +108,8 @@ Outcome list_command(Session& session, const Options& options) {
       bytes += e.size;
     }
   }
-  std::printf("%lld files (%lld bytes), %lld directories\n", static_cast<long long>(files),
-              static_cast<long long>(bytes), static_cast<long long>(directories));
-  std::fflush(stdout);
+  output.line(std::to_string(files) + " files (" + std::to_string(bytes) + " bytes), " +
+              std::to_string(directories) + " directories");
   return Outcome::Ok();
 }
 

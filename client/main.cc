@@ -1,11 +1,11 @@
 // tarnel-client: end B of the cable. One command per run; see --help.
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "client/commands.h"
 #include "client/options.h"
+#include "client/output.h"
 #include "client/session.h"
 #include "link/device_port.h"
 #include "link/io_port.h"
@@ -17,18 +17,20 @@ int main(int argc, char** argv) {
   using namespace tarnel;
   using namespace tarnel::client;
 
+  StdioOutput output;
   Options options;
   std::string error;
   if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
-    std::fprintf(stderr, "tarnel-client: %s\nTry 'tarnel-client --help'.\n", error.c_str());
+    output.message(error.c_str());
+    output.err("Try 'tarnel-client --help'.\n");
     return static_cast<int>(Exit::kUsage);
   }
   if (options.help) {
-    std::fputs(usage_text().c_str(), stdout);
+    output.out(usage_text());
     return 0;
   }
   if (options.version) {
-    std::printf("tarnel-client %s\n", kClientVersion);
+    output.line(std::string("tarnel-client ") + kClientVersion);
     return 0;
   }
 
@@ -50,7 +52,7 @@ int main(int argc, char** argv) {
   std::string claim_why;
   if (!port->claim(options.port != 0 ? options.port : 1, base, &claim_why)) {
     if (!claim_why.empty()) why = claim_why;
-    std::fprintf(stderr, "tarnel-client: %s\n", why.c_str());
+    output.message(why.c_str());
     return static_cast<int>(Exit::kCable);
   }
 
@@ -67,8 +69,9 @@ int main(int argc, char** argv) {
     settings.reply_timeout_ms = options.timeout_ms;
     settings.verbose = options.verbose;
     Session session(lines, client_port, settings);
-    outcome = run_command(session, options);
+    outcome = run_command(session, options, output);
   }
-  if (!outcome.ok()) std::fprintf(stderr, "tarnel-client: %s\n", outcome.message.c_str());
+  // As printed so far: the message up to a NUL a reply may have brought.
+  if (!outcome.ok()) output.message(outcome.message.c_str());
   return static_cast<int>(outcome.exit);
 }

@@ -2,22 +2,12 @@
 
 #include <limits>
 
+#include "client/command_table.h"
 #include "client/outcome.h"
 #include "client/protocol.h"
 
 namespace tarnel::client {
 namespace {
-
-struct CommandShape {
-  const char* name;
-  size_t min_args;
-  size_t max_args;
-};
-
-constexpr CommandShape kCommands[] = {
-    {"connect", 0, 0}, {"ls", 0, 1},    {"get", 1, SIZE_MAX}, {"put", 1, SIZE_MAX},   {"rm", 1, 1},
-    {"mkdir", 1, 1},   {"rmdir", 1, 1}, {"mv", 2, 2},  {"raw", 1, SIZE_MAX},
-};
 
 /// Every option the command line takes (the manual page's test reads this
 /// list; parse_options refuses any other).
@@ -162,10 +152,7 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
   }
   o.command = words[0];
   o.args.assign(words.begin() + 1, words.end());
-  const CommandShape* shape = nullptr;
-  for (const CommandShape& c : kCommands) {
-    if (o.command == c.name) shape = &c;
-  }
+  const CommandSpec* shape = find_command(o.command);
   if (!shape) {
     *error = "unknown command \"" + o.command + "\"";
     return false;
@@ -174,7 +161,7 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     *error = "wrong number of arguments for " + o.command;
     return false;
   }
-  const bool transfer = o.command == "get" || o.command == "put";
+  const bool transfer = shape->transfer;
   if (o.recursive && !transfer) {
     *error = "-r goes with get and put only";
     return false;
@@ -183,7 +170,7 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     *error = "--text and --resume go with get and put only";
     return false;
   }
-  if (o.raw && o.command != "ls") {
+  if (o.raw && !shape->listing) {
     *error = "--raw goes with ls only";
     return false;
   }
@@ -197,7 +184,7 @@ std::vector<std::string> option_names() {
 
 std::vector<std::string> command_names() {
   std::vector<std::string> names;
-  for (const CommandShape& c : kCommands) names.push_back(c.name);
+  for (const CommandSpec& c : command_table()) names.push_back(c.name);
   return names;
 }
 
@@ -209,20 +196,9 @@ std::string usage_text() {
       "one command per run.\n"
       "\n"
       "Commands (server paths as the server takes them: \"\\dir\\file\", \"dir\\file\" and\n"
-      "\"/dir/file\" all name /dir/file on the server):\n"
-      "  connect                  ask the server whether it is there\n"
-      "  ls [REMOTE]              list a directory (\"\\dir\\\"), a pattern (\"\\dir\\*.txt\")\n"
-      "                           or one entry (\"\\dir\\file\"); default: the root\n"
-      "  get REMOTE [LOCAL]       fetch a file (LOCAL: a file or a directory)\n"
-      "  get REMOTE... LOCALDIR   fetch several files into a directory\n"
-      "  put LOCAL [REMOTE]       store a file (REMOTE ending in \"\\\" or \"/\": a directory)\n"
-      "  put LOCAL... REMOTEDIR   store several files in a directory of the server\n"
-      "  rm REMOTE                delete a file\n"
-      "  mkdir REMOTE             create a directory\n"
-      "  rmdir REMOTE             remove an empty directory\n"
-      "  mv OLD NEW               rename a file or directory\n"
-      "  raw TEXT...              send one command text (the words joined by blanks)\n"
-      "                           and print every reply\n"
+      "\"/dir/file\" all name /dir/file on the server):\n";
+  for (const CommandSpec& c : command_table()) text += c.help;
+  text +=
       "\n"
       "Options:\n"
       "  --cable PATH    the virtual cable file (default tarnel-lpt1.cable), created\n"

@@ -1,7 +1,5 @@
 #include "client/progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -22,22 +20,21 @@ std::string bytes_text(double bytes) {
 
 }  // namespace
 
-Progress::Progress(std::string label, int64_t total)
-    : label_(std::move(label)), total_(total), enabled_(isatty(STDERR_FILENO) == 1),
+Progress::Progress(Output& output, std::string label, int64_t total)
+    : output_(output), label_(std::move(label)), total_(total), enabled_(output.err_is_terminal()),
       start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
 
 Progress::~Progress() { finish(); }
 
 void Progress::finish() {
-  if (drawn_) std::fputs("\n", stderr);
+  if (drawn_) output_.err("\n");
   drawn_ = false;
   enabled_ = false;
 }
 
 void Progress::clear() {
   if (!drawn_) return;
-  std::fputs("\r\033[K", stderr);
-  std::fflush(stderr);
+  output_.err("\r\033[K");
   drawn_ = false;
 }
 
@@ -75,8 +72,7 @@ void Progress::update(int64_t done) {
 void Progress::draw(int64_t done) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string text = "\r" + line(label_, done, total_, seconds) + "\033[K";
-  std::fputs(text.c_str(), stderr);
-  std::fflush(stderr);
+  output_.err(text);
   drawn_ = true;
 }
 

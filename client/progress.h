@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <string>
 
+#include "client/output.h"
+
 namespace tarnel::client {
 
 class Progress {
  public:
-  /// `total`: bytes this run moves; `label`: what moves (a file name).
-  Progress(std::string label, int64_t total);
+  /// `total`: bytes this run moves; `label`: what moves (a file name). The
+  /// bar goes to the standard error of `output`.
+  Progress(Output& output, std::string label, int64_t total);
   /// Ends the bar's line when one was drawn.
   ~Progress();
 
@@ -39,6 +42,7 @@ class Progress {
  private:
   void draw(int64_t done);
 
+  Output& output_;
   std::string label_;
   int64_t total_;
   int64_t done_ = 0;

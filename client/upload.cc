@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -19,6 +18,7 @@
 #include "client/local_file.h"
 #include "client/progress.h"
 #include "client/protocol.h"
+#include "client/transfer_phases.h"
 
 namespace tarnel::client {
 namespace {
@@ -105,13 +105,14 @@ void abandon_upload(Session& session, int32_t reported) {
 }
 
 /// Lists the server's file and compares its size with `expected`.
-Outcome verify_stored(Session& session, const std::string& remote, int64_t expected) {
+Outcome verify_stored(Session& session, Output& output, const std::string& remote,
+                      int64_t expected) {
   // A single-entry listing answers at once. When the server took the
   // command for the frame it had to refuse (and this end missed the
   // refusal), no answer comes at all: a short wait is enough to tell.
   constexpr unsigned kVerifyTimeoutMs = 3000;
   std::string data;
-  Outcome o = fetch_listing(session, remote, &data, kVerifyTimeoutMs);
+  Outcome o = fetch_listing(session, output, remote, &data, kVerifyTimeoutMs);
   if (!o.ok()) {
     if (session.last_send_result() == SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
@@ -135,14 +136,15 @@ Outcome verify_stored(Session& session, const std::string& remote, int64_t expec
 
 }  // namespace
 
-Outcome put_file(Session& session, const std::string& local, const std::string& remote_given,
-                 const Options& options, Progress& progress, FileReport* report) {
-  const int fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return local_failure("read", local);
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { close(fd); }
-  } closer{fd};
+PutPlan::~PutPlan() {
+  if (fd >= 0) close(fd);  // only read: nothing to lose
+}
+
+Outcome plan_put(const std::string& local, const std::string& remote_given,
+                 const Options& options, PutPlan* plan) {
+  plan->fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  if (plan->fd < 0) return local_failure("read", local);
+  const int fd = plan->fd;
   struct stat st;
   if (fstat(fd, &st) != 0) return local_failure("read", local);
   if (!S_ISREG(st.st_mode)) {
@@ -151,8 +153,8 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   const std::string name = local_basename(local);
   std::string remote = remote_given.empty() ? name : remote_given;
   if (!remote.empty() && (remote.back() == '\\' || remote.back() == '/')) remote += name;
-  std::string put_text, list_text;
-  Outcome o = command_text(options.text ? "APUT " : "PUT ", remote, &put_text);
+  std::string list_text;
+  Outcome o = command_text(options.text ? "APUT " : "PUT ", remote, &plan->command);
   if (o.ok()) o = command_text("LIST ", remote, &list_text);
   if (!o.ok()) return o;
 
@@ -173,29 +175,31 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   } else {
     counts.bytes = st.st_size;
   }
-  const int64_t wire_size = options.text ? counts.client_view() : counts.bytes;
-  const int64_t stored_size = options.text ? counts.bytes - counts.cr : counts.bytes;
-  if (wire_size > std::numeric_limits<int32_t>::max()) {
+  plan->wire_size = options.text ? counts.client_view() : counts.bytes;
+  plan->stored_size = options.text ? counts.bytes - counts.cr : counts.bytes;
+  if (plan->wire_size > std::numeric_limits<int32_t>::max()) {
     return Outcome::Fail(Exit::kLocalFile,
                          local + " is too large to send (at most 2 GiB - 1 bytes travel)");
   }
-  if (options.text && counts.cr > 0) {
-    std::fprintf(stderr,
-                 "tarnel-client: warning: %s holds %lld CR bytes; the server drops every CR of a "
-                 "text upload\n",
-                 local.c_str(), static_cast<long long>(counts.cr));
-  }
+  plan->local = local;
+  plan->remote = remote;
+  plan->text = options.text;
+  plan->resume = options.resume;
+  plan->cr = options.text ? counts.cr : 0;
+  plan->stamp = pack_local_time(st.st_mtime);
+  plan->attributes = (st.st_mode & S_IWUSR) ? 32 : 33;
+  return Outcome::Ok();
+}
 
-  const int32_t stamp = pack_local_time(st.st_mtime);
-  const int attributes = (st.st_mode & S_IWUSR) ? 32 : 33;
-  o = session.send_command(put_text);
-  if (o.ok()) o = session.send_command("TIME " + std::to_string(stamp));
-  if (o.ok()) o = session.send_command("ATTR " + std::to_string(attributes));
+Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, int64_t* start) {
+  *start = 0;
+  Outcome o = session.send_command(plan.command);
+  if (o.ok()) o = session.send_command("TIME " + std::to_string(plan.stamp));
+  if (o.ok()) o = session.send_command("ATTR " + std::to_string(plan.attributes));
   if (!o.ok()) return o;
 
-  int64_t start = 0;
   bool reset_offset = true;
-  if (options.resume) {
+  if (plan.resume) {
     // The query sets the server's offset.
     session.set_resume_offset_clear(false);
     o = session.send_command("REST ?");
@@ -207,19 +211,19 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
     if (reply_number(reply, "REST=", &n)) {
       if (n < 0) {
         abandon_upload(session, n);
-        return Outcome::Fail(Exit::kLink, "the server could not measure its copy of " + remote);
+        return Outcome::Fail(Exit::kLink,
+                             "the server could not measure its copy of " + plan.remote);
       }
-      if (n > 0 && n >= wire_size) {
+      if (n > 0 && n >= plan.wire_size) {
         abandon_upload(session, n);
-        return Outcome::Fail(Exit::kMismatch, "the server's copy of " + remote +
-                                                  " is longer than " + local +
+        return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
+                                                  " is longer than " + plan.local +
                                                   "; put without --resume starts over");
       }
-      start = n;
+      *start = n;
       reset_offset = false;
     } else if (reply == "REST ERROR 2") {
-      std::fprintf(stderr, "tarnel-client: nothing of %s stored yet; sending all of it\n",
-                   remote.c_str());
+      output.message("nothing of " + plan.remote + " stored yet; sending all of it");
     } else {
       o = error_reply(reply, false);
       if (!o.ok()) return o;
@@ -229,19 +233,23 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   // A resume offset left over from an earlier exchange must not move this
   // upload into the middle of the file.
   if (reset_offset && !session.resume_offset_clear()) o = session.send_command("REST 0");
-  if (o.ok()) o = session.send_command("SIZE " + std::to_string(wire_size));
+  if (o.ok()) o = session.send_command("SIZE " + std::to_string(plan.wire_size));
   if (!o.ok()) return o;
   // Whatever comes of the data, the server ends the upload with its offset
   // back at 0.
   session.set_resume_offset_clear(true);
+  return Outcome::Ok();
+}
 
-  WireSource source(fd, options.text);
-  if (lseek(fd, 0, SEEK_SET) != 0 || !source.skip(start)) {
-    o = local_failure("read", local);
+Outcome send_upload(Session& session, const PutPlan& plan, int64_t start, Progress& progress,
+                    FileReport* report) {
+  WireSource source(plan.fd, plan.text);
+  if (lseek(plan.fd, 0, SEEK_SET) != 0 || !source.skip(start)) {
+    Outcome o = local_failure("read", plan.local);
     session.send_cancel();
     return o;
   }
-  const int64_t to_send = wire_size - start;
+  const int64_t to_send = plan.wire_size - start;
   // The copy's progress counts the file's size; text mode sends more.
   const int64_t base = progress.done();
   progress.add_total(to_send - (report->expected < 0 ? 0 : report->expected));
@@ -250,25 +258,25 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
   for (int32_t number = 1; sent < to_send; ++number) {
     if (interrupted()) {
       session.send_cancel();
-      return Outcome::Fail(Exit::kInterrupted,
-                           "interrupted; put --resume continues the upload");
+      return Outcome::Fail(Exit::kInterrupted, "interrupted; put --resume continues the upload");
     }
     const size_t want = static_cast<size_t>(std::min<int64_t>(FRAME_MAX_PAYLOAD, to_send - sent));
     const ssize_t got = source.take(frame.data, want);
     if (got <= 0) {
-      o = got < 0 ? local_failure("read", local)
-                  : Outcome::Fail(Exit::kLocalFile, local + " became shorter while being sent");
+      Outcome o = got < 0 ? local_failure("read", plan.local)
+                          : Outcome::Fail(Exit::kLocalFile,
+                                          plan.local + " became shorter while being sent");
       session.send_cancel();
       return o;
     }
     frame.number = number;
     frame.length = static_cast<int32_t>(got);
-    o = session.send_data(frame);
+    Outcome o = session.send_data(frame);
     if (!o.ok()) {
       if (session.last_send_result() == SEND_REFUSED) {
         o.message = "the server refused data frame " + std::to_string(number) +
-                    ": it could not create or write " + remote +
-                    (start > 0 ? ", or its stored part differs from " + local : std::string());
+                    ": it could not create or write " + plan.remote +
+                    (start > 0 ? ", or its stored part differs from " + plan.local : std::string());
       }
       o.message = "the upload failed: " + o.message;
       return o;
@@ -277,15 +285,37 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
     report->moved = sent;
     progress.update(base + sent);
   }
+  return Outcome::Ok();
+}
 
-  o = verify_stored(session, remote, stored_size);
+Outcome finish_upload(Session& session, const PutPlan& plan, int64_t start, Output& output,
+                      FileReport* report) {
+  Outcome o = verify_stored(session, output, plan.remote, plan.stored_size);
   if (!o.ok()) {
     o.message = "the upload failed: " + o.message;
     return o;
   }
-  report->text = "Sent " + local + " to " + remote + ": " + std::to_string(wire_size) + " bytes";
+  report->text = "Sent " + plan.local + " to " + plan.remote + ": " +
+                 std::to_string(plan.wire_size) + " bytes";
   if (start > 0) report->text += ", resumed at " + std::to_string(start);
   return Outcome::Ok();
+}
+
+Outcome put_file(Session& session, const std::string& local, const std::string& remote_given,
+                 const Options& options, Output& output, Progress& progress,
+                 FileReport* report) {
+  PutPlan plan;
+  Outcome o = plan_put(local, remote_given, options, &plan);
+  if (!o.ok()) return o;
+  if (plan.cr > 0) {
+    output.warning(plan.local + " holds " + std::to_string(plan.cr) +
+                   " CR bytes; the server drops every CR of a text upload");
+  }
+  int64_t start = 0;
+  o = announce_upload(session, plan, output, &start);
+  if (o.ok()) o = send_upload(session, plan, start, progress, report);
+  if (o.ok()) o = finish_upload(session, plan, start, output, report);
+  return o;
 }
 
 }  // namespace tarnel::client

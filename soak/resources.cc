@@ -28,6 +28,7 @@
 #include "client/client_port.h"
 #include "client/commands.h"
 #include "client/options.h"
+#include "client/output.h"
 #include "client/progress.h"
 #include "client/session.h"
 #include "link/lines.h"
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 9000; ++i) out << static_cast<char>(i % 10 == 9 ? '\n' : 'a' + i % 26);
   }
   client::Options raw, text, resume;
+  client::StdioOutput output;
   text.text = true;
   resume.resume = true;
   long round = 0, next_report = 1000;
@@ -158,7 +160,7 @@ int main(int argc, char** argv) {
     // One file per cycle of the twelve steps: stored, fetched, renamed, deleted.
     const std::string f = served + "/f" + std::to_string(round / 12 % 5);
     const std::string g = served + "/g" + std::to_string(round / 12 % 5);
-    client::Progress progress("", 0);
+    client::Progress progress(output, "", 0);
     progress.finish();
     client::FileReport report;
     switch (round % 12) {
@@ -173,22 +175,22 @@ int main(int argc, char** argv) {
         break;
       case 2:  // PUT, TIME, ATTR, REST 0, SIZE and 3 frames; then LIST
       case 3:  // APUT ...
-        note(client::put_file(session, local, f, round % 12 == 2 ? raw : text, progress, &report), true, "PUT");
+        note(client::put_file(session, local, f, round % 12 == 2 ? raw : text, output, progress, &report), true, "PUT");
         sent += 6;
         break;
       case 4:  // PUT ... with REST ?
-        note(client::put_file(session, local, f, resume, progress, &report), true, "PUT with REST ?");
+        note(client::put_file(session, local, f, resume, output, progress, &report), true, "PUT with REST ?");
         sent += 6;
         break;
       case 5:
       case 6:
         ::unlink(fetched.c_str());
-        note(client::get_file(session, f, fetched, round % 12 == 5 ? raw : text, progress, &report), true, "GET");
+        note(client::get_file(session, f, fetched, round % 12 == 5 ? raw : text, output, progress, &report), true, "GET");
         sent += 1;
         break;
       case 7: {
         std::string data;
-        note(client::fetch_listing(session, served + "/*.*", &data), true, "LIST");
+        note(client::fetch_listing(session, output, served + "/*.*", &data), true, "LIST");
         sent += 1;
         break;
       }
@@ -204,9 +206,9 @@ int main(int argc, char** argv) {
       }
       case 9: {
         ::unlink(fetched.c_str());
-        note(client::get_file(session, served + "/missing", fetched, raw, progress, &report), false, "GET missing");
+        note(client::get_file(session, served + "/missing", fetched, raw, output, progress, &report), false, "GET missing");
         std::string data;
-        note(client::fetch_listing(session, served + "/missing/*.*", &data), false, "LIST missing");
+        note(client::fetch_listing(session, output, served + "/missing/*.*", &data), false, "LIST missing");
         sent += 2;
         break;
       }

@@ -38,6 +38,7 @@
 #include "client/client_port.h"
 #include "client/commands.h"
 #include "client/options.h"
+#include "client/output.h"
 #include "client/progress.h"
 #include "client/protocol.h"
 #include "client/session.h"
@@ -195,6 +196,7 @@ class Soak {
   std::unique_ptr<client::ClientPort> client_port_;
   std::unique_ptr<Lines> lines_;
   std::unique_ptr<client::Session> session_;
+  client::StdioOutput output_;
   bool connected_ = false;
 
   /// The files the server's directory should hold, and their contents.
@@ -299,10 +301,11 @@ void Soak::upload() {
     fresh = false;
     resumed_ += options.resume;
     ++attempts_;
-    client::Progress progress(name, static_cast<int64_t>(source.size()));
+    client::Progress progress(output_, name, static_cast<int64_t>(source.size()));
     progress.finish();
     client::FileReport report;
-    Outcome o = client::put_file(*session_, local, remote(name), options, progress, &report);
+    Outcome o =
+        client::put_file(*session_, local, remote(name), options, output_, progress, &report);
     bytes_ += static_cast<uint64_t>(std::max<int64_t>(report.moved, 0));
     if (o.ok()) {
       std::string stored;
@@ -351,10 +354,11 @@ void Soak::download() {
     fresh = false;
     resumed_ += options.resume;
     ++attempts_;
-    client::Progress progress(name, static_cast<int64_t>(source.size()));
+    client::Progress progress(output_, name, static_cast<int64_t>(source.size()));
     progress.finish();
     client::FileReport report;
-    Outcome o = client::get_file(*session_, remote(name), local, options, progress, &report);
+    Outcome o =
+        client::get_file(*session_, remote(name), local, options, output_, progress, &report);
     bytes_ += static_cast<uint64_t>(std::max<int64_t>(report.moved, 0));
     if (o.ok()) {
       std::string fetched;
@@ -376,7 +380,7 @@ void Soak::listing() {
   if (!connected_ && !connect(true)) return;
   ++listings_;
   std::string data;
-  Outcome o = client::fetch_listing(*session_, server_dir_ + "/*.*", &data);
+  Outcome o = client::fetch_listing(*session_, output_, server_dir_ + "/*.*", &data);
   if (!o.ok()) return failed(o, "list");
   std::map<std::string, int64_t> seen;
   for (const auto& line : client::parse_listing(data)) {
@@ -509,7 +513,7 @@ int Soak::run() {
     if (serving) {
       fault_port_->set_enabled(false);
       std::string data;
-      serving = client::fetch_listing(*session_, server_dir_ + "/*.*", &data).ok();
+      serving = client::fetch_listing(*session_, output_, server_dir_ + "/*.*", &data).ok();
     }
   }
   session_.reset();
