@@ -462,7 +462,7 @@ TEST(Listing, LinkBusyOnEntrySendsNothing) {
   Lines lines = cable.server_lines();
   testing::FakeConsole console;
   testing::reset_process_state();
-  link_busy = true;
+  lines.set_busy(true);
   EXPECT_FALSE(list_directory(lines, console, "\\"));
   EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);

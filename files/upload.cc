@@ -223,8 +223,8 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
 int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
                  int32_t time, int32_t attributes, int32_t resume_offset,
                  int32_t reported_resume_offset, bool text) {
-  if (link_busy) return RECEIVE_BUSY;
-  link_busy = true;
+  if (lines.busy()) return RECEIVE_BUSY;
+  lines.set_busy(true);
   // "REST " takes any number; a position before the start means a new file.
   if (resume_offset < 0) resume_offset = 0;
   int result;
@@ -244,7 +244,7 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
     result = receive_frames(lines, console, path, size, time, attributes, resume_offset,
                             reported_resume_offset, text);
   }
-  link_busy = false;
+  lines.set_busy(false);
   return result;
 }
 

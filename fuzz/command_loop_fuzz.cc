@@ -315,7 +315,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarnel::abort_flag = false;
-  tarnel::link_busy = false;
   tarnel::reset_file_state();
   tarnel::reset_existing_file_open_mode();
 

@@ -3,14 +3,12 @@
 #include "commands/command_loop.h"
 #include "files/errors.h"
 #include "files/transfers.h"
-#include "link/text.h"
 #include "base/console.h"
 
 namespace tarnel::testing {
 
 void reset_process_state() {
   abort_flag = false;
-  link_busy = false;
   reset_file_state();
   reset_existing_file_open_mode();
 }
