@@ -24,6 +24,7 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
 #include "files/transfers.h"

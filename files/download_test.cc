@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/text.h"

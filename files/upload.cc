@@ -18,6 +18,7 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
 #include "files/transfers.h"
@@ -65,7 +66,7 @@ bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameB
     }
   } else {
     // Fewer than 512 stored bytes: nothing to compare.
-    search_error = 0;
+    search_error = 0;  // kept for a caller that reads search_error after an upload
   }
   if (!same) {
     console.line("Error, source and target different!");

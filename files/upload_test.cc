@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"

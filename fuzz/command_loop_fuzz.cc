@@ -316,7 +316,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarnel::abort_flag = false;
   tarnel::reset_file_state();
-  tarnel::reset_existing_file_open_mode();
 
   ClientInPort client;
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,6 @@ namespace tarnel::testing {
 void reset_process_state() {
   abort_flag = false;
   reset_file_state();
-  reset_existing_file_open_mode();
 }
 
 ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
