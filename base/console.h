@@ -10,6 +10,9 @@ namespace tarnel {
 
 /// Set when a key is found pending on the console; the command loop ends
 /// when it is set. Transfers and the listing set it between frames.
+/// One per process: it stands for a key pressed on the server's console, of
+/// which there is one; whoever looks at the keyboard is handed that console.
+/// False at start; start-up and the command loop clear it.
 extern bool abort_flag;
 
 /// `bytes` as they may safely be shown on the console: control bytes become

@@ -59,9 +59,9 @@ std::string make_temp_dir() {
 // one. Its time in ms, or a negative value when it failed.
 double exchange(Lines& client, const std::string& command, bool replied) {
   const auto start = Clock::now();
-  bool ok = send_text_frame(client, command) == SEND_OK;
+  bool ok = send_text(client, command);
   std::string reply;
-  if (ok && replied) ok = receive_text_frame(client, reply) == RECV_OK;
+  if (ok && replied) ok = receive_command(client, reply) == COMMAND_OK;
   return ok ? ms_since(start) : -1;
 }
 
@@ -73,8 +73,8 @@ double link_ms(Lines& server, Lines& client, const std::string& command, bool re
   std::thread echo([&] {
     std::string got;
     for (int i = 0; i < kCommands; ++i) {
-      receive_text_frame(server, got);
-      if (replied) send_text_frame(server, "OK A");
+      receive_command(server, got);
+      if (replied) send_text(server, "OK A");
     }
   });
   for (int i = 0; i < kCommands; ++i) {

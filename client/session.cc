@@ -84,7 +84,8 @@ int Session::send(FrameBuffer& frame) {
 
 int Session::send_text(std::string_view text) {
   hold_before_sending();
-  const int sent = send_text_frame(lines_, text);
+  int sent = SEND_ABORTED;  // set to the frame's result: this end's link is never busy
+  tarnel::send_text(lines_, text, &sent);
   last_send_result_ = sent;
   log("-> " + std::string(text) + (sent == SEND_OK ? "" : "  (" + send_problem(sent) + ")"));
   return sent;
@@ -179,7 +180,9 @@ Outcome Session::connect(std::string* reply) {
       const Start start = wait_frame_start(std::min(settings_.reply_timeout_ms, 3000u));
       if (start == Start::kFrame) {
         std::string text;
-        if (receive_text_frame(lines_, text) == RECV_OK) {
+        int r = RECV_FAILED;
+        receive_command(lines_, text, &r);
+        if (r == RECV_OK) {
           received_last_ = true;
           if (text.substr(0, 2) == "OK") {
             *reply = text;
@@ -245,7 +248,8 @@ Outcome Session::receive_reply(std::string* text, unsigned timeout_ms) {
       return Outcome::Fail(Exit::kLink,
                            "no reply from the server within " + seconds_text(timeout_ms));
   }
-  const int r = receive_text_frame(lines_, *text);
+  int r = RECV_FAILED;
+  receive_command(lines_, *text, &r);
   if (r == RECV_OK) {
     received_last_ = true;
     log("<- " + *text);

@@ -71,7 +71,6 @@ void play_against_server(uint32_t bus_ns, const Play& play) {
                      : ::testing::AssertionFailure() << "CONNECT afterwards failed";
       }
     }
-    testing::reset_process_state();
     if (peer.late_reads() == 0) {
       EXPECT_TRUE(result) << "attempt " << attempt;
       return;

@@ -42,10 +42,7 @@ std::string client_path(const std::string& local) {
 class CommandLoopTest : public ::testing::Test {
  protected:
   CommandLoopTest() : peer_(cable_) { server_ = std::make_unique<ServerThread>(cable_); }
-  ~CommandLoopTest() override {
-    server_.reset();
-    testing::reset_process_state();
-  }
+  ~CommandLoopTest() override { server_.reset(); }
 
   void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
   /// Sends a command and returns its one reply.

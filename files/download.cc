@@ -24,6 +24,7 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
 #include "files/transfers.h"
@@ -172,7 +173,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
 
 bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset, bool text,
                SecondsClock clock) {
-  if (link_busy) return false;
+  if (lines.busy()) return false;
   if (offset < 0) offset = 0;
   existing_file_open_mode = O_RDONLY;
   // Only regular files are offered (FILE_ERROR_NOT_A_FILE). A device or FIFO
@@ -238,9 +239,9 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
 
   if (ok) {
     abort_flag = false;
-    link_busy = true;
+    lines.set_busy(true);
     ok = send_data(lines, console, fd, remaining, text, split, block);
-    link_busy = false;
+    lines.set_busy(false);
   }
   io_close(fd);
   take_io_error();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/text.h"
@@ -173,7 +174,7 @@ TEST(Download, NonRegularFileGetsFileError5InBothModesAndIsNotRead) {
         EXPECT_TRUE(run.result);
         EXPECT_EQ(run.got.replies, std::vector<std::string>({"FILE ERROR 5"}))
             << path << " text " << text << " offset " << offset;
-        EXPECT_FALSE(link_busy);
+        EXPECT_FALSE(x.server().busy());
       }
     }
   }
@@ -428,7 +429,7 @@ TEST(Download, FileCutShortSendsTheCancelFrameAndFails) {
   x.join();
   EXPECT_EQ(got.replies.back(), "SIZE 98304");
   EXPECT_FALSE(result);
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(x.server().busy());
 }
 
 TEST(Download, UndeliveredReplyEndsWithoutData) {
@@ -440,17 +441,16 @@ TEST(Download, UndeliveredReplyEndsWithoutData) {
   });
   x.join();  // nobody listens: "TIME " is not delivered
   EXPECT_FALSE(result);
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(x.server().busy());
 }
 
 TEST(Download, BusyLinkSendsNothing) {
   Exchange x;
   write_file(x.dir().file("f"), "abc");
-  link_busy = true;
+  x.server().set_busy(true);
   testing::FakeConsole console;
   EXPECT_FALSE(send_file(x.server(), console, x.dir().file("f"), 0, false));
   EXPECT_EQ(x.cable().cable().writes(VirtualCable::kEndA), 0u);
-  link_busy = false;
 }
 
 }  // namespace

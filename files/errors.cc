@@ -2,12 +2,7 @@
 
 #include <cerrno>
 
-#include "files/metadata.h"
-
 namespace tarnel {
-
-uint16_t io_error = 0;
-int16_t search_error = 0;
 
 namespace {
 
@@ -68,11 +63,5 @@ uint16_t io_error_number(int errno_value) {
 }
 
 void note_io_error(int errno_value) { io_error = io_error_number(errno_value); }
-
-void reset_file_state() {
-  io_error = 0;
-  search_error = 0;
-  time_zone_offset = 0;
-}
 
 }  // namespace tarnel

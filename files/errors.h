@@ -1,17 +1,13 @@
 // Error numbers sent after "DIR ERROR ", "FILE ERROR ", "RENAME ERROR " and
-// "REST ERROR ", and the two process-wide error states behind them.
+// "REST ERROR ", and the accessors of the two error states behind them.
 #ifndef TARNEL_FILES_ERRORS_H_
 #define TARNEL_FILES_ERRORS_H_
 
 #include <cstdint>
 
-namespace tarnel {
+#include "files/file_state.h"
 
-/// The pending I/O error number of the last file-system operation; 0 = none.
-/// An operation started while it is not 0 does nothing.
-extern uint16_t io_error;
-/// The error number of the last directory search or metadata query.
-extern int16_t search_error;
+namespace tarnel {
 
 // search_error values.
 constexpr int16_t SEARCH_OK = 0;
@@ -26,10 +22,6 @@ uint16_t take_io_error();
 uint16_t io_error_number(int errno_value);
 /// Sets io_error from errno after a failed system call.
 void note_io_error(int errno_value);
-
-/// Puts the file services' process-wide values (io_error, search_error and
-/// the time-zone offset) back to their start values; for tests.
-void reset_file_state();
 
 }  // namespace tarnel
 

@@ -9,7 +9,6 @@
 #include <set>
 
 #include "files/io.h"
-#include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
@@ -19,8 +18,6 @@ using testing::TempDir;
 
 class IoErrors : public ::testing::Test {
  protected:
-  void SetUp() override { testing::reset_process_state(); }
-  void TearDown() override { testing::reset_process_state(); }
   TempDir dir_;
 };
 

@@ -113,7 +113,7 @@ bool list_directory(Lines& lines, Console& console, std::string_view path) {
 
 bool list_directory(Lines& lines, Console& console, std::string_view path,
                     const ListingClock& clock) {
-  if (link_busy) return false;
+  if (lines.busy()) return false;
   int64_t last_keep_alive = clock();
   const std::string search_path = listing_search_path(path);
 
@@ -148,7 +148,7 @@ bool list_directory(Lines& lines, Console& console, std::string_view path,
   // the directory is still read to its end, but nothing more is sent.
   find_first(search_path, SEARCH_ALL_ATTRIBUTES, record);
   abort_flag = false;
-  link_busy = true;
+  lines.set_busy(true);
   BlockSender blocks(lines, console);
   while (search_error == SEARCH_OK) {
     if (!is_dot_entry(record.found.name) && listing_line(record.found, line)) blocks.add(line);
@@ -156,7 +156,7 @@ bool list_directory(Lines& lines, Console& console, std::string_view path,
   }
   find_close(record);
   blocks.finish();
-  link_busy = false;
+  lines.set_busy(false);
   return blocks.ok();
 }
 

@@ -123,8 +123,6 @@ Listing receive_listing(Peer& peer) {
 /// list_directory on the server end of a cable, the test as the client.
 class ListingTest : public ::testing::Test {
  protected:
-  ~ListingTest() override { testing::reset_process_state(); }
-
   /// Lists `path` (as the client sends it) and returns what the client got;
   /// the server's result goes to result_.
   Listing list(const std::string& path, ListingClock clock = listing_clock_seconds) {
@@ -360,7 +358,6 @@ TEST_F(ListingTest, FilesOf2GiBAndMoreShowTheLargestSize) {
 }
 
 TEST(Listing, MoreLinesThanFitInAHundredBlocks) {
-  testing::reset_process_state();
   TempDir dir;
   std::multiset<std::string> expected;
   for (int i = 0; i < 2000; ++i) {
@@ -390,7 +387,6 @@ TEST(Listing, MoreLinesThanFitInAHundredBlocks) {
   EXPECT_EQ(got.line_set(), expected);
   EXPECT_EQ(console.output(), std::string(105, '*'));
   EXPECT_TRUE(result);
-  testing::reset_process_state();
 }
 
 TEST_F(ListingTest, KeepAliveAtMostOncePerSecondOfTheClock) {
@@ -416,10 +412,7 @@ TEST_F(ListingTest, KeepAliveAtMostOncePerSecondOfTheClock) {
 class ListCommand : public ::testing::Test {
  protected:
   ListCommand() : peer_(cable_) { server_ = std::make_unique<testing::ServerThread>(cable_); }
-  ~ListCommand() override {
-    server_.reset();
-    testing::reset_process_state();
-  }
+  ~ListCommand() override { server_.reset(); }
   testing::CablePair cable_{0};
   TempDir dir_;
   Peer peer_;
@@ -461,12 +454,10 @@ TEST(Listing, LinkBusyOnEntrySendsNothing) {
   testing::CablePair cable(0);
   Lines lines = cable.server_lines();
   testing::FakeConsole console;
-  testing::reset_process_state();
-  link_busy = true;
+  lines.set_busy(true);
   EXPECT_FALSE(list_directory(lines, console, "\\"));
   EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
-  testing::reset_process_state();
 }
 
 }  // namespace

@@ -43,7 +43,6 @@ class Management : public ::testing::Test {
   }
   ~Management() override {
     server_.reset();
-    testing::reset_process_state();
     // "MD " of an existing directory moves the working directory into it.
     if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
   }

@@ -11,8 +11,6 @@
 
 namespace tarnel {
 
-int32_t time_zone_offset = 0;
-
 void read_time_zone_offset() {
   timeval tv;
   struct timezone tz;

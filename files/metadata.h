@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <string>
 
+#include "files/file_state.h"
+
 namespace tarnel {
 
-/// The kernel's time zone in minutes west of Greenwich, read once at
-/// start-up (the time-zone result of gettimeofday; no daylight saving).
-extern int32_t time_zone_offset;
+/// Sets time_zone_offset (files/file_state.h) from the kernel's time zone.
 void read_time_zone_offset();
 
 struct LocalTime {

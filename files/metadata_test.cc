@@ -9,7 +9,6 @@
 #include <ctime>
 
 #include "files/errors.h"
-#include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
@@ -19,9 +18,6 @@ using testing::TempDir;
 
 class Metadata : public ::testing::Test {
  protected:
-  void SetUp() override { testing::reset_process_state(); }
-  void TearDown() override { testing::reset_process_state(); }
-
   void set_mtime(const std::string& path, int64_t seconds) {
     timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);

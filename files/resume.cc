@@ -10,15 +10,12 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/io.h"
 #include "files/transfers.h"
 #include "link/text.h"
 
 namespace tarnel {
-
-int existing_file_open_mode = O_RDWR;
-
-void reset_existing_file_open_mode() { existing_file_open_mode = O_RDWR; }
 
 int64_t monotonic_seconds() {
   timespec now;

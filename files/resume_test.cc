@@ -12,6 +12,7 @@
 #include <string>
 
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"
 #include "link/text.h"

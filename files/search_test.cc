@@ -10,7 +10,6 @@
 
 #include "files/errors.h"
 #include "files/metadata.h"
-#include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
@@ -95,9 +94,6 @@ TEST(MatchName, ManyStarsAgainstALongNameStayQuick) {
 
 class Search : public ::testing::Test {
  protected:
-  void SetUp() override { testing::reset_process_state(); }
-  void TearDown() override { testing::reset_process_state(); }
-
   /// The names that a whole search finds.
   std::multiset<std::string> names(const std::string& search_path) {
     std::multiset<std::string> found;

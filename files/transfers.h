@@ -23,12 +23,6 @@ int64_t monotonic_seconds();
 
 // ---- The existing-file open mode -------------------------------------------
 
-/// The access mode (O_RDWR or O_RDONLY) with which an existing file is
-/// opened. Process-wide: O_RDWR at start, O_RDONLY after any download, O_RDWR
-/// again once a resumed upload opens its file.
-extern int existing_file_open_mode;
-/// Puts the open mode back to its start value (read-write).
-void reset_existing_file_open_mode();
 /// Opens an existing file with existing_file_open_mode. A read-write open on
 /// a read-only file system is retried once read-only. Reports a failure
 /// through io_error and returns -1; does nothing while io_error is pending.

@@ -18,6 +18,7 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
 #include "files/transfers.h"
@@ -65,7 +66,7 @@ bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameB
     }
   } else {
     // Fewer than 512 stored bytes: nothing to compare.
-    search_error = 0;
+    search_error = 0;  // kept for a caller that reads search_error after an upload
   }
   if (!same) {
     console.line("Error, source and target different!");
@@ -223,8 +224,8 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
 int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
                  int32_t time, int32_t attributes, int32_t resume_offset,
                  int32_t reported_resume_offset, bool text) {
-  if (link_busy) return RECEIVE_BUSY;
-  link_busy = true;
+  if (lines.busy()) return RECEIVE_BUSY;
+  lines.set_busy(true);
   // "REST " takes any number; a position before the start means a new file.
   if (resume_offset < 0) resume_offset = 0;
   int result;
@@ -244,7 +245,7 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
     result = receive_frames(lines, console, path, size, time, attributes, resume_offset,
                             reported_resume_offset, text);
   }
-  link_busy = false;
+  lines.set_busy(false);
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/errors.h"
+#include "files/file_state.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
 #include "files/transfers.h"
@@ -69,7 +70,7 @@ TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
   EXPECT_EQ(result, RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("new")), content));
   EXPECT_EQ(x.console().output(), "");
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(x.server().busy());
 }
 
 TEST(Upload, FrameCarryingTheCountPastTheSizeWaitsForAnother) {
@@ -136,7 +137,7 @@ TEST(Upload, FileThatCannotBeCreatedRefusesTheFirstFrame) {
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
   EXPECT_EQ(x.console().output(), "0 ERROR\n");
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(x.server().busy());
 }
 
 TEST(Upload, NoPendingUploadFailsWithoutCreatingAnything) {
@@ -209,12 +210,11 @@ TEST(Upload, TimeStampBeforeClosingAndAttributesAfter) {
 
 TEST(Upload, BusyLinkReceivesNothing) {
   Exchange x;
-  link_busy = true;
+  x.server().set_busy(true);
   testing::FakeConsole console;
   EXPECT_EQ(receive_file(x.server(), console, x.dir().file("f"), 0, -1, -1, 0, 0, false),
             RECEIVE_BUSY);
   EXPECT_TRUE(entries(x.dir().path()).empty());
-  link_busy = false;
 }
 
 // ---- Resumed uploads ---------------------------------------------------------
@@ -273,7 +273,7 @@ TEST(ResumedUpload, NothingToReceiveNeedsTheStoredPart) {
     } else {
       EXPECT_NE(access(path.c_str(), F_OK), 0) << c.name;
     }
-    EXPECT_FALSE(link_busy);
+    EXPECT_FALSE(x.server().busy());
   }
 }
 

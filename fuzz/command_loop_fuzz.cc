@@ -316,9 +316,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarnel::abort_flag = false;
-  tarnel::link_busy = false;
   tarnel::reset_file_state();
-  tarnel::reset_existing_file_open_mode();
 
   ClientInPort client;
   const std::string_view input(reinterpret_cast<const char*>(data), size);

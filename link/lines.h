@@ -100,6 +100,15 @@ class Lines {
   Port& port() { return port_; }
   Waiting waiting() const { return waiting_; }
 
+  /// True while a frame exchange of this end is under way: a text exchange
+  /// (send_text, receive_command) that finds it set does nothing, so that
+  /// none starts inside a transfer. It belongs to the end of the cable, not
+  /// to the process: the server makes its Lines once at start-up, so for it
+  /// this is one flag for the whole run, false at start; a client or test
+  /// peer in the same process has Lines, and so a flag, of its own.
+  bool busy() const { return busy_; }
+  void set_busy(bool value) { busy_ = value; }
+
  private:
   bool wait_patiently(bool want, uint8_t* seen_status, int other_status);
   void wait_out_hold();
@@ -110,6 +119,7 @@ class Lines {
   Waiting waiting_;
   unsigned reply_hold_ms_ = REPLY_HOLD_MS;
   bool holding_ = false;
+  bool busy_ = false;
   std::chrono::steady_clock::time_point hold_until_{};
 };
 

@@ -8,8 +8,9 @@
 
 namespace tarnel {
 
-bool link_busy = false;
+namespace {
 
+// The frame exchanges behind the two.
 int send_text_frame(Lines& lines, std::string_view text) {
   text = text.substr(0, TEXT_MAX);
   FrameBuffer frame;
@@ -31,19 +32,23 @@ int receive_text_frame(Lines& lines, std::string& text) {
   return result;
 }
 
-bool send_text(Lines& lines, std::string_view text) {
-  if (link_busy) return false;
-  link_busy = true;
+}  // namespace
+
+bool send_text(Lines& lines, std::string_view text, int* frame_result) {
+  if (lines.busy()) return false;
+  lines.set_busy(true);
   int result = send_text_frame(lines, text);
-  link_busy = false;
+  lines.set_busy(false);
+  if (frame_result) *frame_result = result;
   return result == SEND_OK;
 }
 
-uint8_t receive_command(Lines& lines, std::string& text) {
-  if (link_busy) return COMMAND_BUSY;
-  link_busy = true;
+uint8_t receive_command(Lines& lines, std::string& text, int* frame_result) {
+  if (lines.busy()) return COMMAND_BUSY;
+  lines.set_busy(true);
   int result = receive_text_frame(lines, text);
-  link_busy = false;
+  lines.set_busy(false);
+  if (frame_result) *frame_result = result;
   return result == RECV_OK ? COMMAND_OK : COMMAND_FAILED;
 }
 

@@ -21,27 +21,23 @@ inline std::string cut_text(std::string_view text) {
   return std::string(text.substr(0, TEXT_MAX));
 }
 
-/// True while a frame exchange of this program is under way; keeps text
-/// exchanges from nesting inside a transfer. Process-wide.
-extern bool link_busy;
-
 // receive_command results.
 constexpr uint8_t COMMAND_OK = 1;
 constexpr uint8_t COMMAND_BUSY = 6;
 constexpr uint8_t COMMAND_FAILED = 255;
 
+// Both guard the exchange with the busy flag of `lines` (set for its
+// duration, clear again on return). An end that tells failed frames apart
+// (the client, test peers) passes `frame_result`: it receives the result of
+// send_frame or receive_frame; it is not written when the link is busy.
+
 /// Sends `text` (cut to 255 bytes) as a frame with number 0. False when the
 /// link is busy (nothing is sent) or the frame was not delivered.
-bool send_text(Lines& lines, std::string_view text);
+bool send_text(Lines& lines, std::string_view text, int* frame_result = nullptr);
 
-/// Receives a command frame (number 0) into `text`: COMMAND_OK, or
+/// Receives a text frame (number 0) into `text`: COMMAND_OK, or
 /// COMMAND_BUSY / COMMAND_FAILED with `text` unchanged.
-uint8_t receive_command(Lines& lines, std::string& text);
-
-// The frame exchanges behind the two, without the busy flag, for an end
-// that keeps no such flag (a peer in the same process as a server).
-int send_text_frame(Lines& lines, std::string_view text);
-int receive_text_frame(Lines& lines, std::string& text);
+uint8_t receive_command(Lines& lines, std::string& text, int* frame_result = nullptr);
 
 }  // namespace tarnel
 

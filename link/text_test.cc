@@ -29,7 +29,6 @@ TEST(SendText, DeliversTextToPatientPeer) {
   std::string got;
   int peer_result = -1;
   std::thread t([&] { peer_result = peer.receive_reply(got); });
-  link_busy = false;
   EXPECT_TRUE(send_text(server, "OK"));
   t.join();
   EXPECT_EQ(peer_result, RECV_OK);
@@ -43,7 +42,6 @@ TEST(ReceiveCommand, TakesCommandFromPatientPeer) {
   int peer_result = -1;
   std::thread t([&] { peer_result = peer.send_command(std::string(255, 'x')); });
   std::string text;
-  link_busy = false;
   EXPECT_EQ(receive_command(server, text), COMMAND_OK);
   t.join();
   EXPECT_EQ(peer_result, SEND_OK);
@@ -64,10 +62,9 @@ TEST_P(SendTextWire, SendsTextAsFrameNumberZero) {
   Lines server = cable.server_lines();
   WireReceiver receiver(cable);
   receiver.start();
-  link_busy = false;
   EXPECT_TRUE(send_text(server, c.text));
   receiver.join();
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(server.busy());
   EXPECT_EQ(receiver.bytes().size(), c.frame_size);
   EXPECT_EQ(receiver.bytes(), testing::frame_bytes(0, c.text.substr(0, TEXT_MAX)));
 }
@@ -84,10 +81,11 @@ TEST(SendText, ReturnsFalseWhenClientRefusesReply) {
   WireReceiver receiver(cable);
   receiver.answer(17, REPLY_REFUSE);
   receiver.start();
-  link_busy = false;
-  EXPECT_FALSE(send_text(server, "OK"));
+  int frame_result = -1;
+  EXPECT_FALSE(send_text(server, "OK", &frame_result));
   receiver.join();
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(server.busy());
+  EXPECT_EQ(frame_result, SEND_REFUSED);
   EXPECT_EQ(receiver.bytes().size(), 18u);
 }
 
@@ -112,11 +110,10 @@ TEST_P(ReceiveCommandWire, TurnsPayloadIntoText) {
   Lines server = cable.server_lines();
   WireSender sender(cable, testing::frame_bytes(0, c.payload));
   sender.start();
-  link_busy = false;
   std::string text = "left from before";
   EXPECT_EQ(receive_command(server, text), COMMAND_OK);
   sender.join();
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(server.busy());
   EXPECT_EQ(text, c.text);
   EXPECT_EQ(sender.replies().back(), REPLY_ACCEPT);
 }
@@ -137,11 +134,10 @@ TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
   const WireBytes wire = testing::frame_bytes(1, "LIST \\");
   WireSender sender(cable, wire);
   sender.start();
-  link_busy = false;
   std::string text = "left from before";
   EXPECT_EQ(receive_command(server, text), COMMAND_FAILED);
   sender.join();
-  EXPECT_FALSE(link_busy);
+  EXPECT_FALSE(server.busy());
   EXPECT_EQ(text, "left from before");
   EXPECT_EQ(sender.sent(), wire);
   EXPECT_EQ(sender.replies().back(), REPLY_WRONG_NUMBER);
@@ -151,15 +147,16 @@ TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
 TEST(LinkBusy, KeepsTextExchangesOffThePort) {
   CablePair cable(0);
   Lines server = cable.server_lines();
-  link_busy = true;
-  EXPECT_FALSE(send_text(server, "OK"));
+  server.set_busy(true);
+  int frame_result = -1;
+  EXPECT_FALSE(send_text(server, "OK", &frame_result));
   std::string text = "unchanged";
-  EXPECT_EQ(receive_command(server, text), COMMAND_BUSY);
-  EXPECT_TRUE(link_busy);
+  EXPECT_EQ(receive_command(server, text, &frame_result), COMMAND_BUSY);
+  EXPECT_TRUE(server.busy());
   EXPECT_EQ(text, "unchanged");
+  EXPECT_EQ(frame_result, -1) << "no frame was exchanged";
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
   EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
-  link_busy = false;
 }
 
 }  // namespace

@@ -26,7 +26,6 @@
 #include "testing/fake_device.h"
 #include "testing/peer.h"
 #include "testing/process.h"
-#include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
@@ -72,7 +71,6 @@ TEST(DeviceServer, AnswersConnectThroughTheDevice) {
     DevicePort port("/dev/parport0", device, sys.path());
     FakeConsole console;
     UserIdentity user;
-    testing::reset_process_state();
     int status = -1;
     std::thread server([&] { status = run_program({}, port, console, user, "/dev/parport0"); });
     Peer peer(cable);

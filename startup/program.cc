@@ -3,7 +3,6 @@
 #include "commands/command_loop.h"
 #include "files/metadata.h"
 #include "link/lines.h"
-#include "link/text.h"
 #include "link/port_allocation.h"
 
 namespace tarnel {
@@ -78,7 +77,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
                  ", port addr: " + std::to_string(port_base));
     read_time_zone_offset();
     abort_flag = false;
-    link_busy = false;
+    // The one Lines of the server; its busy flag starts clear.
     Lines lines(port, port_base, Waiting::kServer);
     command_loop(lines, console);
   }

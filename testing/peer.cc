@@ -12,10 +12,16 @@ namespace tarnel::testing {
 
 int Peer::send_command(std::string_view text) {
   lines_.delay_ms(1);
-  return send_text_frame(lines_, text);
+  int result = SEND_ABORTED;  // set to the frame's result: a peer's link is never busy
+  send_text(lines_, text, &result);
+  return result;
 }
 
-int Peer::receive_reply(std::string& text) { return receive_text_frame(lines_, text); }
+int Peer::receive_reply(std::string& text) {
+  int result = RECV_FAILED;  // likewise
+  receive_command(lines_, text, &result);
+  return result;
+}
 
 std::string Peer::reply() {
   std::string text;

@@ -1,22 +1,16 @@
 #include "testing/server_thread.h"
 
-#include "commands/command_loop.h"
-#include "files/errors.h"
-#include "files/transfers.h"
-#include "link/text.h"
 #include "base/console.h"
+#include "commands/command_loop.h"
+#include "files/file_state.h"
 
 namespace tarnel::testing {
 
-void reset_process_state() {
-  abort_flag = false;
-  link_busy = false;
-  reset_file_state();
-  reset_existing_file_open_mode();
-}
-
 ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
-  reset_process_state();
+  // A new run of the server starts from the start values, as the program
+  // does; a test may run one server after another (a play tried again).
+  abort_flag = false;
+  reset_file_state();
   thread_ = std::thread([this] { command_loop(lines_, console_); });
 }
 

@@ -11,9 +11,6 @@
 
 namespace tarnel::testing {
 
-/// Puts every process-wide value of the server back to its start value.
-void reset_process_state();
-
 class ServerThread {
  public:
   explicit ServerThread(CablePair& cable);

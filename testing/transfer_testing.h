@@ -21,11 +21,8 @@ namespace tarnel::testing {
 /// One cable, a fake console and a peer; `serve` runs a server-side call.
 class Exchange {
  public:
-  Exchange() : server_(cable_.server_lines()), peer_(cable_) { reset_process_state(); }
-  ~Exchange() {
-    join();
-    reset_process_state();
-  }
+  Exchange() : server_(cable_.server_lines()), peer_(cable_) {}
+  ~Exchange() { join(); }
 
   /// Runs `call` on the server end in its own thread.
   void serve(std::function<void(Lines&, FakeConsole&)> call) {

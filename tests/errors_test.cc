@@ -168,10 +168,10 @@ TEST(ClientErrors, UnexpectedReplyHasItsOwnStatus) {
       std::string command;
       // The client may take a moment to start: try a few frames' time.
       int r = RECV_FAILED;
-      for (int i = 0; i < 5 && r != RECV_OK; ++i) r = receive_text_frame(lines, command);
+      for (int i = 0; i < 5 && r != RECV_OK; ++i) receive_command(lines, command, &r);
       if (r != RECV_OK) return;
       received.push_back(command);
-      send_text_frame(lines, answer);
+      send_text(lines, answer);
     }
   });
   ClientRun run = run_client(bench, {"rm", "\\x"});
