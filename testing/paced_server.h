@@ -14,7 +14,9 @@
 #include <string>
 #include <thread>
 
+#include "base/console.h"
 #include "commands/command_loop.h"
+#include "files/file_state.h"
 #include "link/lines.h"
 #include "link/port.h"
 #include "link/virtual_cable.h"
@@ -66,7 +68,9 @@ class PacedServerThread {
  public:
   explicit PacedServerThread(CablePair& cable)
       : port_(cable.server_port(), cable.cable()), lines_(port_, kTestPortBase, Waiting::kServer) {
-    reset_process_state();
+    // A new run of the server starts from the start values, as ServerThread's.
+    abort_flag = false;
+    reset_file_state();
     thread_ = std::thread([this] { command_loop(lines_, console_); });
   }
   ~PacedServerThread() { stop(); }
@@ -81,7 +85,6 @@ class PacedServerThread {
     port_.pacing = false;
     console_.press_key();
     thread_.join();
-    reset_process_state();
   }
 
  private:
