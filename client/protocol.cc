@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "files/metadata.h"
+#include "base/time_stamp.h"
 
 namespace tarnel::client {
 

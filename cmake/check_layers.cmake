@@ -42,9 +42,6 @@ set(may_fuzz ${product} testing)
 
 # Known exceptions, "file>include", each with its reason. Keep this empty.
 set(exceptions
-  # The client packs the listing's time stamps with the server's packing; it
-  # is to move to base/.
-  "client/protocol.cc>files/metadata.h"
 )
 
 set(count 0)
