@@ -7,7 +7,9 @@
 #include "base/numbers.h"
 #include "files/listing.h"
 #include "files/management.h"
-#include "files/transfers.h"
+#include "files/download.h"
+#include "files/resume.h"
+#include "files/upload.h"
 #include "link/text.h"
 
 namespace tarnel {

@@ -10,7 +10,7 @@
 #include "base/numbers.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/frame.h"
 #include "testing/cable_pair.h"
 #include "testing/fake_console.h"

@@ -11,7 +11,8 @@
 
 #include "files/errors.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/download.h"
+#include "files/resume.h"
 #include "link/text.h"
 
 namespace tarnel {

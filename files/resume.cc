@@ -11,7 +11,7 @@
 #include "base/numbers.h"
 #include "files/errors.h"
 #include "files/io.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
 
 namespace tarnel {

@@ -13,7 +13,7 @@
 
 #include "files/errors.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
 

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
 #include "testing/server_thread.h"
 
 namespace tarnel {

@@ -13,7 +13,8 @@
 #include "files/errors.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
+#include "files/upload.h"
 #include "link/text.h"
 
 namespace tarnel {

@@ -2,7 +2,7 @@
 
 #include "commands/command_loop.h"
 #include "files/errors.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
 #include "base/console.h"
 
