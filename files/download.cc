@@ -52,7 +52,7 @@ struct TextView {
 /// console ends the scan as it ends the data phase: ok false, nothing more
 /// sent.
 TextView scan_text(Lines& lines, Console& console, int fd, int64_t size, int32_t offset,
-                   uint8_t* block, SecondsClock clock) {
+                   uint8_t* block, const SecondsClock& clock) {
   TextView view;
   io_seek(fd, 0);
   take_io_error();
@@ -172,7 +172,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
 }  // namespace
 
 bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset, bool text,
-               SecondsClock clock) {
+               const SecondsClock& clock) {
   if (link_busy) return false;
   if (offset < 0) offset = 0;
   existing_file_open_mode = O_RDONLY;

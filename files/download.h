@@ -30,7 +30,7 @@ constexpr uint16_t FILE_ERROR_NOT_A_FILE = 5;
 /// a reply or frame was not delivered, a key ended the data phase, or the
 /// file could not be read to the size announced.
 bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset,
-               bool text, SecondsClock clock = monotonic_seconds);
+               bool text, const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel
 

@@ -127,7 +127,7 @@ class ListingTest : public ::testing::Test {
 
   /// Lists `path` (as the client sends it) and returns what the client got;
   /// the server's result goes to result_.
-  Listing list(const std::string& path, ListingClock clock = listing_clock_seconds) {
+  Listing list(const std::string& path, SecondsClock clock = monotonic_seconds) {
     x_.serve([this, path, clock](Lines& lines, testing::FakeConsole& console) {
       result_ = list_directory(lines, console, path, clock);
     });

@@ -1,7 +1,6 @@
 // Resume negotiation ("REST ?") and the existing-file open mode.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,12 +18,6 @@ namespace tarnel {
 int existing_file_open_mode = O_RDWR;
 
 void reset_existing_file_open_mode() { existing_file_open_mode = O_RDWR; }
-
-int64_t monotonic_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec;
-}
 
 int open_existing_file(const std::string& path) {
   if (io_error != 0) return -1;
@@ -49,7 +42,7 @@ int32_t restart_point(int64_t size) {
   return static_cast<int32_t>(point);
 }
 
-int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, SecondsClock clock) {
+int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsClock& clock) {
   uint8_t block[SCAN_BLOCK];
   int64_t answer = 0;
   int64_t stored = 0;
@@ -80,7 +73,7 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, SecondsClock cl
 }
 
 bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
-                  int32_t& resume_offset, int32_t& reported_resume_offset, SecondsClock clock) {
+                  int32_t& resume_offset, int32_t& reported_resume_offset, const SecondsClock& clock) {
   if (pending_upload_name.empty()) {
     send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;

@@ -49,14 +49,14 @@ int32_t restart_point(int64_t size);
 /// it set both offsets ("REST="); false leaves them as they were.
 bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
                   int32_t& resume_offset, int32_t& reported_resume_offset,
-                  SecondsClock clock = monotonic_seconds);
+                  const SecondsClock& clock = monotonic_seconds);
 
 /// The client-view position of stored offset `offset` (> 0) of the open file
 /// `fd`, which is positioned at its start: the offset plus the LF bytes
 /// before it. Sends "WAIT" at most once a second while it reads; -1 when a
 /// "WAIT" was not delivered, 0 when the file ends before the offset.
 int32_t text_resume_offset(Lines& lines, int fd, int32_t offset,
-                           SecondsClock clock = monotonic_seconds);
+                           const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel
 
