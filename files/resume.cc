@@ -72,13 +72,12 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsCl
   return static_cast<int32_t>(answer);
 }
 
-bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
-                  int32_t& resume_offset, int32_t& reported_resume_offset, const SecondsClock& clock) {
-  if (pending_upload_name.empty()) {
+bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock) {
+  if (upload.name.empty()) {
     send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;
   }
-  const int fd = open_existing_file(pending_upload_name);
+  const int fd = open_existing_file(upload.name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
     send_text(lines, "REST ERROR " + number_to_text(error));
@@ -97,7 +96,7 @@ bool resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
   }
   int32_t point = restart_point(size);
   int32_t reported = point;
-  if (text && point != 0) {
+  if (upload.text && point != 0) {
     reported = text_resume_offset(lines, fd, point, clock);
     // -1: a "WAIT" was not delivered; 0: the file ended before the point.
     // Either way the two offsets no longer describe one place: start over.
@@ -105,8 +104,8 @@ bool resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
   }
   io_close(fd);
   take_io_error();
-  resume_offset = point;
-  reported_resume_offset = reported < 0 ? 0 : reported;
+  upload.resume_offset = point;
+  upload.reported_resume_offset = reported < 0 ? 0 : reported;
   send_text(lines, "REST=" + number_to_text(reported));
   return true;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files/clock.h"
+#include "files/upload.h"
 #include "link/lines.h"
 
 namespace tarnel {
@@ -44,12 +45,11 @@ constexpr int32_t SCAN_BLOCK = 32768;
 /// cannot hold gives 0 (the client cannot have a file that large).
 int32_t restart_point(int64_t size);
 
-/// "REST ?": measures the pending upload's stored file and answers "REST="
-/// with the restart point in the client view, or "REST ERROR n". True when
-/// it set both offsets ("REST="); false leaves them as they were.
-bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
-                  int32_t& resume_offset, int32_t& reported_resume_offset,
-                  const SecondsClock& clock = monotonic_seconds);
+/// "REST ?": measures the pending upload's stored file (counted in text mode
+/// when `upload.text`) and answers "REST=" with the restart point in the
+/// client view, or "REST ERROR n". True when it set both offsets of `upload`
+/// ("REST="); false leaves them as they were.
+bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock = monotonic_seconds);
 
 /// The client-view position of stored offset `offset` (> 0) of the open file
 /// `fd`, which is positioned at its start: the offset plus the LF bytes

@@ -156,14 +156,14 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
 /// How long a refused frame's reply code stays on the lines.
 constexpr uint16_t kRefusalHoldMs = 100;
 
-int receive_frames(Lines& lines, Console& console, const std::string& path, int32_t size,
-                   int32_t time, int32_t attributes, int32_t resume_offset,
-                   int32_t reported_resume_offset, bool text) {
+/// Receives the frames of `upload`, whose resume offset is not negative.
+int receive_frames(Lines& lines, Console& console, const PendingUpload& upload, int32_t size) {
+  const std::string& path = upload.name;
   FrameBuffer frame;
   int result = RECEIVE_STORED;
   // 64 bits: with a size that is never reached ("SIZE " of bad text) the
   // count keeps growing until a frame fails.
-  int64_t received = reported_resume_offset;
+  int64_t received = upload.reported_resume_offset;
   // With no upload pending there is no file to write: the first frame is
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
@@ -175,17 +175,17 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // file is complete and closed.
   auto store = [&](const FrameBuffer& f) {
     if (!opened) {
-      fd = open_target(console, path, resume_offset, f, text);
+      fd = open_target(console, path, upload.resume_offset, f, upload.text);
       opened = fd >= 0;
       if (!opened) return false;
     }
-    if (!store_payload(fd, f, text)) {
+    if (!store_payload(fd, f, upload.text)) {
       write_failed = true;
       return false;
     }
     if (received + f.length == size) {
       opened = false;
-      if (!finish_file(fd, path, time, attributes)) {
+      if (!finish_file(fd, path, upload.time_stamp, upload.attributes)) {
         write_failed = true;
         return false;
       }
@@ -215,22 +215,23 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   } while (received != size);
 
   // A transfer that ended early: what was written stays.
-  if (opened) finish_file(fd, path, time, attributes);
+  if (opened) finish_file(fd, path, upload.time_stamp, upload.attributes);
   return result;
 }
 
 }  // namespace
 
-int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
-                 int32_t time, int32_t attributes, int32_t resume_offset,
-                 int32_t reported_resume_offset, bool text) {
+int receive_file(Lines& lines, Console& console, const PendingUpload& pending, int32_t size) {
   if (link_busy) return RECEIVE_BUSY;
   link_busy = true;
+  PendingUpload upload = pending;
   // "REST " takes any number; a position before the start means a new file.
-  if (resume_offset < 0) resume_offset = 0;
+  if (upload.resume_offset < 0) upload.resume_offset = 0;
+  const std::string& path = upload.name;
+  const int32_t resume_offset = upload.resume_offset;
   int result;
   const bool nothing_to_receive =
-      size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
+      size == resume_offset || (resume_offset != 0 && size == upload.reported_resume_offset);
   if (nothing_to_receive && resume_offset != 0) {
     // The stored file is already complete, if it still holds what was
     // resumed from.
@@ -240,10 +241,10 @@ int receive_file(Lines& lines, Console& console, const std::string& path, int32_
       result = holds_resume_offset(path, resume_offset) ? RECEIVE_STORED : RECEIVE_NOT_STORED;
     }
   } else if (nothing_to_receive) {
-    result = path.empty() ? RECEIVE_CREATE_FAILED : create_empty_file(path, time, attributes);
+    result = path.empty() ? RECEIVE_CREATE_FAILED
+                          : create_empty_file(path, upload.time_stamp, upload.attributes);
   } else {
-    result = receive_frames(lines, console, path, size, time, attributes, resume_offset,
-                            reported_resume_offset, text);
+    result = receive_frames(lines, console, upload, size);
   }
   link_busy = false;
   return result;

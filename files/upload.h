@@ -16,6 +16,22 @@
 
 namespace tarnel {
 
+/// The upload that "PUT " or "APUT " names, as the command loop keeps it
+/// until "SIZE " starts it: "TIME ", "ATTR ", "REST ?" and "REST " fill in
+/// the rest. Back at these start values after every "SIZE ".
+struct PendingUpload {
+  std::string name;         // local path to write; empty: no upload pending
+  int32_t time_stamp = -1;  // packed time stamp; -1: none
+  int32_t attributes = -1;  // attribute number; -1: none
+  /// Where writing starts in the stored file; 0: a new file. A download
+  /// reads from it too ("REST " before "GET ").
+  int32_t resume_offset = 0;
+  /// The resume offset counted in the client view, set by "REST ?" only:
+  /// the count of received bytes starts here.
+  int32_t reported_resume_offset = 0;
+  bool text = false;  // "APUT ": text mode, also for "REST ?"
+};
+
 // Results of receive_file besides those of receive_frame (RECV_REFUSED,
 // RECV_FAILED) that end a transfer.
 constexpr int RECEIVE_STORED = 0;
@@ -29,7 +45,8 @@ constexpr int RECEIVE_WRITE_FAILED = 2;
 constexpr int RECEIVE_NOT_STORED = 4;
 constexpr int RECEIVE_BUSY = 6;
 
-/// "SIZE ": receives the pending upload. Each frame is stored before it is
+/// "SIZE ": receives the pending upload, `size` bytes in the client view
+/// (-1 for a "SIZE " that is not a number). Each frame is stored before it is
 /// accepted, and the last one only once the file is closed; a frame that
 /// cannot be stored is refused, and so is the first frame of a resumed
 /// upload whose stored file is shorter than the resume offset. 0 when
@@ -38,9 +55,7 @@ constexpr int RECEIVE_BUSY = 6;
 /// failed; 4 when there was nothing to receive but the stored file does not
 /// hold the resume offset's bytes; 6 when the link was busy; otherwise the
 /// receive_frame result that ended the transfer.
-int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
-                 int32_t time, int32_t attributes, int32_t resume_offset,
-                 int32_t reported_resume_offset, bool text);
+int receive_file(Lines& lines, Console& console, const PendingUpload& upload, int32_t size);
 
 }  // namespace tarnel
 

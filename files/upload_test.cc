@@ -26,22 +26,14 @@ using testing::read_file;
 using testing::send_upload;
 using testing::write_file;
 
-/// The arguments of receive_file after the path, as the command loop keeps them.
-struct Upload {
-  int32_t size;
-  int32_t time = -1;
-  int32_t attributes = -1;
-  int32_t resume_offset = 0;
-  int32_t reported_resume_offset = 0;
-  bool text = false;
-};
-
-/// Starts receive_file on the server end; the result lands in *result.
-void serve_upload(Exchange& x, const std::string& path, const Upload& u, int* result) {
-  x.serve([&x, path, u, result](Lines& lines, testing::FakeConsole& console) {
+/// Starts receive_file for `size` bytes of the upload `u` of `path` on the
+/// server end; the result lands in *result.
+void serve_upload(Exchange& x, const std::string& path, int32_t size, PendingUpload u,
+                  int* result) {
+  u.name = path;
+  x.serve([&x, u, size, result](Lines& lines, testing::FakeConsole& console) {
     (void)x;
-    *result = receive_file(lines, console, path, u.size, u.time, u.attributes, u.resume_offset,
-                           u.reported_resume_offset, u.text);
+    *result = receive_file(lines, console, u, size);
   });
 }
 
@@ -63,7 +55,7 @@ TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
   Exchange x;
   const std::string content = pattern(10000);
   int result = -1;
-  serve_upload(x, x.dir().file("new"), {static_cast<int32_t>(content.size())}, &result);
+  serve_upload(x, x.dir().file("new"), static_cast<int32_t>(content.size()), {}, &result);
   EXPECT_EQ(send_upload(x.peer(), content), std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
   // Had the server waited for a fourth frame, it would have failed.
   x.join();
@@ -76,7 +68,7 @@ TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
 TEST(Upload, FrameCarryingTheCountPastTheSizeWaitsForAnother) {
   Exchange x;
   int result = -1;
-  serve_upload(x, x.dir().file("f"), {5}, &result);
+  serve_upload(x, x.dir().file("f"), 5, {}, &result);
   EXPECT_EQ(x.peer().send_data(1, "0123456789"), SEND_OK);
   EXPECT_EQ(x.peer().send_data(FRAME_CANCEL, ""), SEND_REFUSED);
   x.join();
@@ -89,7 +81,7 @@ TEST(Upload, SizeZeroCreatesOrTruncatesAnEmptyFile) {
   write_file(x.dir().file("old"), "old content");
   for (const char* name : {"old", "new"}) {
     int result = -1;
-    serve_upload(x, x.dir().file(name), {0}, &result);
+    serve_upload(x, x.dir().file(name), 0, {}, &result);
     x.join();
     EXPECT_EQ(result, RECEIVE_STORED) << name;
     struct stat st;
@@ -101,7 +93,7 @@ TEST(Upload, SizeZeroCreatesOrTruncatesAnEmptyFile) {
 TEST(Upload, EmptyFileThatCannotBeCreatedFails) {
   Exchange x;
   int result = -1;
-  serve_upload(x, x.dir().file("missing/f"), {0}, &result);
+  serve_upload(x, x.dir().file("missing/f"), 0, {}, &result);
   x.join();
   EXPECT_EQ(result, RECEIVE_CREATE_FAILED);
   EXPECT_EQ(io_error, 0) << "the error is taken";
@@ -119,9 +111,9 @@ TEST(Upload, TextModeDropsEveryCr) {
   for (const auto& c : cases) {
     Exchange x;
     int result = -1;
-    Upload u{static_cast<int32_t>(c.sent.size())};
+    PendingUpload u;
     u.text = true;
-    serve_upload(x, x.dir().file("t"), u, &result);
+    serve_upload(x, x.dir().file("t"), static_cast<int32_t>(c.sent.size()), u, &result);
     EXPECT_EQ(send_upload(x.peer(), c.sent), std::vector<int>({SEND_OK}));
     x.join();
     EXPECT_EQ(result, RECEIVE_STORED);
@@ -132,7 +124,7 @@ TEST(Upload, TextModeDropsEveryCr) {
 TEST(Upload, FileThatCannotBeCreatedRefusesTheFirstFrame) {
   Exchange x;
   int result = -1;
-  serve_upload(x, x.dir().file("missing/f"), {8192}, &result);
+  serve_upload(x, x.dir().file("missing/f"), 8192, {}, &result);
   EXPECT_EQ(send_upload(x.peer(), pattern(8192)), std::vector<int>({SEND_REFUSED}));
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
@@ -144,7 +136,7 @@ TEST(Upload, NoPendingUploadFailsWithoutCreatingAnything) {
   for (int32_t size : {0, 100}) {
     Exchange x;
     int result = -1;
-    serve_upload(x, "", {size}, &result);
+    serve_upload(x, "", size, {}, &result);
     if (size > 0) {
       // Nothing can be written: the first frame is refused already.
       EXPECT_EQ(x.peer().send_data(1, std::string(100, 'x')), SEND_REFUSED);
@@ -168,7 +160,7 @@ TEST(Upload, ClientCancelsOrSendsAWrongNumber) {
   for (const auto& c : cases) {
     Exchange x;
     int result = -1;
-    serve_upload(x, x.dir().file("f"), {10000}, &result);
+    serve_upload(x, x.dir().file("f"), 10000, {}, &result);
     EXPECT_EQ(x.peer().send_data(1, pattern(4096)), SEND_OK);
     EXPECT_EQ(x.peer().send_data(c.second_number, pattern(100)), c.peer_result);
     x.join();
@@ -181,7 +173,7 @@ TEST(Upload, ClientCancelsOrSendsAWrongNumber) {
 TEST(Upload, StarWhenTheNextExpectedNumberIsAMultipleOf25) {
   Exchange x;
   int result = -1;
-  serve_upload(x, x.dir().file("f"), {50 * 10}, &result);
+  serve_upload(x, x.dir().file("f"), 50 * 10, {}, &result);
   send_upload(x.peer(), pattern(500), 10);
   x.join();
   EXPECT_EQ(result, RECEIVE_STORED);
@@ -190,14 +182,13 @@ TEST(Upload, StarWhenTheNextExpectedNumberIsAMultipleOf25) {
 
 TEST(Upload, TimeStampBeforeClosingAndAttributesAfter) {
   Exchange x;
-  Upload u{3};
-  u.time = 684682671;  // 2000-06-15 13:45:30 local time
-  u.attributes = 33;   // read-only
+  PendingUpload u;
+  u.time_stamp = 684682671;  // 2000-06-15 13:45:30 local time
+  u.attributes = 33;         // read-only
   for (int32_t size : {3, 0}) {
     const std::string path = x.dir().file("stamped" + std::to_string(size));
-    u.size = size;
     int result = -1;
-    serve_upload(x, path, u, &result);
+    serve_upload(x, path, size, u, &result);
     if (size) send_upload(x.peer(), "abc");
     x.join();
     EXPECT_EQ(result, RECEIVE_STORED);
@@ -212,8 +203,7 @@ TEST(Upload, BusyLinkReceivesNothing) {
   Exchange x;
   link_busy = true;
   testing::FakeConsole console;
-  EXPECT_EQ(receive_file(x.server(), console, x.dir().file("f"), 0, -1, -1, 0, 0, false),
-            RECEIVE_BUSY);
+  EXPECT_EQ(receive_file(x.server(), console, {x.dir().file("f")}, 0), RECEIVE_BUSY);
   EXPECT_TRUE(entries(x.dir().path()).empty());
   link_busy = false;
 }
@@ -233,11 +223,11 @@ TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
     const std::string stored = pattern(9000);
     write_file(x.dir().file("f"), stored);
     int result = -1;
-    Upload u{c.size};
+    PendingUpload u;
     u.resume_offset = c.resume;
     u.reported_resume_offset = c.reported;
     u.text = c.text;
-    serve_upload(x, x.dir().file("f"), u, &result);
+    serve_upload(x, x.dir().file("f"), c.size, u, &result);
     x.join();
     EXPECT_EQ(result, RECEIVE_STORED);
     EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), stored));
@@ -262,11 +252,11 @@ TEST(ResumedUpload, NothingToReceiveNeedsTheStoredPart) {
     const std::string path = x.dir().file("f");
     if (c.stored >= 0) write_file(path, pattern(static_cast<size_t>(c.stored)));
     int result = -1;
-    Upload u{c.size};
+    PendingUpload u;
     u.resume_offset = c.resume;
     u.reported_resume_offset = c.reported;
     u.text = c.text;
-    serve_upload(x, path, u, &result);
+    serve_upload(x, path, c.size, u, &result);
     x.join();
     EXPECT_NE(result, RECEIVE_STORED) << c.name;
     if (c.stored >= 0) {
@@ -286,9 +276,9 @@ TEST(ResumedUpload, StoredFileShorterThanTheOffsetRefusesTheFirstFrame) {
     const std::string client = pattern(12000);
     if (stored >= 0) write_file(path, client.substr(0, static_cast<size_t>(stored)));
     int result = -1;
-    Upload u{12000};
+    PendingUpload u;
     u.resume_offset = u.reported_resume_offset = 5120;
-    serve_upload(x, path, u, &result);
+    serve_upload(x, path, 12000, u, &result);
     EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}))
         << stored;
     x.join();
@@ -308,9 +298,9 @@ TEST(ResumedUpload, StoredFileOfExactlyTheOffsetGoesOn) {
   const std::string client = pattern(8000);
   write_file(x.dir().file("f"), client.substr(0, 5120));
   int result = -1;
-  Upload u{8000};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
+  serve_upload(x, x.dir().file("f"), 8000, u, &result);
   EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK}));
   x.join();
   EXPECT_EQ(result, RECEIVE_STORED);
@@ -323,9 +313,9 @@ TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
   write_file(x.dir().file("f"), client.substr(0, 10000));
   existing_file_open_mode = O_RDONLY;  // as after a download
   int result = -1;
-  Upload u{12000};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
+  serve_upload(x, x.dir().file("f"), 12000, u, &result);
   EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK, SEND_OK}));
   x.join();
   EXPECT_EQ(result, RECEIVE_STORED);
@@ -341,9 +331,9 @@ TEST(ResumedUpload, RawMismatchRefusesTheFirstFrame) {
   stored[5120 + 300] ^= 1;
   write_file(x.dir().file("f"), stored);
   int result = -1;
-  Upload u{12000};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
+  serve_upload(x, x.dir().file("f"), 12000, u, &result);
   EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}));
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
@@ -359,9 +349,9 @@ TEST(ResumedUpload, ShortFirstFrameIsComparedOnlyAsFarAsItGoes) {
     if (differ) stored[5120 + 50] ^= 1;
     write_file(x.dir().file("f"), stored);
     int result = -1;
-    Upload u{12000};
+    PendingUpload u;
     u.resume_offset = u.reported_resume_offset = 5120;
-    serve_upload(x, x.dir().file("f"), u, &result);
+    serve_upload(x, x.dir().file("f"), 12000, u, &result);
     std::vector<int> sent = {x.peer().send_data(1, client.substr(5120, 100))};
     if (!differ) {
       for (int r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
@@ -383,9 +373,9 @@ TEST(ResumedUpload, FewerThan512StoredBytesAfterTheOffsetSkipTheComparison) {
   write_file(x.dir().file("f"), std::string(5300, 's'));
   search_error = 18;
   int result = -1;
-  Upload u{5120 + 1000};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
+  serve_upload(x, x.dir().file("f"), 5120 + 1000, u, &result);
   EXPECT_EQ(send_upload(x.peer(), std::string(1000, 'n')), std::vector<int>({SEND_OK}));
   x.join();
   EXPECT_EQ(result, RECEIVE_STORED);
@@ -416,11 +406,11 @@ TEST(ResumedUpload, TextComparesOnlyTheBytesThatAreStored) {
   int32_t reported = resume;
   for (int32_t i = 0; i < resume; ++i) reported += t.stored[static_cast<size_t>(i)] == '\n';
   int result = -1;
-  Upload u{static_cast<int32_t>(t.client.size())};
+  PendingUpload u;
   u.resume_offset = resume;
   u.reported_resume_offset = reported;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(t.client.size()), u, &result);
   for (int r : send_upload(x.peer(), t.client.substr(static_cast<size_t>(reported)))) {
     EXPECT_EQ(r, SEND_OK);
   }
@@ -439,10 +429,10 @@ TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
   std::string frame = "a\r\n" + std::string(600, 'z');
   frame[510] = 'Q';  // compared with stored byte 509 after the resume offset
   int result = -1;
-  Upload u{static_cast<int32_t>(resume + frame.size())};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = resume;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(resume + frame.size()), u, &result);
   EXPECT_EQ(x.peer().send_data(1, frame), SEND_REFUSED);
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
@@ -461,10 +451,10 @@ TEST(ResumedUpload, TextMismatchShowsControlBytesInAVisibleForm) {
   std::string frame = "a\r\n" + std::string(600, 'z');
   frame[510] = '\x07';  // compared with the stored ESC
   int result = -1;
-  Upload u{static_cast<int32_t>(resume + frame.size())};
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = resume;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(resume + frame.size()), u, &result);
   EXPECT_EQ(x.peer().send_data(1, frame), SEND_REFUSED);
   x.join();
   EXPECT_EQ(result, RECV_REFUSED);
@@ -486,7 +476,7 @@ int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, r
     if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(100);
     testing::FakeConsole console;
     Lines lines = x.cable().server_lines();
-    _exit(receive_file(lines, console, path, size, -1, -1, 0, 0, false));
+    _exit(receive_file(lines, console, {path}, size));
   }
   *sent = send_upload(x.peer(), data);
   int status = 0;
@@ -522,7 +512,7 @@ TEST(Upload, WriteToAFullDeviceRefusesTheFrame) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full";
   Exchange x;
   int result = -1;
-  serve_upload(x, "/dev/full", {3000}, &result);
+  serve_upload(x, "/dev/full", 3000, {}, &result);
   EXPECT_EQ(send_upload(x.peer(), pattern(3000)), std::vector<int>({SEND_REFUSED}));
   x.join();
   EXPECT_EQ(result, RECEIVE_WRITE_FAILED);
