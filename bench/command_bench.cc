@@ -59,9 +59,9 @@ std::string make_temp_dir() {
 // one. Its time in ms, or a negative value when it failed.
 double exchange(Lines& client, const std::string& command, bool replied) {
   const auto start = Clock::now();
-  bool ok = send_text_frame(client, command) == SEND_OK;
+  bool ok = send_text_frame(client, command) == SendResult::SEND_OK;
   std::string reply;
-  if (ok && replied) ok = receive_text_frame(client, reply) == RECV_OK;
+  if (ok && replied) ok = receive_text_frame(client, reply) == RecvResult::RECV_OK;
   return ok ? ms_since(start) : -1;
 }
 

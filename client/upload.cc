@@ -113,7 +113,7 @@ Outcome verify_stored(Session& session, const std::string& remote, int64_t expec
   std::string data;
   Outcome o = fetch_listing(session, remote, &data, kVerifyTimeoutMs);
   if (!o.ok()) {
-    if (session.last_send_result() == SEND_REFUSED) {
+    if (session.last_send_result() == SendResult::SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
       // create or write the file when the only data frame came.
       return Outcome::Fail(Exit::kLink, "the server did not store " + remote +
@@ -265,7 +265,7 @@ Outcome put_file(Session& session, const std::string& local, const std::string& 
     frame.length = static_cast<int32_t>(got);
     o = session.send_data(frame);
     if (!o.ok()) {
-      if (session.last_send_result() == SEND_REFUSED) {
+      if (session.last_send_result() == SendResult::SEND_REFUSED) {
         o.message = "the server refused data frame " + std::to_string(number) +
                     ": it could not create or write " + remote +
                     (start > 0 ? ", or its stored part differs from " + local : std::string());

@@ -168,9 +168,11 @@ void CommandLoop::rest(const std::string& argument) {
 }
 
 void CommandLoop::size(const std::string& argument) {
-  const int result = receive_file(lines_, console_, state_.upload, text_to_number(argument));
-  result_line(result == 0, "UPLOAD OK", "UPLOAD FAILED");
-  set_result(result == 0);
+  const ReceiveResult result =
+      receive_file(lines_, console_, state_.upload, text_to_number(argument));
+  const bool stored = result == ReceiveResult::RECEIVE_STORED;
+  result_line(stored, "UPLOAD OK", "UPLOAD FAILED");
+  set_result(stored);
   // Whatever the outcome, the upload is over.
   abort_flag = false;
   state_.upload = PendingUpload{};

@@ -114,7 +114,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
   auto send_one = [&](int32_t fill) {
     frame->number = number;
     frame->length = fill;
-    ok = send_frame(lines, *frame) == SEND_OK;
+    ok = send_frame(lines, *frame) == SendResult::SEND_OK;
     if (number % 25 == 0) console.write("*");
     ++number;
     abort_flag = console.key_pending();

@@ -41,7 +41,7 @@ class BlockSender {
   void finish() {
     if (frame_.length > 0 && ok_) {
       frame_.number = number_;
-      ok_ = send_frame(lines_, frame_) == SEND_OK;
+      ok_ = send_frame(lines_, frame_) == SendResult::SEND_OK;
     }
     frame_.length = 0;
   }
@@ -57,7 +57,7 @@ class BlockSender {
       ok_ = false;
     } else {
       frame_.number = number_;
-      ok_ = send_frame(lines_, frame_) == SEND_OK;
+      ok_ = send_frame(lines_, frame_) == SendResult::SEND_OK;
       ++number_;
       console_.write("*");
     }

@@ -51,8 +51,8 @@ std::string ask_resume(const std::string& put, const std::string& path) {
   testing::CablePair cable(0);
   testing::Peer peer(cable);
   ServerThread server(cable);
-  if (peer.send_command(put + path) != SEND_OK) return "<PUT not sent>";
-  if (peer.send_command("REST ?") != SEND_OK) return "<REST ? not sent>";
+  if (peer.send_command(put + path) != SendResult::SEND_OK) return "<PUT not sent>";
+  if (peer.send_command("REST ?") != SendResult::SEND_OK) return "<REST ? not sent>";
   return peer.reply();
 }
 
@@ -135,7 +135,7 @@ std::vector<std::string> in_child(Exchange& x, int replies, const std::function<
   // The child may give up before it sends anything.
   for (int i = 0; i < replies; ++i) {
     std::string text;
-    if (x.peer().receive_reply(text) != RECV_OK) break;
+    if (x.peer().receive_reply(text) != RecvResult::RECV_OK) break;
     got.push_back(text);
   }
   waitpid(child, &status, 0);

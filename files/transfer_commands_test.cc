@@ -26,7 +26,9 @@ class TransferCommands : public ::testing::Test {
  protected:
   TransferCommands() : peer_(cable_), server_(cable_) {}
 
-  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
+  void send(const std::string& text) {
+    ASSERT_EQ(peer_.send_command(text), SendResult::SEND_OK) << text;
+  }
   std::string file(const std::string& name) { return cable_.dir().file(name); }
   std::string client(const std::string& name) { return client_path(file(name)); }
   /// Waits (up to 10 s) until the console shows `text`.
@@ -52,7 +54,7 @@ TEST_F(TransferCommands, KeyPressInMidDownloadFailsItAndThenEndsTheLoop) {
   }
   server_.console().press_key();
   std::string payload;
-  EXPECT_EQ(peer_.receive_data(1, &payload), RECV_OK);
+  EXPECT_EQ(peer_.receive_data(1, &payload), RecvResult::RECV_OK);
   EXPECT_TRUE(console_shows("DOWNLOAD FAILED\n"));
   // The key was not read: the loop sees it and ends, so its idle polling of
   // the port stops.
@@ -79,7 +81,7 @@ TEST_F(TransferCommands, NegativeRestStartsAtTheBeginning) {
   send("REST -5");
   send("PUT " + client("g"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "abc"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "abc"), SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("UPLOAD OK\n"));
   EXPECT_EQ(testing::read_file(file("g")), "abc");
 }
@@ -99,8 +101,9 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   for (size_t i = 0; i < 2048; ++i) reported += stored_text[i] == '\n';
   EXPECT_EQ(peer_.reply(), "REST=" + std::to_string(reported));
   send("SIZE " + std::to_string(client_text.size()));
-  for (int r : testing::send_upload(peer_, client_text.substr(static_cast<size_t>(reported)))) {
-    EXPECT_EQ(r, SEND_OK);
+  for (SendResult r :
+       testing::send_upload(peer_, client_text.substr(static_cast<size_t>(reported)))) {
+    EXPECT_EQ(r, SendResult::SEND_OK);
   }
   EXPECT_TRUE(console_shows("UPLOAD OK\n"));
   EXPECT_TRUE(same_bytes(testing::read_file(file("t")), stored_text));
@@ -108,7 +111,7 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   // The next upload is a new file again, from its first byte.
   send("PUT " + client("u"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "xyz"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "xyz"), SendResult::SEND_OK);
   server_.stop();
   const std::string out = server_.console().output();
   EXPECT_EQ(out.find("UPLOAD FAILED"), std::string::npos) << out;
@@ -126,8 +129,9 @@ TEST_F(TransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
   // The first frame is refused (a peer held up past the refusal's hold reads
   // the lines the loop cleared after the failed upload as acceptance); the
   // console tells that no byte of it was taken.
-  const int sent = peer_.send_data(1, client_data.substr(5120, 4096));
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  const SendResult sent = peer_.send_data(1, client_data.substr(5120, 4096));
+  EXPECT_TRUE(sent == SendResult::SEND_REFUSED || sent == SendResult::SEND_OK)
+      << static_cast<int>(sent);
   EXPECT_TRUE(console_shows("SIZE 12000\n5120 ERROR\nUPLOAD FAILED\n"))
       << server_.console().output();
   EXPECT_TRUE(same_bytes(testing::read_file(file("f")), client_data.substr(0, 1000)));
@@ -150,7 +154,8 @@ TEST_F(TransferCommands, RestQueryOffsetsDoNotCarryToAnotherFile) {
     send(c.word + client(b));
     send("SIZE " + std::to_string(c.size));
     const std::string data(c.size, 'b');  // no CR: stored alike in both modes
-    for (int r : testing::send_upload(peer_, data)) EXPECT_EQ(r, SEND_OK) << c.word << c.size;
+    for (SendResult r : testing::send_upload(peer_, data))
+      EXPECT_EQ(r, SendResult::SEND_OK) << c.word << c.size;
     EXPECT_TRUE(console_shows("SIZE " + std::to_string(c.size) + "\nUPLOAD OK\n"))
         << c.word << c.size;
     EXPECT_TRUE(same_bytes(testing::read_file(file(b)), data)) << c.word << c.size;
@@ -167,7 +172,8 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_EQ(peer_.reply(), "REST=5120");
   send("PUT " + client("r"));
   send("SIZE 12000");
-  for (int r : testing::send_upload(peer_, client_data.substr(5120))) EXPECT_EQ(r, SEND_OK);
+  for (SendResult r : testing::send_upload(peer_, client_data.substr(5120)))
+    EXPECT_EQ(r, SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("SIZE 12000\nUPLOAD OK\n"));
   EXPECT_TRUE(same_bytes(testing::read_file(file("r")), client_data));
 
@@ -179,7 +185,7 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_EQ(peer_.reply(), "REST=5120");
   send("APUT " + client("m"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "abc"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "abc"), SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("SIZE 3\nUPLOAD OK\n"));
   EXPECT_EQ(testing::read_file(file("m")), "abc");
 
@@ -202,8 +208,9 @@ TEST_F(TransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
   // Refused. The loop puts its lines to rest right after a failed command,
   // and a client that looks at the reply code only after that reads it as
   // accepted: the race of a reply code that is a level held briefly.
-  const int sent = peer_.send_data(1, "0123456789");
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  const SendResult sent = peer_.send_data(1, "0123456789");
+  EXPECT_TRUE(sent == SendResult::SEND_REFUSED || sent == SendResult::SEND_OK)
+      << static_cast<int>(sent);
   EXPECT_TRUE(console_shows("SIZE 10\n0 ERROR\nUPLOAD FAILED\n")) << server_.console().output();
 }
 

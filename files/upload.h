@@ -32,30 +32,38 @@ struct PendingUpload {
   bool text = false;  // "APUT ": text mode, also for "REST ?"
 };
 
-// Results of receive_file besides those of receive_frame (RECV_REFUSED,
-// RECV_FAILED) that end a transfer.
-constexpr int RECEIVE_STORED = 0;
-/// The empty file could not be created, or no upload was pending.
-constexpr int RECEIVE_CREATE_FAILED = 1;
-/// A frame's data could not be written, or the file not closed after the
-/// last frame: that frame was refused.
-constexpr int RECEIVE_WRITE_FAILED = 2;
-/// Nothing to receive for a resumed upload, but the stored file is missing
-/// or holds fewer bytes than the resume offset: it is not complete.
-constexpr int RECEIVE_NOT_STORED = 4;
-constexpr int RECEIVE_BUSY = 6;
+/// Results of receive_file. Two are the receive_frame results that end a
+/// transfer, with the same numbers: RECEIVE_REFUSED (RECV_REFUSED) and
+/// RECEIVE_FAILED (RECV_FAILED).
+enum class ReceiveResult {
+  RECEIVE_STORED = 0,
+  /// The empty file could not be created, or no upload was pending.
+  RECEIVE_CREATE_FAILED = 1,
+  /// A frame's data could not be written, or the file not closed after the
+  /// last frame: that frame was refused.
+  RECEIVE_WRITE_FAILED = 2,
+  RECEIVE_REFUSED = 3,
+  /// Nothing to receive for a resumed upload, but the stored file is missing
+  /// or holds fewer bytes than the resume offset: it is not complete.
+  RECEIVE_NOT_STORED = 4,
+  RECEIVE_FAILED = 5,
+  RECEIVE_BUSY = 6,
+};
 
 /// "SIZE ": receives the pending upload, `size` bytes in the client view
 /// (-1 for a "SIZE " that is not a number). Each frame is stored before it is
 /// accepted, and the last one only once the file is closed; a frame that
 /// cannot be stored is refused, and so is the first frame of a resumed
-/// upload whose stored file is shorter than the resume offset. 0 when
-/// stored; 1 when the empty file could not be created or no upload was
-/// pending; 2 when a frame was refused because a write or the closing
-/// failed; 4 when there was nothing to receive but the stored file does not
-/// hold the resume offset's bytes; 6 when the link was busy; otherwise the
-/// receive_frame result that ended the transfer.
-int receive_file(Lines& lines, Console& console, const PendingUpload& upload, int32_t size);
+/// upload whose stored file is shorter than the resume offset. RECEIVE_STORED
+/// (0) when stored; RECEIVE_CREATE_FAILED (1) when the empty file could not be
+/// created or no upload was pending; RECEIVE_WRITE_FAILED (2) when a frame
+/// was refused because a write or the closing failed; RECEIVE_NOT_STORED (4)
+/// when there was nothing to receive but the stored file does not hold the
+/// resume offset's bytes; RECEIVE_BUSY (6) when the link was busy; otherwise
+/// RECEIVE_REFUSED (3) or RECEIVE_FAILED (5) for the receive_frame result
+/// that ended the transfer.
+ReceiveResult receive_file(Lines& lines, Console& console, const PendingUpload& upload,
+                           int32_t size);
 
 }  // namespace tarnel
 

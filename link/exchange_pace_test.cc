@@ -27,7 +27,7 @@ constexpr int kExchanges = 20;
 void serve(Lines lines, int exchanges) {
   for (int i = 0; i < exchanges; ++i) {
     std::string command;
-    if (receive_command(lines, command) != COMMAND_OK) return;
+    if (receive_command(lines, command) != CommandResult::COMMAND_OK) return;
     if (!send_text(lines, "OK " + command)) return;
   }
 }
@@ -36,8 +36,8 @@ bool exchange(Lines& peer, int i) {
   const std::string command = "SIZE " + std::to_string(i);
   std::string reply;
   peer.delay_ms(1);
-  return send_text_frame(peer, command) == SEND_OK && receive_text_frame(peer, reply) == RECV_OK &&
-         reply == "OK " + command;
+  return send_text_frame(peer, command) == SendResult::SEND_OK &&
+         receive_text_frame(peer, reply) == RecvResult::RECV_OK && reply == "OK " + command;
 }
 
 // An exchange is two short frames: a few milliseconds on an idle machine,

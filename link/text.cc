@@ -10,7 +10,7 @@ namespace tarnel {
 
 bool link_busy = false;
 
-int send_text_frame(Lines& lines, std::string_view text) {
+SendResult send_text_frame(Lines& lines, std::string_view text) {
   text = text.substr(0, TEXT_MAX);
   FrameBuffer frame;
   std::memcpy(frame.data, text.data(), text.size());
@@ -19,11 +19,11 @@ int send_text_frame(Lines& lines, std::string_view text) {
   return send_frame(lines, frame);
 }
 
-int receive_text_frame(Lines& lines, std::string& text) {
+RecvResult receive_text_frame(Lines& lines, std::string& text) {
   FrameBuffer frame;
   frame.number = 0;
-  int result = receive_frame(lines, frame);
-  if (result == RECV_OK) {
+  const RecvResult result = receive_frame(lines, frame);
+  if (result == RecvResult::RECV_OK) {
     // Every byte, a zero byte too, is one character; bytes past 255 are dropped.
     text.assign(reinterpret_cast<const char*>(frame.data),
                 std::min<size_t>(static_cast<size_t>(frame.length), TEXT_MAX));
@@ -34,17 +34,17 @@ int receive_text_frame(Lines& lines, std::string& text) {
 bool send_text(Lines& lines, std::string_view text) {
   if (link_busy) return false;
   link_busy = true;
-  int result = send_text_frame(lines, text);
+  const SendResult result = send_text_frame(lines, text);
   link_busy = false;
-  return result == SEND_OK;
+  return result == SendResult::SEND_OK;
 }
 
-uint8_t receive_command(Lines& lines, std::string& text) {
-  if (link_busy) return COMMAND_BUSY;
+CommandResult receive_command(Lines& lines, std::string& text) {
+  if (link_busy) return CommandResult::COMMAND_BUSY;
   link_busy = true;
-  int result = receive_text_frame(lines, text);
+  const RecvResult result = receive_text_frame(lines, text);
   link_busy = false;
-  return result == RECV_OK ? COMMAND_OK : COMMAND_FAILED;
+  return result == RecvResult::RECV_OK ? CommandResult::COMMAND_OK : CommandResult::COMMAND_FAILED;
 }
 
 }  // namespace tarnel

@@ -25,10 +25,8 @@ inline std::string cut_text(std::string_view text) {
 /// exchanges from nesting inside a transfer. Process-wide.
 extern bool link_busy;
 
-// receive_command results.
-constexpr uint8_t COMMAND_OK = 1;
-constexpr uint8_t COMMAND_BUSY = 6;
-constexpr uint8_t COMMAND_FAILED = 255;
+/// receive_command results.
+enum class CommandResult : uint8_t { COMMAND_OK = 1, COMMAND_BUSY = 6, COMMAND_FAILED = 255 };
 
 /// Sends `text` (cut to 255 bytes) as a frame with number 0. False when the
 /// link is busy (nothing is sent) or the frame was not delivered.
@@ -36,12 +34,12 @@ bool send_text(Lines& lines, std::string_view text);
 
 /// Receives a command frame (number 0) into `text`: COMMAND_OK, or
 /// COMMAND_BUSY / COMMAND_FAILED with `text` unchanged.
-uint8_t receive_command(Lines& lines, std::string& text);
+CommandResult receive_command(Lines& lines, std::string& text);
 
 // The frame exchanges behind the two, without the busy flag, for an end
 // that keeps no such flag (a peer in the same process as a server).
-int send_text_frame(Lines& lines, std::string_view text);
-int receive_text_frame(Lines& lines, std::string& text);
+SendResult send_text_frame(Lines& lines, std::string_view text);
+RecvResult receive_text_frame(Lines& lines, std::string& text);
 
 }  // namespace tarnel
 

@@ -27,12 +27,12 @@ TEST(SendText, DeliversTextToPatientPeer) {
   Lines server = cable.server_lines();
   Peer peer(cable);
   std::string got;
-  int peer_result = -1;
+  RecvResult peer_result = kNoRecvResult;
   std::thread t([&] { peer_result = peer.receive_reply(got); });
   link_busy = false;
   EXPECT_TRUE(send_text(server, "OK"));
   t.join();
-  EXPECT_EQ(peer_result, RECV_OK);
+  EXPECT_EQ(peer_result, RecvResult::RECV_OK);
   EXPECT_EQ(got, "OK");
 }
 
@@ -40,13 +40,13 @@ TEST(ReceiveCommand, TakesCommandFromPatientPeer) {
   CablePair cable(1000);
   Lines server = cable.server_lines();
   Peer peer(cable);
-  int peer_result = -1;
+  SendResult peer_result = kNoSendResult;
   std::thread t([&] { peer_result = peer.send_command(std::string(255, 'x')); });
   std::string text;
   link_busy = false;
-  EXPECT_EQ(receive_command(server, text), COMMAND_OK);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_OK);
   t.join();
-  EXPECT_EQ(peer_result, SEND_OK);
+  EXPECT_EQ(peer_result, SendResult::SEND_OK);
   EXPECT_EQ(text, std::string(255, 'x'));
 }
 
@@ -114,7 +114,7 @@ TEST_P(ReceiveCommandWire, TurnsPayloadIntoText) {
   sender.start();
   link_busy = false;
   std::string text = "left from before";
-  EXPECT_EQ(receive_command(server, text), COMMAND_OK);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_OK);
   sender.join();
   EXPECT_FALSE(link_busy);
   EXPECT_EQ(text, c.text);
@@ -139,7 +139,7 @@ TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
   sender.start();
   link_busy = false;
   std::string text = "left from before";
-  EXPECT_EQ(receive_command(server, text), COMMAND_FAILED);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_FAILED);
   sender.join();
   EXPECT_FALSE(link_busy);
   EXPECT_EQ(text, "left from before");
@@ -154,7 +154,7 @@ TEST(LinkBusy, KeepsTextExchangesOffThePort) {
   link_busy = true;
   EXPECT_FALSE(send_text(server, "OK"));
   std::string text = "unchanged";
-  EXPECT_EQ(receive_command(server, text), COMMAND_BUSY);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_BUSY);
   EXPECT_TRUE(link_busy);
   EXPECT_EQ(text, "unchanged");
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
