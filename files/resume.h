@@ -49,7 +49,8 @@ int32_t restart_point(int64_t size);
 /// when `upload.text`) and answers "REST=" with the restart point in the
 /// client view, or "REST ERROR n". True when it set both offsets of `upload`
 /// ("REST="); false leaves them as they were.
-bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock = monotonic_seconds);
+bool resume_query(Lines& lines, PendingUpload& upload,
+                  const SecondsClock& clock = monotonic_seconds);
 
 /// The client-view position of stored offset `offset` (> 0) of the open file
 /// `fd`, which is positioned at its start: the offset plus the LF bytes
