@@ -61,7 +61,7 @@ double exchange(Lines& client, const std::string& command, bool replied) {
   const auto start = Clock::now();
   bool ok = send_text(client, command);
   std::string reply;
-  if (ok && replied) ok = receive_command(client, reply) == COMMAND_OK;
+  if (ok && replied) ok = receive_command(client, reply) == CommandResult::COMMAND_OK;
   return ok ? ms_since(start) : -1;
 }
 

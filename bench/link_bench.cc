@@ -61,7 +61,7 @@ bool send_stream(Lines& lines, const std::vector<uint8_t>& data) {
     frame.length = kFrameBytes;
     frame.number = i + 1;
     std::memcpy(frame.data, data.data() + static_cast<size_t>(i) * kFrameBytes, kFrameBytes);
-    if (send_frame(lines, frame) != SEND_OK) return false;
+    if (send_frame(lines, frame) != SendResult::SEND_OK) return false;
   }
   return true;
 }
@@ -70,7 +70,8 @@ bool receive_stream(Lines& lines, const std::vector<uint8_t>& data) {
   FrameBuffer frame;
   for (int i = 0; i < kFrames; ++i) {
     frame.number = i + 1;
-    if (receive_frame(lines, frame) != RECV_OK || frame.length != kFrameBytes) return false;
+    if (receive_frame(lines, frame) != RecvResult::RECV_OK || frame.length != kFrameBytes)
+      return false;
     if (std::memcmp(frame.data, data.data() + static_cast<size_t>(i) * kFrameBytes, kFrameBytes) !=
         0)
       return false;

@@ -33,11 +33,14 @@ std::string seconds_text(unsigned ms) {
          " s";
 }
 
-std::string send_problem(int result) {
+std::string send_problem(SendResult result) {
   switch (result) {
-    case SEND_REFUSED: return "refused";
-    case SEND_ABORTED: return "aborted by the server";
-    case SEND_TIMEOUT: return "not acknowledged in time";
+    case SendResult::SEND_REFUSED:
+      return "refused";
+    case SendResult::SEND_ABORTED:
+      return "aborted by the server";
+    case SendResult::SEND_TIMEOUT:
+      return "not acknowledged in time";
     default: return "failed";
   }
 }
@@ -71,23 +74,24 @@ void Session::hold_before_sending() {
   received_last_ = false;
 }
 
-int Session::send(FrameBuffer& frame) {
+SendResult Session::send(FrameBuffer& frame) {
   hold_before_sending();
-  const int sent = send_frame(lines_, frame);
+  const SendResult sent = send_frame(lines_, frame);
   last_send_result_ = sent;
-  if (sent != SEND_OK || frame.number == FRAME_CANCEL) {
+  if (sent != SendResult::SEND_OK || frame.number == FRAME_CANCEL) {
     log("-> frame " + std::to_string(frame.number) + " (" + std::to_string(frame.length) +
-        " bytes): " + (sent == SEND_OK ? "taken" : send_problem(sent)));
+        " bytes): " + (sent == SendResult::SEND_OK ? "taken" : send_problem(sent)));
   }
   return sent;
 }
 
-int Session::send_text(std::string_view text) {
+SendResult Session::send_text(std::string_view text) {
   hold_before_sending();
-  int sent = SEND_ABORTED;  // set to the frame's result: this end's link is never busy
+  SendResult sent = SendResult::SEND_ABORTED;  // set to the frame's result: this end's link is never busy
   tarnel::send_text(lines_, text, &sent);
   last_send_result_ = sent;
-  log("-> " + std::string(text) + (sent == SEND_OK ? "" : "  (" + send_problem(sent) + ")"));
+  log("-> " + std::string(text) +
+      (sent == SendResult::SEND_OK ? "" : "  (" + send_problem(sent) + ")"));
   return sent;
 }
 
@@ -174,15 +178,15 @@ Outcome Session::connect(std::string* reply) {
       break;
     }
     log("lines at rest; connecting");
-    const int sent = send_text("CONNECT");
-    if (sent == SEND_OK) {
+    const SendResult sent = send_text("CONNECT");
+    if (sent == SendResult::SEND_OK) {
       server_seen = true;
       const Start start = wait_frame_start(std::min(settings_.reply_timeout_ms, 3000u));
       if (start == Start::kFrame) {
         std::string text;
-        int r = RECV_FAILED;
+        RecvResult r = RecvResult::RECV_FAILED;
         receive_command(lines_, text, &r);
-        if (r == RECV_OK) {
+        if (r == RecvResult::RECV_OK) {
           received_last_ = true;
           if (text.substr(0, 2) == "OK") {
             *reply = text;
@@ -201,7 +205,7 @@ Outcome Session::connect(std::string* reply) {
       } else {
         problem = "no answer to CONNECT";
       }
-    } else if (sent == SEND_TIMEOUT) {
+    } else if (sent == SendResult::SEND_TIMEOUT) {
       ++timeouts;
       problem = "the CONNECT frame was " + send_problem(sent);
     } else {
@@ -216,14 +220,14 @@ Outcome Session::connect(std::string* reply) {
 }
 
 Outcome Session::send_command(std::string_view text) {
-  const int sent = send_text(text);
-  if (sent == SEND_OK) return Outcome::Ok();
+  const SendResult sent = send_text(text);
+  if (sent == SendResult::SEND_OK) return Outcome::Ok();
   // A server that does not know the command answers with its bad-command
   // signal at once; its first level (nibble 0xE, handshake line low) can
   // replace the acceptance of the frame's last byte before this end looks,
   // and then reads as an abort. A server that failed to receive the frame
   // ends with the same signal. Either way the command was not carried out.
-  if (sent == SEND_ABORTED && bad_command_follows(300)) {
+  if (sent == SendResult::SEND_ABORTED && bad_command_follows(300)) {
     wait_for_rest(1000);
     return Outcome::Fail(Exit::kBadCommand, "the server did not take the command \"" +
                                                 std::string(text) + "\" (bad-command signal)");
@@ -248,18 +252,19 @@ Outcome Session::receive_reply(std::string* text, unsigned timeout_ms) {
       return Outcome::Fail(Exit::kLink,
                            "no reply from the server within " + seconds_text(timeout_ms));
   }
-  int r = RECV_FAILED;
+  RecvResult r = RecvResult::RECV_FAILED;
   receive_command(lines_, *text, &r);
-  if (r == RECV_OK) {
+  if (r == RecvResult::RECV_OK) {
     received_last_ = true;
     log("<- " + *text);
     return Outcome::Ok();
   }
-  log("<- reply failed (" + std::to_string(r) + ")");
+  log("<- reply failed (" + std::to_string(static_cast<int>(r)) + ")");
   lines_.clear_data_lines();
-  return Outcome::Fail(Exit::kLink, r == RECV_REFUSED
-                                        ? "the server sent a data or cancel frame instead of a reply"
-                                        : "a reply frame failed");
+  return Outcome::Fail(Exit::kLink,
+                       r == RecvResult::RECV_REFUSED
+                           ? "the server sent a data or cancel frame instead of a reply"
+                           : "a reply frame failed");
 }
 
 Outcome Session::next_reply(std::string* text, unsigned timeout_ms) {
@@ -282,14 +287,15 @@ Outcome Session::receive_data(int32_t number, FrameBuffer& frame, const std::str
                                             seconds_text(settings_.data_timeout_ms));
   }
   frame.number = number;
-  const int r = receive_frame(lines_, frame);
-  if (r == RECV_OK) {
+  const RecvResult r = receive_frame(lines_, frame);
+  if (r == RecvResult::RECV_OK) {
     received_last_ = true;
     return Outcome::Ok();
   }
-  log("<- frame " + std::to_string(number) + " failed (" + std::to_string(r) + ")");
+  log("<- frame " + std::to_string(number) + " failed (" + std::to_string(static_cast<int>(r)) +
+      ")");
   lines_.clear_data_lines();
-  if (r == RECV_REFUSED) {
+  if (r == RecvResult::RECV_REFUSED) {
     return Outcome::Fail(Exit::kLink, "the server gave up " + what + " (cancel frame, or frame " +
                                           std::to_string(number) + " out of order)");
   }
@@ -297,8 +303,8 @@ Outcome Session::receive_data(int32_t number, FrameBuffer& frame, const std::str
 }
 
 Outcome Session::send_data(FrameBuffer& frame) {
-  const int sent = send(frame);
-  if (sent == SEND_OK) return Outcome::Ok();
+  const SendResult sent = send(frame);
+  if (sent == SendResult::SEND_OK) return Outcome::Ok();
   return Outcome::Fail(Exit::kLink,
                        "data frame " + std::to_string(frame.number) + " was " + send_problem(sent));
 }

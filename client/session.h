@@ -89,7 +89,7 @@ class Session {
   void set_resume_offset_clear(bool clear) { resume_offset_clear_ = clear; }
 
   /// The send_frame result of the last frame this end sent (SEND_OK, ...).
-  int last_send_result() const { return last_send_result_; }
+  SendResult last_send_result() const { return last_send_result_; }
 
   const SessionSettings& settings() const { return settings_; }
   Lines& lines() { return lines_; }
@@ -103,8 +103,8 @@ class Session {
   void hold_before_sending();
 
   void log(const std::string& event);
-  int send(FrameBuffer& frame);
-  int send_text(std::string_view text);
+  SendResult send(FrameBuffer& frame);
+  SendResult send_text(std::string_view text);
 
   Lines& lines_;
   ClientPort& port_;
@@ -112,7 +112,7 @@ class Session {
   /// The last exchange was a frame received: hold the reply code before
   /// starting a frame.
   bool received_last_ = false;
-  int last_send_result_ = SEND_OK;
+  SendResult last_send_result_ = SendResult::SEND_OK;
   bool resume_offset_clear_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

@@ -114,7 +114,7 @@ Outcome verify_stored(Session& session, Output& output, const std::string& remot
   std::string data;
   Outcome o = fetch_listing(session, output, remote, &data, kVerifyTimeoutMs);
   if (!o.ok()) {
-    if (session.last_send_result() == SEND_REFUSED) {
+    if (session.last_send_result() == SendResult::SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
       // create or write the file when the only data frame came.
       return Outcome::Fail(Exit::kLink, "the server did not store " + remote +
@@ -273,7 +273,7 @@ Outcome send_upload(Session& session, const PutPlan& plan, int64_t start, Progre
     frame.length = static_cast<int32_t>(got);
     Outcome o = session.send_data(frame);
     if (!o.ok()) {
-      if (session.last_send_result() == SEND_REFUSED) {
+      if (session.last_send_result() == SendResult::SEND_REFUSED) {
         o.message = "the server refused data frame " + std::to_string(number) +
                     ": it could not create or write " + plan.remote +
                     (start > 0 ? ", or its stored part differs from " + plan.local : std::string());

@@ -66,7 +66,7 @@ void play_against_server(uint32_t bus_ns, const Play& play) {
       result = play(peer, cable.dir().path());
       if (result) {
         // The server goes on serving.
-        result = peer.command("CONNECT") == SEND_OK && peer.reply() == "OK A"
+        result = peer.command("CONNECT") == SendResult::SEND_OK && peer.reply() == "OK A"
                      ? ::testing::AssertionSuccess()
                      : ::testing::AssertionFailure() << "CONNECT afterwards failed";
       }
@@ -95,59 +95,60 @@ TEST_P(CommandExchange, EndsWithTheResultTheServerGave) {
 const ExchangeCase kCases[] = {
     {"Connect",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.command("CONNECT"), SEND_OK);
+       STEP_EQ(peer.command("CONNECT"), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "OK A");
        return ::testing::AssertionSuccess();
      }},
     {"RestThenGet",
      [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
        testing::write_file(dir + "/f.txt", "0123456789abcdef");
-       STEP_EQ(peer.command("REST 10"), SEND_OK);
-       STEP_EQ(peer.command("GET " + client_path(dir + "/f.txt")), SEND_OK);
+       STEP_EQ(peer.command("REST 10"), SendResult::SEND_OK);
+       STEP_EQ(peer.command("GET " + client_path(dir + "/f.txt")), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "REST 10");
        STEP_EQ(peer.reply().rfind("TIME ", 0), 0u);
        STEP_EQ(peer.reply().rfind("ATTR ", 0), 0u);
        STEP_EQ(peer.reply(), "SIZE 16");
        std::string data;
-       STEP_EQ(peer.receive_frame(1, &data), RECV_OK);
+       STEP_EQ(peer.receive_frame(1, &data), RecvResult::RECV_OK);
        STEP_EQ(data, "abcdef");
        return ::testing::AssertionSuccess();
      }},
     {"EmptyCommand",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.command(""), SEND_OK);
+       STEP_EQ(peer.command(""), SendResult::SEND_OK);
        STEP_EQ(peer.expect_bad_command(), true);
        return ::testing::AssertionSuccess();
      }},
     {"UnknownWord",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.command("HELLO"), SEND_OK);
+       STEP_EQ(peer.command("HELLO"), SendResult::SEND_OK);
        STEP_EQ(peer.expect_bad_command(), true);
        return ::testing::AssertionSuccess();
      }},
     {"CancelFrameAsCommand",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.send_bytes(testing::cancel_frame_bytes()), SEND_REFUSED);
+       STEP_EQ(peer.send_bytes(testing::cancel_frame_bytes()), SendResult::SEND_REFUSED);
        STEP_EQ(peer.expect_bad_command(), true);
        STEP_EQ(peer.wait_for_rest(), true);
        return ::testing::AssertionSuccess();
      }},
     {"CommandNumberedFive",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.send_frame(5, "CONNECT"), SEND_ABORTED);
+       STEP_EQ(peer.send_frame(5, "CONNECT"), SendResult::SEND_ABORTED);
        STEP_EQ(peer.wait_for_rest(), true);
        return ::testing::AssertionSuccess();
      }},
     {"UploadFrameWithNoUploadPending",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
-       STEP_EQ(peer.command("SIZE 10"), SEND_OK);
-       STEP_EQ(peer.send_frame(1, "0123456789"), SEND_REFUSED);
+       STEP_EQ(peer.command("SIZE 10"), SendResult::SEND_OK);
+       STEP_EQ(peer.send_frame(1, "0123456789"), SendResult::SEND_REFUSED);
        return ::testing::AssertionSuccess();
      }},
     {"ElevenBadChecksums",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
        const testing::WireBytes frame = testing::frame_bytes(0, "CONNECT");
-       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 11)), SEND_ABORTED);
+       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 11)),
+               SendResult::SEND_ABORTED);
        STEP_EQ(peer.resends(), 11);  // each REPLY_RESEND seen, the last one too
        STEP_EQ(peer.wait_for_rest(), true);
        return ::testing::AssertionSuccess();
@@ -155,7 +156,7 @@ const ExchangeCase kCases[] = {
     {"TenBadChecksumsThenAGoodCopy",
      [](LiteralPeer& peer, const std::string&) -> ::testing::AssertionResult {
        const testing::WireBytes frame = testing::frame_bytes(0, "CONNECT");
-       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 10)), SEND_OK);
+       STEP_EQ(peer.send_copies(testing::bad_copies_then_good(frame, 10)), SendResult::SEND_OK);
        STEP_EQ(peer.resends(), 10);
        STEP_EQ(peer.reply(), "OK A");
        return ::testing::AssertionSuccess();
@@ -177,10 +178,11 @@ INSTANTIATE_TEST_SUITE_P(
 /// in frames of 4096 bytes from `offset` on (after a resume query).
 ::testing::AssertionResult upload(LiteralPeer& peer, const std::string& word,
                                   const std::string& path, const std::string& content) {
-  STEP_EQ(peer.command(word + path), SEND_OK);
-  STEP_EQ(peer.command("SIZE " + std::to_string(content.size())), SEND_OK);
+  STEP_EQ(peer.command(word + path), SendResult::SEND_OK);
+  STEP_EQ(peer.command("SIZE " + std::to_string(content.size())), SendResult::SEND_OK);
   for (size_t at = 0, n = 1; at < content.size(); at += 4096, ++n) {
-    STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+    STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)),
+            SendResult::SEND_OK);
   }
   return ::testing::AssertionSuccess();
 }
@@ -190,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
 ::testing::AssertionResult download(LiteralPeer& peer, const std::string& word,
                                     const std::string& path, size_t bytes, std::string* data,
                                     std::vector<std::string>* replies) {
-  STEP_EQ(peer.command(word + path), SEND_OK);
+  STEP_EQ(peer.command(word + path), SendResult::SEND_OK);
   for (;;) {
     const std::string reply = peer.reply();
     replies->push_back(reply);
@@ -200,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
   data->clear();
   for (int32_t n = 1; data->size() < bytes; ++n) {
     std::string payload;
-    STEP_EQ(peer.receive_frame(n, &payload), RECV_OK);
+    STEP_EQ(peer.receive_frame(n, &payload), RecvResult::RECV_OK);
     *data += payload;
   }
   return ::testing::AssertionSuccess();
@@ -250,15 +252,16 @@ const ExchangeCase kRoundTrips[] = {
        // An earlier upload broke off after 6000 bytes.
        testing::write_file(dir + "/r.bin", content.substr(0, 6000));
        const std::string path = client_path(dir + "/r.bin");
-       STEP_EQ(peer.command("PUT " + path), SEND_OK);
-       STEP_EQ(peer.command("REST ?"), SEND_OK);
+       STEP_EQ(peer.command("PUT " + path), SendResult::SEND_OK);
+       STEP_EQ(peer.command("REST ?"), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "REST=1024");  // 4096 bytes kept back, whole kilobytes
-       STEP_EQ(peer.command("SIZE 9000"), SEND_OK);
+       STEP_EQ(peer.command("SIZE 9000"), SendResult::SEND_OK);
        for (size_t at = 1024, n = 1; at < content.size(); at += 4096, ++n) {
-         STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)), SEND_OK);
+         STEP_EQ(peer.send_frame(static_cast<int32_t>(n), content.substr(at, 4096)),
+                 SendResult::SEND_OK);
        }
        // Then fetched from byte 8000 on.
-       STEP_EQ(peer.command("REST 8000"), SEND_OK);
+       STEP_EQ(peer.command("REST 8000"), SendResult::SEND_OK);
        std::string data;
        std::vector<std::string> replies;
        if (auto r = download(peer, "GET ", path, 1000, &data, &replies); !r) return r;
@@ -272,14 +275,14 @@ const ExchangeCase kRoundTrips[] = {
      [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
        testing::write_file(dir + "/alpha.txt", "0123456789");
        testing::write_file(dir + "/beta.dat", "");
-       STEP_EQ(peer.command("LIST " + client_path(dir + "/")), SEND_OK);
+       STEP_EQ(peer.command("LIST " + client_path(dir + "/")), SendResult::SEND_OK);
        const std::string size = peer.reply();
        STEP_EQ(size.rfind("SIZE ", 0), 0u);
        const size_t total = std::stoul(size.substr(5));
        std::string lines;
        for (int32_t n = 1; lines.size() < total; ++n) {
          std::string block;
-         STEP_EQ(peer.receive_frame(n, &block), RECV_OK);
+         STEP_EQ(peer.receive_frame(n, &block), RecvResult::RECV_OK);
          lines += block;
        }
        STEP_EQ(lines.size(), total);
@@ -290,20 +293,20 @@ const ExchangeCase kRoundTrips[] = {
     {"Management",
      [](LiteralPeer& peer, const std::string& dir) -> ::testing::AssertionResult {
        struct stat st;
-       STEP_EQ(peer.command("MD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.command("MD " + client_path(dir + "/d")), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "OK");
        STEP_EQ(stat((dir + "/d").c_str(), &st) == 0 && S_ISDIR(st.st_mode), true);
        testing::write_file(dir + "/d/f", "x");
-       STEP_EQ(peer.command("RNFR " + client_path(dir + "/d/f")), SEND_OK);
-       STEP_EQ(peer.command("RNTO " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.command("RNFR " + client_path(dir + "/d/f")), SendResult::SEND_OK);
+       STEP_EQ(peer.command("RNTO " + client_path(dir + "/d/g")), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "OK");
        STEP_EQ(testing::read_file(dir + "/d/g"), "x");
-       STEP_EQ(peer.command("DEL " + client_path(dir + "/d/g")), SEND_OK);
+       STEP_EQ(peer.command("DEL " + client_path(dir + "/d/g")), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "OK");
-       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SendResult::SEND_OK);
        STEP_EQ(peer.reply(), "OK");
        STEP_EQ(stat((dir + "/d").c_str(), &st), -1);
-       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SEND_OK);
+       STEP_EQ(peer.command("RD " + client_path(dir + "/d")), SendResult::SEND_OK);
        STEP_EQ(peer.reply().rfind("DIR ERROR ", 0), 0u);
        return ::testing::AssertionSuccess();
      }},

@@ -7,7 +7,9 @@
 #include "base/numbers.h"
 #include "files/listing.h"
 #include "files/management.h"
-#include "files/transfers.h"
+#include "files/download.h"
+#include "files/resume.h"
+#include "files/upload.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -19,18 +21,13 @@ constexpr uint16_t kIdlePollMs = 50;
 
 /// What the loop keeps between commands.
 struct CommandState {
-  std::string pending_upload_name;  // empty: no upload pending
-  int32_t upload_time_stamp = -1;   // -1: none
-  int32_t upload_attributes = -1;   // -1: none
-  int32_t resume_offset = 0;
-  int32_t reported_resume_offset = 0;
+  PendingUpload upload;  // its resume offset serves "GET " and "AGET " too
   /// The file and counting the last "REST ?" measured when it set the
   /// offsets; empty when no offset comes from it. The resume offset is its
   /// own unless "REST " replaced it.
   std::string resume_query_name;
   bool resume_query_text = false;
   bool resume_offset_from_query = false;
-  bool text_mode = false;
   std::string rename_source;  // empty: none
   /// 1 success, -1 failure; every received command first sets it from
   /// receive_command (1, or 255 held as -1).
@@ -55,8 +52,8 @@ class CommandLoop {
 
   void put(const std::string& argument) { prepare_upload(argument, false); }
   void aput(const std::string& argument) { prepare_upload(argument, true); }
-  void time(const std::string& argument) { state_.upload_time_stamp = text_to_number(argument); }
-  void attr(const std::string& argument) { state_.upload_attributes = text_to_number(argument); }
+  void time(const std::string& argument) { state_.upload.time_stamp = text_to_number(argument); }
+  void attr(const std::string& argument) { state_.upload.attributes = text_to_number(argument); }
   void resume(const std::string& argument);
   void rest(const std::string& argument);
   void size(const std::string& argument);
@@ -138,26 +135,26 @@ void CommandLoop::dispatch(const std::string& text) {
 }
 
 void CommandLoop::prepare_upload(const std::string& argument, bool text) {
-  state_.pending_upload_name = map_client_path(argument);
+  PendingUpload& upload = state_.upload;
+  upload.name = map_client_path(argument);
   // Offsets that "REST ?" measured belong to the file (and the counting) it
   // measured; an offset "REST " named before "PUT " carries into the upload.
   if (!state_.resume_query_name.empty() &&
-      (state_.pending_upload_name != state_.resume_query_name || text != state_.resume_query_text)) {
-    state_.reported_resume_offset = 0;
-    if (state_.resume_offset_from_query) state_.resume_offset = 0;
+      (upload.name != state_.resume_query_name || text != state_.resume_query_text)) {
+    upload.reported_resume_offset = 0;
+    if (state_.resume_offset_from_query) upload.resume_offset = 0;
     forget_resume_query();
   }
-  state_.upload_time_stamp = -1;
-  state_.upload_attributes = -1;
-  state_.text_mode = text;
+  upload.time_stamp = -1;
+  upload.attributes = -1;
+  upload.text = text;
 }
 
 void CommandLoop::resume(const std::string&) {
   // A failed query leaves the offsets, and whose they are, as they were.
-  if (resume_query(lines_, state_.pending_upload_name, state_.text_mode, state_.resume_offset,
-                   state_.reported_resume_offset)) {
-    state_.resume_query_name = state_.pending_upload_name;
-    state_.resume_query_text = state_.text_mode;
+  if (resume_query(lines_, state_.upload)) {
+    state_.resume_query_name = state_.upload.name;
+    state_.resume_query_text = state_.upload.text;
     state_.resume_offset_from_query = true;
   }
 }
@@ -166,40 +163,35 @@ void CommandLoop::rest(const std::string& argument) {
   // Bad text reads as -1; no negative offset names a place in a file, so
   // every one of them means "from the start".
   const int32_t offset = text_to_number(argument);
-  state_.resume_offset = offset < 0 ? 0 : offset;
+  state_.upload.resume_offset = offset < 0 ? 0 : offset;
   state_.resume_offset_from_query = false;
 }
 
 void CommandLoop::size(const std::string& argument) {
-  const int result = receive_file(lines_, console_, state_.pending_upload_name,
-                                  text_to_number(argument), state_.upload_time_stamp,
-                                  state_.upload_attributes, state_.resume_offset,
-                                  state_.reported_resume_offset, state_.text_mode);
-  result_line(result == 0, "UPLOAD OK", "UPLOAD FAILED");
-  set_result(result == 0);
+  const ReceiveResult result =
+      receive_file(lines_, console_, state_.upload, text_to_number(argument));
+  const bool stored = result == ReceiveResult::RECEIVE_STORED;
+  result_line(stored, "UPLOAD OK", "UPLOAD FAILED");
+  set_result(stored);
   // Whatever the outcome, the upload is over.
-  state_.text_mode = false;
   abort_flag = false;
-  state_.pending_upload_name.clear();
-  state_.upload_time_stamp = -1;
-  state_.upload_attributes = -1;
-  state_.resume_offset = 0;
-  state_.reported_resume_offset = 0;
+  state_.upload = PendingUpload{};
   forget_resume_query();
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
-  const bool ok = send_file(lines_, console_, map_client_path(argument), state_.resume_offset, text);
+  const bool ok =
+      send_file(lines_, console_, map_client_path(argument), state_.upload.resume_offset, text);
   result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
   set_result(ok);
   abort_flag = false;
-  state_.resume_offset = 0;
-  state_.reported_resume_offset = 0;
+  state_.upload.resume_offset = 0;
+  state_.upload.reported_resume_offset = 0;
   forget_resume_query();
 }
 
 void CommandLoop::list(const std::string& argument) {
-  state_.text_mode = false;
+  state_.upload.text = false;
   const bool ok = list_directory(lines_, console_, argument);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);

@@ -10,7 +10,7 @@
 #include "base/numbers.h"
 #include "files/metadata.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/frame.h"
 #include "testing/cable_pair.h"
 #include "testing/fake_console.h"
@@ -44,10 +44,12 @@ class CommandLoopTest : public ::testing::Test {
   CommandLoopTest() : peer_(cable_) { server_ = std::make_unique<ServerThread>(cable_); }
   ~CommandLoopTest() override { server_.reset(); }
 
-  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
+  void send(const std::string& text) {
+    ASSERT_EQ(peer_.send_command(text), SendResult::SEND_OK) << text;
+  }
   /// Sends a command and returns its one reply.
   std::string ask(const std::string& text) {
-    if (peer_.send_command(text) != SEND_OK) return "<not sent>";
+    if (peer_.send_command(text) != SendResult::SEND_OK) return "<not sent>";
     return peer_.reply();
   }
   /// Ends the loop and returns everything it wrote on the console.
@@ -83,13 +85,13 @@ TEST_F(CommandLoopTest, TextsThatMatchNoWordGetTheBadCommandSignal) {
   };
   std::string expected_console;
   for (const char* text : texts) {
-    const int sent = peer_.send_command(text);
-    if (sent == SEND_ABORTED) {
+    const SendResult sent = peer_.send_command(text);
+    if (sent == SendResult::SEND_ABORTED) {
       // The server went on to the signal before this end read the reply
       // code of the last byte: it read the signal's nibble 0xE there.
       EXPECT_TRUE(peer_.wait_for_status(0x80, 2500)) << "lines not back at rest";
     } else {
-      EXPECT_EQ(sent, SEND_OK) << '"' << text << '"';
+      EXPECT_EQ(sent, SendResult::SEND_OK) << '"' << text << '"';
       EXPECT_TRUE(peer_.expect_bad_command()) << '"' << text << '"';
     }
     // The loop goes on serving.
@@ -193,11 +195,11 @@ TEST_F(CommandLoopTest, AputStoresTextModePutRawMode) {
 
   send("APUT " + client_path(text_file));
   send("SIZE 6");
-  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<int>{SEND_OK});
+  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<SendResult>{SendResult::SEND_OK});
   // "PUT " after an "APUT " upload: raw again.
   send("PUT " + client_path(raw_file));
   send("SIZE 6");
-  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<int>{SEND_OK});
+  EXPECT_EQ(testing::send_upload(peer_, data), std::vector<SendResult>{SendResult::SEND_OK});
   EXPECT_EQ(ask("CONNECT"), "OK A");
   const std::string out = console();
 
@@ -212,14 +214,14 @@ TEST_F(CommandLoopTest, RestOffsetAppliesToTheNextDownloadOnly) {
 
   send("REST 3");
   testing::Received first;
-  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SEND_OK);
+  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SendResult::SEND_OK);
   first = testing::receive_download(peer_, 7);
   ASSERT_FALSE(first.replies.empty());
   EXPECT_EQ(first.replies.front(), "REST 3");
   EXPECT_EQ(first.replies.back(), "SIZE 10");
   EXPECT_EQ(first.data(), "3456789");
 
-  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SEND_OK);
+  ASSERT_EQ(peer_.send_command("GET " + client_path(f)), SendResult::SEND_OK);
   testing::Received second = testing::receive_download(peer_, 10);
   ASSERT_FALSE(second.replies.empty());
   EXPECT_EQ(second.replies.front().rfind("TIME ", 0), 0u) << second.replies.front();
@@ -228,7 +230,7 @@ TEST_F(CommandLoopTest, RestOffsetAppliesToTheNextDownloadOnly) {
   // A "REST " whose number is not a number, or is -1, sets the offset to 0.
   for (const char* rest : {"REST abc", "REST ", "REST -1", "REST 4 "}) {
     send(rest);
-    ASSERT_EQ(peer_.send_command("AGET " + client_path(f)), SEND_OK);
+    ASSERT_EQ(peer_.send_command("AGET " + client_path(f)), SendResult::SEND_OK);
     testing::Received got = testing::receive_download(peer_, 10);
     ASSERT_FALSE(got.replies.empty());
     EXPECT_EQ(got.replies.front().rfind("TIME ", 0), 0u) << rest;
@@ -292,8 +294,9 @@ TEST_F(CommandLoopTest, PathWithANulByteNamesNoFile) {
   send("SIZE 4");
   // Refused; a peer held up past the refusal's hold reads the lines the loop
   // cleared after the failed upload as acceptance. The console tells.
-  const int sent = peer_.send_data(1, "abcd");
-  EXPECT_TRUE(sent == SEND_REFUSED || sent == SEND_OK) << sent;
+  const SendResult sent = peer_.send_data(1, "abcd");
+  EXPECT_TRUE(sent == SendResult::SEND_REFUSED || sent == SendResult::SEND_OK)
+      << static_cast<int>(sent);
   EXPECT_EQ(ask("CONNECT"), "OK A");
   const std::string out = console();
   EXPECT_NE(out.find("SIZE 0\nUPLOAD FAILED\n"), std::string::npos) << out;

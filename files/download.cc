@@ -27,7 +27,8 @@
 #include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
-#include "files/transfers.h"
+#include "files/download.h"
+#include "files/resume.h"
 #include "link/frame.h"
 #include "link/send.h"
 #include "link/text.h"
@@ -52,7 +53,7 @@ struct TextView {
 /// console ends the scan as it ends the data phase: ok false, nothing more
 /// sent.
 TextView scan_text(Lines& lines, Console& console, int fd, int64_t size, int32_t offset,
-                   uint8_t* block, SecondsClock clock) {
+                   uint8_t* block, const SecondsClock& clock) {
   TextView view;
   io_seek(fd, 0);
   take_io_error();
@@ -114,7 +115,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
   auto send_one = [&](int32_t fill) {
     frame->number = number;
     frame->length = fill;
-    ok = send_frame(lines, *frame) == SEND_OK;
+    ok = send_frame(lines, *frame) == SendResult::SEND_OK;
     if (number % 25 == 0) console.write("*");
     ++number;
     abort_flag = console.key_pending();
@@ -172,7 +173,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
 }  // namespace
 
 bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset, bool text,
-               SecondsClock clock) {
+               const SecondsClock& clock) {
   if (lines.busy()) return false;
   if (offset < 0) offset = 0;
   existing_file_open_mode = O_RDONLY;

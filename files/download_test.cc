@@ -12,7 +12,8 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/download.h"
+#include "files/resume.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -421,11 +422,11 @@ TEST(Download, FileCutShortSendsTheCancelFrameAndFails) {
   // The file loses its last two blocks while the first is on its way.
   ASSERT_EQ(truncate(path.c_str(), 32768), 0);
   for (int32_t number = 2; number <= 8; ++number) {
-    ASSERT_EQ(x.peer().receive_data(number, nullptr), RECV_OK) << number;
+    ASSERT_EQ(x.peer().receive_data(number, nullptr), RecvResult::RECV_OK) << number;
   }
   // The client is told by the cancel frame instead of waiting in vain for
   // frame 9 (which would end in RECV_FAILED).
-  EXPECT_EQ(x.peer().receive_data(9, nullptr), RECV_REFUSED);
+  EXPECT_EQ(x.peer().receive_data(9, nullptr), RecvResult::RECV_REFUSED);
   x.join();
   EXPECT_EQ(got.replies.back(), "SIZE 98304");
   EXPECT_FALSE(result);

@@ -1,7 +1,5 @@
 #include "files/listing.h"
 
-#include <time.h>
-
 #include <cstring>
 
 #include "base/numbers.h"
@@ -43,7 +41,7 @@ class BlockSender {
   void finish() {
     if (frame_.length > 0 && ok_) {
       frame_.number = number_;
-      ok_ = send_frame(lines_, frame_) == SEND_OK;
+      ok_ = send_frame(lines_, frame_) == SendResult::SEND_OK;
     }
     frame_.length = 0;
   }
@@ -59,7 +57,7 @@ class BlockSender {
       ok_ = false;
     } else {
       frame_.number = number_;
-      ok_ = send_frame(lines_, frame_) == SEND_OK;
+      ok_ = send_frame(lines_, frame_) == SendResult::SEND_OK;
       ++number_;
       console_.write("*");
     }
@@ -74,12 +72,6 @@ class BlockSender {
 };
 
 }  // namespace
-
-int64_t listing_clock_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec;
-}
 
 std::string listing_search_path(std::string_view path) {
   std::string search(path.empty() ? std::string_view("\\") : path.substr(0, TEXT_MAX));
@@ -107,12 +99,8 @@ bool listing_line(const FoundEntry& entry, std::string& line) {
   return true;
 }
 
-bool list_directory(Lines& lines, Console& console, std::string_view path) {
-  return list_directory(lines, console, path, listing_clock_seconds);
-}
-
 bool list_directory(Lines& lines, Console& console, std::string_view path,
-                    const ListingClock& clock) {
+                    const SecondsClock& clock) {
   if (lines.busy()) return false;
   int64_t last_keep_alive = clock();
   const std::string search_path = listing_search_path(path);

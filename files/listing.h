@@ -10,10 +10,10 @@
 #define TARNEL_FILES_LISTING_H_
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "files/clock.h"
 #include "files/search.h"
 #include "link/lines.h"
 #include "base/console.h"
@@ -22,13 +22,6 @@ namespace tarnel {
 
 /// A block is sent as soon as its fill passes this.
 constexpr int32_t LISTING_BLOCK_FILL = 3896;
-
-/// The clock in whole seconds that paces the keep-alive "WAIT"; only the
-/// differences of its readings count. Tests hand in their own.
-using ListingClock = std::function<int64_t()>;
-/// The default: a monotonic clock, so that setting the system time back
-/// cannot hold back the keep-alive.
-int64_t listing_clock_seconds();
 
 /// The client's path as a search path: "" and "\" become "/*.*",
 /// backslashes become slashes, a missing leading "/" is added and a trailing
@@ -45,9 +38,8 @@ bool listing_line(const FoundEntry& entry, std::string& line);
 /// True when the exchange went through to its end. A key pressed on the
 /// console while the blocks go out ends the listing with a cancel frame and
 /// leaves the abort flag set.
-bool list_directory(Lines& lines, Console& console, std::string_view path);
 bool list_directory(Lines& lines, Console& console, std::string_view path,
-                    const ListingClock& clock);
+                    const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel
 

@@ -70,7 +70,7 @@ struct Listing {
   std::vector<std::string> replies;  // everything up to and with "SIZE " or "DIR ERROR "
   int32_t total = -1;                // from "SIZE "
   std::vector<std::string> blocks;
-  int last_receive = RECV_OK;
+  RecvResult last_receive = RecvResult::RECV_OK;
 
   std::string data() const {
     std::string all;
@@ -113,7 +113,7 @@ Listing receive_listing(Peer& peer) {
   for (int32_t number = 1; bytes < static_cast<size_t>(got.total); ++number) {
     std::string payload;
     got.last_receive = peer.receive_data(number, &payload);
-    if (got.last_receive != RECV_OK) break;
+    if (got.last_receive != RecvResult::RECV_OK) break;
     bytes += payload.size();
     got.blocks.push_back(payload);
   }
@@ -125,7 +125,7 @@ class ListingTest : public ::testing::Test {
  protected:
   /// Lists `path` (as the client sends it) and returns what the client got;
   /// the server's result goes to result_.
-  Listing list(const std::string& path, ListingClock clock = listing_clock_seconds) {
+  Listing list(const std::string& path, SecondsClock clock = monotonic_seconds) {
     x_.serve([this, path, clock](Lines& lines, testing::FakeConsole& console) {
       result_ = list_directory(lines, console, path, clock);
     });
@@ -422,12 +422,12 @@ class ListCommand : public ::testing::Test {
 TEST_F(ListCommand, ResultLineFollowsTheListing) {
   make_file(dir_.path() + "/a");
   const std::string command = "LIST " + client_path_of(dir_.path()) + "\\";
-  ASSERT_EQ(peer_.send_command(command), SEND_OK);
+  ASSERT_EQ(peer_.send_command(command), SendResult::SEND_OK);
   Listing got = receive_listing(peer_);
   EXPECT_EQ(got.lines(), std::vector<std::string>{line_of("a", "0", kStamp, "32")});
 
   const std::string missing = "LIST " + client_path_of(dir_.path()) + "\\nosuchdir\\";
-  ASSERT_EQ(peer_.send_command(missing), SEND_OK);
+  ASSERT_EQ(peer_.send_command(missing), SendResult::SEND_OK);
   EXPECT_EQ(peer_.reply(), "DIR ERROR 18");
   server_->stop();
   EXPECT_EQ(server_->console().output(),
@@ -437,13 +437,13 @@ TEST_F(ListCommand, ResultLineFollowsTheListing) {
 TEST_F(ListCommand, KeyPressWhileTheFirstBlockFillsSendsOneCancelFrame) {
   for (int i = 0; i < 150; ++i) make_file(dir_.path() + "/" + name_for_line(40, 'k', i));
   const std::string command = "LIST " + client_path_of(dir_.path()) + "\\";
-  ASSERT_EQ(peer_.send_command(command), SEND_OK);
+  ASSERT_EQ(peer_.send_command(command), SendResult::SEND_OK);
   // The first pass does not look at the keyboard; the second does, once the
   // first block is full.
   server_->console().press_key();
   EXPECT_EQ(peer_.reply(), "SIZE 6000");
   std::string payload;
-  EXPECT_EQ(peer_.receive_data(1, &payload), RECV_REFUSED);  // the cancel frame
+  EXPECT_EQ(peer_.receive_data(1, &payload), RecvResult::RECV_REFUSED);  // the cancel frame
   EXPECT_TRUE(payload.empty());
   // The key stays pending: the loop ends by itself.
   server_->stop();

@@ -57,10 +57,10 @@ class Management : public ::testing::Test {
   }
   /// Sends the command with the client's spelling of `local` and returns the reply.
   std::string ask(const std::string& word, const std::string& local) {
-    if (peer_.send_command(word + client(local)) != SEND_OK) return "<not sent>";
+    if (peer_.send_command(word + client(local)) != SendResult::SEND_OK) return "<not sent>";
     return peer_.reply();
   }
-  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK); }
+  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SendResult::SEND_OK); }
 
   CablePair cable_{0};
   TempDir dir_;
@@ -202,7 +202,7 @@ TEST_F(Management, RenameToWithoutRenameFromGetsNoReplyAtAll) {
   testing::write_file(path("a.txt"), "x");
   send("RNTO " + client(path("b.txt")));
   // Had a reply been sent, it would be the next thing to arrive.
-  ASSERT_EQ(peer_.send_command("CONNECT"), SEND_OK);
+  ASSERT_EQ(peer_.send_command("CONNECT"), SendResult::SEND_OK);
   EXPECT_EQ(peer_.reply(), "OK A");
   EXPECT_TRUE(exists(path("a.txt")));
   EXPECT_FALSE(exists(path("b.txt")));
@@ -252,7 +252,7 @@ std::string delete_as_user(const std::string& path, uid_t owner, std::string* sk
     _exit(0);
   }
   std::string reply;
-  if (peer.receive_reply(reply) != RECV_OK) reply = "<no reply>";
+  if (peer.receive_reply(reply) != RecvResult::RECV_OK) reply = "<no reply>";
   int status = 0;
   waitpid(child, &status, 0);
   if (WIFEXITED(status) && WEXITSTATUS(status) == 77) *skip = "cannot become another user";

@@ -1,7 +1,6 @@
 // Resume negotiation ("REST ?") and the existing-file open mode.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,16 +11,10 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/io.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
 
 namespace tarnel {
-
-int64_t monotonic_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return now.tv_sec;
-}
 
 int open_existing_file(const std::string& path) {
   if (io_error != 0) return -1;
@@ -46,7 +39,7 @@ int32_t restart_point(int64_t size) {
   return static_cast<int32_t>(point);
 }
 
-int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, SecondsClock clock) {
+int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsClock& clock) {
   uint8_t block[SCAN_BLOCK];
   int64_t answer = 0;
   int64_t stored = 0;
@@ -76,13 +69,12 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, SecondsClock cl
   return static_cast<int32_t>(answer);
 }
 
-bool resume_query(Lines& lines, const std::string& pending_upload_name, bool text,
-                  int32_t& resume_offset, int32_t& reported_resume_offset, SecondsClock clock) {
-  if (pending_upload_name.empty()) {
+bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock) {
+  if (upload.name.empty()) {
     send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;
   }
-  const int fd = open_existing_file(pending_upload_name);
+  const int fd = open_existing_file(upload.name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
     send_text(lines, "REST ERROR " + number_to_text(error));
@@ -101,7 +93,7 @@ bool resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
   }
   int32_t point = restart_point(size);
   int32_t reported = point;
-  if (text && point != 0) {
+  if (upload.text && point != 0) {
     reported = text_resume_offset(lines, fd, point, clock);
     // -1: a "WAIT" was not delivered; 0: the file ended before the point.
     // Either way the two offsets no longer describe one place: start over.
@@ -109,8 +101,8 @@ bool resume_query(Lines& lines, const std::string& pending_upload_name, bool tex
   }
   io_close(fd);
   take_io_error();
-  resume_offset = point;
-  reported_resume_offset = reported < 0 ? 0 : reported;
+  upload.resume_offset = point;
+  upload.reported_resume_offset = reported < 0 ? 0 : reported;
   send_text(lines, "REST=" + number_to_text(reported));
   return true;
 }

@@ -14,7 +14,7 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
 
@@ -52,8 +52,8 @@ std::string ask_resume(const std::string& put, const std::string& path) {
   testing::CablePair cable(0);
   testing::Peer peer(cable);
   ServerThread server(cable);
-  if (peer.send_command(put + path) != SEND_OK) return "<PUT not sent>";
-  if (peer.send_command("REST ?") != SEND_OK) return "<REST ? not sent>";
+  if (peer.send_command(put + path) != SendResult::SEND_OK) return "<PUT not sent>";
+  if (peer.send_command("REST ?") != SendResult::SEND_OK) return "<REST ? not sent>";
   return peer.reply();
 }
 
@@ -85,16 +85,16 @@ TEST(ResumeQuery, TextReplyCountsTheLfBeforeThePointTwice) {
 TEST(ResumeQuery, FailuresReplyRestErrorAndLeaveTheOffsets) {
   Exchange x;
   auto ask = [&x](const std::string& name) {
-    int32_t resume = 77, reported = 88;
+    PendingUpload upload{name};
+    upload.resume_offset = 77;
+    upload.reported_resume_offset = 88;
     bool set = true;
-    x.serve([&](Lines& lines, testing::FakeConsole&) {
-      set = resume_query(lines, name, false, resume, reported);
-    });
+    x.serve([&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, upload); });
     std::string reply = x.peer().reply();
     x.join();
     EXPECT_FALSE(set) << name;
-    EXPECT_EQ(resume, 77) << name;
-    EXPECT_EQ(reported, 88) << name;
+    EXPECT_EQ(upload.resume_offset, 77) << name;
+    EXPECT_EQ(upload.reported_resume_offset, 88) << name;
     return reply;
   };
   EXPECT_EQ(ask(""), "REST ERROR " + std::to_string(REST_ERROR_NO_UPLOAD));
@@ -108,16 +108,15 @@ TEST(ResumeQuery, SetsBothOffsets) {
   std::string stored(10000, 'x');
   stored[10] = stored[20] = '\n';
   write_file(x.dir().file("t"), stored);
-  int32_t resume = 0, reported = 0;
+  PendingUpload upload{x.dir().file("t")};
+  upload.text = true;
   bool set = false;
-  x.serve([&](Lines& lines, testing::FakeConsole&) {
-    set = resume_query(lines, x.dir().file("t"), true, resume, reported);
-  });
+  x.serve([&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, upload); });
   EXPECT_EQ(x.peer().reply(), "REST=5122");
   x.join();
   EXPECT_TRUE(set);
-  EXPECT_EQ(resume, 5120);
-  EXPECT_EQ(reported, 5122);
+  EXPECT_EQ(upload.resume_offset, 5120);
+  EXPECT_EQ(upload.reported_resume_offset, 5122);
 }
 
 /// Runs `server` in a child process on the server end of `x`'s cable while
@@ -137,7 +136,7 @@ std::vector<std::string> in_child(Exchange& x, int replies, const std::function<
   // The child may give up before it sends anything.
   for (int i = 0; i < replies; ++i) {
     std::string text;
-    if (x.peer().receive_reply(text) != RECV_OK) break;
+    if (x.peer().receive_reply(text) != RecvResult::RECV_OK) break;
     got.push_back(text);
   }
   waitpid(child, &status, 0);
@@ -154,11 +153,11 @@ TEST(ResumeQuery, ExistingFileOpenModeDecidesWhetherAReadOnlyFileCanBeMeasured) 
   // Root may write anything: the query runs as an ordinary user.
   auto as_nobody = [] { return getuid() != 0 || setuid(65534) == 0; };
   auto queries = [&](Lines& lines) {
-    int32_t resume = 0, reported = 0;
+    PendingUpload upload{path};
     existing_file_open_mode = O_RDWR;  // at start
-    resume_query(lines, path, false, resume, reported);
+    resume_query(lines, upload);
     existing_file_open_mode = O_RDONLY;  // after a download
-    resume_query(lines, path, false, resume, reported);
+    resume_query(lines, upload);
   };
   auto got = in_child(x, 2, as_nobody, queries, &skip);
   if (!skip.empty()) GTEST_SKIP() << skip;
@@ -181,9 +180,9 @@ TEST(ResumeQuery, ReadWriteOpenOnAReadOnlyFileSystemIsRetriedReadOnly) {
     return mount(nullptr, mount_point.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
   };
   auto query = [&](Lines& lines) {
-    int32_t resume = 0, reported = 0;
+    PendingUpload upload{path};
     existing_file_open_mode = O_RDWR;
-    resume_query(lines, path, false, resume, reported);
+    resume_query(lines, upload);
   };
   std::string skip;
   auto got = in_child(x, 1, read_only_fs, query, &skip);
@@ -228,10 +227,11 @@ TEST(ResumeQuery, UndeliveredWaitRepliesMinusOneAndStartsOver) {
   std::string stored(100000, 'x');
   stored[5] = '\n';
   write_file(x.dir().file("t"), stored);
-  int32_t resume = 11, reported = 12;
-  x.serve([&](Lines& lines, testing::FakeConsole&) {
-    resume_query(lines, x.dir().file("t"), true, resume, reported, fast_clock);
-  });
+  PendingUpload upload{x.dir().file("t")};
+  upload.resume_offset = 11;
+  upload.reported_resume_offset = 12;
+  upload.text = true;
+  x.serve([&](Lines& lines, testing::FakeConsole&) { resume_query(lines, upload, fast_clock); });
   // Let the "WAIT" go untaken: see it begin (handshake high with the low
   // nibble of the first magic byte), then see the server give it up.
   EXPECT_TRUE(x.peer().wait_for_status(0x40, 5000));
@@ -239,8 +239,8 @@ TEST(ResumeQuery, UndeliveredWaitRepliesMinusOneAndStartsOver) {
   EXPECT_EQ(x.peer().reply(), "REST=-1");
   x.join();
   // Nothing ties the two offsets together any more: a new upload follows.
-  EXPECT_EQ(resume, 0);
-  EXPECT_EQ(reported, 0);
+  EXPECT_EQ(upload.resume_offset, 0);
+  EXPECT_EQ(upload.reported_resume_offset, 0);
 }
 
 }  // namespace

@@ -61,11 +61,11 @@ TEST_P(RoundTripTest, UploadThenDownloadGivesTheSameBytes) {
   const std::string content = random_content(c.size, c.text, static_cast<unsigned>(c.size));
   const std::string path = client_path(cable.dir().file("file.dat"));
 
-  ASSERT_EQ(peer.send_command((c.text ? "APUT " : "PUT ") + path), SEND_OK);
-  ASSERT_EQ(peer.send_command("SIZE " + std::to_string(c.size)), SEND_OK);
-  for (int r : testing::send_upload(peer, content)) ASSERT_EQ(r, SEND_OK);
+  ASSERT_EQ(peer.send_command((c.text ? "APUT " : "PUT ") + path), SendResult::SEND_OK);
+  ASSERT_EQ(peer.send_command("SIZE " + std::to_string(c.size)), SendResult::SEND_OK);
+  for (SendResult r : testing::send_upload(peer, content)) ASSERT_EQ(r, SendResult::SEND_OK);
 
-  ASSERT_EQ(peer.send_command((c.text ? "AGET " : "GET ") + path), SEND_OK);
+  ASSERT_EQ(peer.send_command((c.text ? "AGET " : "GET ") + path), SendResult::SEND_OK);
   testing::Received got = testing::receive_download(peer, c.size);
   ASSERT_EQ(got.replies.size(), 3u);
   EXPECT_EQ(got.replies[2], "SIZE " + std::to_string(c.size));

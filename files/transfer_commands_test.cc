@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "testing/transfer_testing.h"
-#include "files/transfers.h"
 #include "testing/paced_server.h"
 #include "testing/server_thread.h"
 
@@ -29,7 +28,9 @@ class CommandsOn : public ::testing::Test {
  protected:
   CommandsOn() : peer_(cable_), server_(cable_) {}
 
-  void send(const std::string& text) { ASSERT_EQ(peer_.send_command(text), SEND_OK) << text; }
+  void send(const std::string& text) {
+    ASSERT_EQ(peer_.send_command(text), SendResult::SEND_OK) << text;
+  }
   std::string file(const std::string& name) { return cable_.dir().file(name); }
   std::string client(const std::string& name) { return client_path(file(name)); }
   /// Waits (up to 10 s) until the console shows `text`.
@@ -60,7 +61,7 @@ TEST_F(TransferCommands, KeyPressInMidDownloadFailsItAndThenEndsTheLoop) {
   }
   server_.console().press_key();
   std::string payload;
-  EXPECT_EQ(peer_.receive_data(1, &payload), RECV_OK);
+  EXPECT_EQ(peer_.receive_data(1, &payload), RecvResult::RECV_OK);
   EXPECT_TRUE(console_shows("DOWNLOAD FAILED\n"));
   // The key was not read: the loop sees it and ends, so its idle polling of
   // the port stops.
@@ -87,7 +88,7 @@ TEST_F(TransferCommands, NegativeRestStartsAtTheBeginning) {
   send("REST -5");
   send("PUT " + client("g"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "abc"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "abc"), SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("UPLOAD OK\n"));
   EXPECT_EQ(testing::read_file(file("g")), "abc");
 }
@@ -107,8 +108,9 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   for (size_t i = 0; i < 2048; ++i) reported += stored_text[i] == '\n';
   EXPECT_EQ(peer_.reply(), "REST=" + std::to_string(reported));
   send("SIZE " + std::to_string(client_text.size()));
-  for (int r : testing::send_upload(peer_, client_text.substr(static_cast<size_t>(reported)))) {
-    EXPECT_EQ(r, SEND_OK);
+  for (SendResult r :
+       testing::send_upload(peer_, client_text.substr(static_cast<size_t>(reported)))) {
+    EXPECT_EQ(r, SendResult::SEND_OK);
   }
   EXPECT_TRUE(console_shows("UPLOAD OK\n"));
   EXPECT_TRUE(same_bytes(testing::read_file(file("t")), stored_text));
@@ -116,7 +118,7 @@ TEST_F(TransferCommands, ResumedTextUploadThenTheOffsetsAreBackAtZero) {
   // The next upload is a new file again, from its first byte.
   send("PUT " + client("u"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "xyz"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "xyz"), SendResult::SEND_OK);
   server_.stop();
   const std::string out = server_.console().output();
   EXPECT_EQ(out.find("UPLOAD FAILED"), std::string::npos) << out;
@@ -136,7 +138,7 @@ TEST_F(PacedTransferCommands, ResumeOntoAFileThatShrankFailsAndWritesNothing) {
   // hold would read the lines the loop cleared after the failed upload as
   // acceptance.
   server_.port().pacing = true;
-  EXPECT_EQ(peer_.send_data(1, client_data.substr(5120, 4096)), SEND_REFUSED);
+  EXPECT_EQ(peer_.send_data(1, client_data.substr(5120, 4096)), SendResult::SEND_REFUSED);
   server_.port().pacing = false;
   EXPECT_TRUE(console_shows("SIZE 12000\n5120 ERROR\nUPLOAD FAILED\n"))
       << server_.console().output();
@@ -160,7 +162,8 @@ TEST_F(TransferCommands, RestQueryOffsetsDoNotCarryToAnotherFile) {
     send(c.word + client(b));
     send("SIZE " + std::to_string(c.size));
     const std::string data(c.size, 'b');  // no CR: stored alike in both modes
-    for (int r : testing::send_upload(peer_, data)) EXPECT_EQ(r, SEND_OK) << c.word << c.size;
+    for (SendResult r : testing::send_upload(peer_, data))
+      EXPECT_EQ(r, SendResult::SEND_OK) << c.word << c.size;
     EXPECT_TRUE(console_shows("SIZE " + std::to_string(c.size) + "\nUPLOAD OK\n"))
         << c.word << c.size;
     EXPECT_TRUE(same_bytes(testing::read_file(file(b)), data)) << c.word << c.size;
@@ -177,7 +180,8 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_EQ(peer_.reply(), "REST=5120");
   send("PUT " + client("r"));
   send("SIZE 12000");
-  for (int r : testing::send_upload(peer_, client_data.substr(5120))) EXPECT_EQ(r, SEND_OK);
+  for (SendResult r : testing::send_upload(peer_, client_data.substr(5120)))
+    EXPECT_EQ(r, SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("SIZE 12000\nUPLOAD OK\n"));
   EXPECT_TRUE(same_bytes(testing::read_file(file("r")), client_data));
 
@@ -189,7 +193,7 @@ TEST_F(TransferCommands, ResumeOffsetsStayForTheSameFileAndRestBeforePut) {
   EXPECT_EQ(peer_.reply(), "REST=5120");
   send("APUT " + client("m"));
   send("SIZE 3");
-  EXPECT_EQ(peer_.send_data(1, "abc"), SEND_OK);
+  EXPECT_EQ(peer_.send_data(1, "abc"), SendResult::SEND_OK);
   EXPECT_TRUE(console_shows("SIZE 3\nUPLOAD OK\n"));
   EXPECT_EQ(testing::read_file(file("m")), "abc");
 
@@ -213,7 +217,7 @@ TEST_F(PacedTransferCommands, SizeWithNoPendingUploadRefusesTheDataAndFails) {
   // and a client that looks at the reply code only after that would read it
   // as accepted: the server holds the refusal until the peer has read it.
   server_.port().pacing = true;
-  EXPECT_EQ(peer_.send_data(1, "0123456789"), SEND_REFUSED);
+  EXPECT_EQ(peer_.send_data(1, "0123456789"), SendResult::SEND_REFUSED);
   server_.port().pacing = false;
   EXPECT_TRUE(console_shows("SIZE 10\n0 ERROR\nUPLOAD FAILED\n")) << server_.console().output();
 }

@@ -21,7 +21,8 @@
 #include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
-#include "files/transfers.h"
+#include "files/resume.h"
+#include "files/upload.h"
 #include "link/frame.h"
 #include "link/receive.h"
 #include "link/text.h"
@@ -101,13 +102,13 @@ bool finish_file(int fd, const std::string& path, int32_t time, int32_t attribut
   return ok;
 }
 
-int create_empty_file(const std::string& path, int32_t time, int32_t attributes) {
+ReceiveResult create_empty_file(const std::string& path, int32_t time, int32_t attributes) {
   const int fd = io_open(path, kCreateFlags);
-  if (take_io_error() != 0 || fd < 0) return RECEIVE_CREATE_FAILED;
+  if (take_io_error() != 0 || fd < 0) return ReceiveResult::RECEIVE_CREATE_FAILED;
   const bool truncated = io_truncate_here(fd);
   const bool ok = take_io_error() == 0 && truncated;
   const bool closed = finish_file(fd, path, time, attributes);
-  return ok && closed ? RECEIVE_STORED : RECEIVE_CREATE_FAILED;
+  return ok && closed ? ReceiveResult::RECEIVE_STORED : ReceiveResult::RECEIVE_CREATE_FAILED;
 }
 
 /// A resumed upload goes on only onto a stored file that still holds the
@@ -153,17 +154,31 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
   return fd;
 }
 
+/// receive_file's own name for the receive_frame result `r` (not RECV_OK)
+/// that ended the transfer.
+ReceiveResult transfer_ended(RecvResult r) {
+  switch (r) {
+    case RecvResult::RECV_REFUSED:
+      return ReceiveResult::RECEIVE_REFUSED;
+    case RecvResult::RECV_OK:  // ends no transfer; not passed here
+    case RecvResult::RECV_FAILED:
+      break;
+  }
+  return ReceiveResult::RECEIVE_FAILED;
+}
+
 /// How long a refused frame's reply code stays on the lines.
 constexpr uint16_t kRefusalHoldMs = 100;
 
-int receive_frames(Lines& lines, Console& console, const std::string& path, int32_t size,
-                   int32_t time, int32_t attributes, int32_t resume_offset,
-                   int32_t reported_resume_offset, bool text) {
+/// Receives the frames of `upload`, whose resume offset is not negative.
+ReceiveResult receive_frames(Lines& lines, Console& console, const PendingUpload& upload,
+                             int32_t size) {
+  const std::string& path = upload.name;
   FrameBuffer frame;
-  int result = RECEIVE_STORED;
+  ReceiveResult result = ReceiveResult::RECEIVE_STORED;
   // 64 bits: with a size that is never reached ("SIZE " of bad text) the
   // count keeps growing until a frame fails.
-  int64_t received = reported_resume_offset;
+  int64_t received = upload.reported_resume_offset;
   // With no upload pending there is no file to write: the first frame is
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
@@ -175,17 +190,17 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   // file is complete and closed.
   auto store = [&](const FrameBuffer& f) {
     if (!opened) {
-      fd = open_target(console, path, resume_offset, f, text);
+      fd = open_target(console, path, upload.resume_offset, f, upload.text);
       opened = fd >= 0;
       if (!opened) return false;
     }
-    if (!store_payload(fd, f, text)) {
+    if (!store_payload(fd, f, upload.text)) {
       write_failed = true;
       return false;
     }
     if (received + f.length == size) {
       opened = false;
-      if (!finish_file(fd, path, time, attributes)) {
+      if (!finish_file(fd, path, upload.time_stamp, upload.attributes)) {
         write_failed = true;
         return false;
       }
@@ -195,18 +210,18 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   const FrameKeeper keep = std::ref(store);  // no allocation for the closure
   do {
     frame.number = expected;
-    const int r = receive_frame(lines, frame, keep);
-    if (r != RECV_OK) {
+    const RecvResult r = receive_frame(lines, frame, keep);
+    if (r != RecvResult::RECV_OK) {
       console.line(number_to_text(static_cast<int32_t>(
                        std::clamp<int64_t>(received, std::numeric_limits<int32_t>::min(),
                                            std::numeric_limits<int32_t>::max()))) +
                    " ERROR");
-      result = write_failed ? RECEIVE_WRITE_FAILED : r;
+      result = write_failed ? ReceiveResult::RECEIVE_WRITE_FAILED : transfer_ended(r);
       // A refusal is a level the client polls for after its last byte; the
       // command loop clears the lines right after a failed upload, and a
       // client that was not running in between would read the cleared lines
       // as acceptance. Keep the refusal up long enough to be seen.
-      if (r == RECV_REFUSED) lines.delay_ms(kRefusalHoldMs);
+      if (r == RecvResult::RECV_REFUSED) lines.delay_ms(kRefusalHoldMs);
       break;
     }
     expected = expected == std::numeric_limits<int32_t>::max() ? FRAME_CANCEL : expected + 1;
@@ -215,35 +230,38 @@ int receive_frames(Lines& lines, Console& console, const std::string& path, int3
   } while (received != size);
 
   // A transfer that ended early: what was written stays.
-  if (opened) finish_file(fd, path, time, attributes);
+  if (opened) finish_file(fd, path, upload.time_stamp, upload.attributes);
   return result;
 }
 
 }  // namespace
 
-int receive_file(Lines& lines, Console& console, const std::string& path, int32_t size,
-                 int32_t time, int32_t attributes, int32_t resume_offset,
-                 int32_t reported_resume_offset, bool text) {
-  if (lines.busy()) return RECEIVE_BUSY;
+ReceiveResult receive_file(Lines& lines, Console& console, const PendingUpload& pending,
+                           int32_t size) {
+  if (lines.busy()) return ReceiveResult::RECEIVE_BUSY;
   lines.set_busy(true);
+  PendingUpload upload = pending;
   // "REST " takes any number; a position before the start means a new file.
-  if (resume_offset < 0) resume_offset = 0;
-  int result;
+  if (upload.resume_offset < 0) upload.resume_offset = 0;
+  const std::string& path = upload.name;
+  const int32_t resume_offset = upload.resume_offset;
+  ReceiveResult result;
   const bool nothing_to_receive =
-      size == resume_offset || (resume_offset != 0 && size == reported_resume_offset);
+      size == resume_offset || (resume_offset != 0 && size == upload.reported_resume_offset);
   if (nothing_to_receive && resume_offset != 0) {
     // The stored file is already complete, if it still holds what was
     // resumed from.
     if (path.empty()) {
-      result = RECEIVE_CREATE_FAILED;
+      result = ReceiveResult::RECEIVE_CREATE_FAILED;
     } else {
-      result = holds_resume_offset(path, resume_offset) ? RECEIVE_STORED : RECEIVE_NOT_STORED;
+      result = holds_resume_offset(path, resume_offset) ? ReceiveResult::RECEIVE_STORED
+                                                        : ReceiveResult::RECEIVE_NOT_STORED;
     }
   } else if (nothing_to_receive) {
-    result = path.empty() ? RECEIVE_CREATE_FAILED : create_empty_file(path, time, attributes);
+    result = path.empty() ? ReceiveResult::RECEIVE_CREATE_FAILED
+                          : create_empty_file(path, upload.time_stamp, upload.attributes);
   } else {
-    result = receive_frames(lines, console, path, size, time, attributes, resume_offset,
-                            reported_resume_offset, text);
+    result = receive_frames(lines, console, upload, size);
   }
   lines.set_busy(false);
   return result;

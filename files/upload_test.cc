@@ -1,3 +1,5 @@
+#include "files/upload.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,9 +15,10 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/metadata.h"
-#include "testing/transfer_testing.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/text.h"
+#include "testing/result_printing.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
@@ -26,22 +29,17 @@ using testing::read_file;
 using testing::send_upload;
 using testing::write_file;
 
-/// The arguments of receive_file after the path, as the command loop keeps them.
-struct Upload {
-  int32_t size;
-  int32_t time = -1;
-  int32_t attributes = -1;
-  int32_t resume_offset = 0;
-  int32_t reported_resume_offset = 0;
-  bool text = false;
-};
+/// The result before receive_file has given one: none of its results.
+constexpr ReceiveResult kNoResult = static_cast<ReceiveResult>(-1);
 
-/// Starts receive_file on the server end; the result lands in *result.
-void serve_upload(Exchange& x, const std::string& path, const Upload& u, int* result) {
-  x.serve([&x, path, u, result](Lines& lines, testing::FakeConsole& console) {
+/// Starts receive_file for `size` bytes of the upload `u` of `path` on the
+/// server end; the result lands in *result.
+void serve_upload(Exchange& x, const std::string& path, int32_t size, PendingUpload u,
+                  ReceiveResult* result) {
+  u.name = path;
+  x.serve([&x, u, size, result](Lines& lines, testing::FakeConsole& console) {
     (void)x;
-    *result = receive_file(lines, console, path, u.size, u.time, u.attributes, u.resume_offset,
-                           u.reported_resume_offset, u.text);
+    *result = receive_file(lines, console, u, size);
   });
 }
 
@@ -62,12 +60,14 @@ std::vector<std::string> entries(const std::string& dir) {
 TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
   Exchange x;
   const std::string content = pattern(10000);
-  int result = -1;
-  serve_upload(x, x.dir().file("new"), {static_cast<int32_t>(content.size())}, &result);
-  EXPECT_EQ(send_upload(x.peer(), content), std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
+  ReceiveResult result = kNoResult;
+  serve_upload(x, x.dir().file("new"), static_cast<int32_t>(content.size()), {}, &result);
+  EXPECT_EQ(
+      send_upload(x.peer(), content),
+      std::vector<SendResult>({SendResult::SEND_OK, SendResult::SEND_OK, SendResult::SEND_OK}));
   // Had the server waited for a fourth frame, it would have failed.
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("new")), content));
   EXPECT_EQ(x.console().output(), "");
   EXPECT_FALSE(x.server().busy());
@@ -75,12 +75,12 @@ TEST(Upload, NewFileInSeveralFramesEndsWithTheLastOne) {
 
 TEST(Upload, FrameCarryingTheCountPastTheSizeWaitsForAnother) {
   Exchange x;
-  int result = -1;
-  serve_upload(x, x.dir().file("f"), {5}, &result);
-  EXPECT_EQ(x.peer().send_data(1, "0123456789"), SEND_OK);
-  EXPECT_EQ(x.peer().send_data(FRAME_CANCEL, ""), SEND_REFUSED);
+  ReceiveResult result = kNoResult;
+  serve_upload(x, x.dir().file("f"), 5, {}, &result);
+  EXPECT_EQ(x.peer().send_data(1, "0123456789"), SendResult::SEND_OK);
+  EXPECT_EQ(x.peer().send_data(FRAME_CANCEL, ""), SendResult::SEND_REFUSED);
   x.join();
-  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
   EXPECT_EQ(x.console().output(), "10 ERROR\n");
 }
 
@@ -88,10 +88,10 @@ TEST(Upload, SizeZeroCreatesOrTruncatesAnEmptyFile) {
   Exchange x;
   write_file(x.dir().file("old"), "old content");
   for (const char* name : {"old", "new"}) {
-    int result = -1;
-    serve_upload(x, x.dir().file(name), {0}, &result);
+    ReceiveResult result = kNoResult;
+    serve_upload(x, x.dir().file(name), 0, {}, &result);
     x.join();
-    EXPECT_EQ(result, RECEIVE_STORED) << name;
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED) << name;
     struct stat st;
     ASSERT_EQ(stat(x.dir().file(name).c_str(), &st), 0) << name;
     EXPECT_EQ(st.st_size, 0) << name;
@@ -100,10 +100,10 @@ TEST(Upload, SizeZeroCreatesOrTruncatesAnEmptyFile) {
 
 TEST(Upload, EmptyFileThatCannotBeCreatedFails) {
   Exchange x;
-  int result = -1;
-  serve_upload(x, x.dir().file("missing/f"), {0}, &result);
+  ReceiveResult result = kNoResult;
+  serve_upload(x, x.dir().file("missing/f"), 0, {}, &result);
   x.join();
-  EXPECT_EQ(result, RECEIVE_CREATE_FAILED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_CREATE_FAILED);
   EXPECT_EQ(io_error, 0) << "the error is taken";
 }
 
@@ -118,24 +118,25 @@ TEST(Upload, TextModeDropsEveryCr) {
   };
   for (const auto& c : cases) {
     Exchange x;
-    int result = -1;
-    Upload u{static_cast<int32_t>(c.sent.size())};
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
     u.text = true;
-    serve_upload(x, x.dir().file("t"), u, &result);
-    EXPECT_EQ(send_upload(x.peer(), c.sent), std::vector<int>({SEND_OK}));
+    serve_upload(x, x.dir().file("t"), static_cast<int32_t>(c.sent.size()), u, &result);
+    EXPECT_EQ(send_upload(x.peer(), c.sent), std::vector<SendResult>({SendResult::SEND_OK}));
     x.join();
-    EXPECT_EQ(result, RECEIVE_STORED);
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
     EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), c.stored));
   }
 }
 
 TEST(Upload, FileThatCannotBeCreatedRefusesTheFirstFrame) {
   Exchange x;
-  int result = -1;
-  serve_upload(x, x.dir().file("missing/f"), {8192}, &result);
-  EXPECT_EQ(send_upload(x.peer(), pattern(8192)), std::vector<int>({SEND_REFUSED}));
+  ReceiveResult result = kNoResult;
+  serve_upload(x, x.dir().file("missing/f"), 8192, {}, &result);
+  EXPECT_EQ(send_upload(x.peer(), pattern(8192)),
+            std::vector<SendResult>({SendResult::SEND_REFUSED}));
   x.join();
-  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
   EXPECT_EQ(x.console().output(), "0 ERROR\n");
   EXPECT_FALSE(x.server().busy());
 }
@@ -143,14 +144,14 @@ TEST(Upload, FileThatCannotBeCreatedRefusesTheFirstFrame) {
 TEST(Upload, NoPendingUploadFailsWithoutCreatingAnything) {
   for (int32_t size : {0, 100}) {
     Exchange x;
-    int result = -1;
-    serve_upload(x, "", {size}, &result);
+    ReceiveResult result = kNoResult;
+    serve_upload(x, "", size, {}, &result);
     if (size > 0) {
       // Nothing can be written: the first frame is refused already.
-      EXPECT_EQ(x.peer().send_data(1, std::string(100, 'x')), SEND_REFUSED);
+      EXPECT_EQ(x.peer().send_data(1, std::string(100, 'x')), SendResult::SEND_REFUSED);
     }
     x.join();
-    EXPECT_NE(result, RECEIVE_STORED) << size;
+    EXPECT_NE(result, ReceiveResult::RECEIVE_STORED) << size;
     EXPECT_TRUE(entries(x.dir().path()).empty());
   }
 }
@@ -158,18 +159,18 @@ TEST(Upload, NoPendingUploadFailsWithoutCreatingAnything) {
 TEST(Upload, ClientCancelsOrSendsAWrongNumber) {
   struct {
     int32_t second_number;
-    int peer_result;
-    int result;
+    SendResult peer_result;
+    ReceiveResult result;
   } const cases[] = {
-      {FRAME_CANCEL, SEND_REFUSED, RECV_REFUSED},
-      {3, SEND_ABORTED, RECV_REFUSED},  // one away
-      {9, SEND_ABORTED, RECV_FAILED},   // further away
+      {FRAME_CANCEL, SendResult::SEND_REFUSED, ReceiveResult::RECEIVE_REFUSED},
+      {3, SendResult::SEND_ABORTED, ReceiveResult::RECEIVE_REFUSED},  // one away
+      {9, SendResult::SEND_ABORTED, ReceiveResult::RECEIVE_FAILED},   // further away
   };
   for (const auto& c : cases) {
     Exchange x;
-    int result = -1;
-    serve_upload(x, x.dir().file("f"), {10000}, &result);
-    EXPECT_EQ(x.peer().send_data(1, pattern(4096)), SEND_OK);
+    ReceiveResult result = kNoResult;
+    serve_upload(x, x.dir().file("f"), 10000, {}, &result);
+    EXPECT_EQ(x.peer().send_data(1, pattern(4096)), SendResult::SEND_OK);
     EXPECT_EQ(x.peer().send_data(c.second_number, pattern(100)), c.peer_result);
     x.join();
     EXPECT_EQ(result, c.result) << c.second_number;
@@ -180,27 +181,26 @@ TEST(Upload, ClientCancelsOrSendsAWrongNumber) {
 
 TEST(Upload, StarWhenTheNextExpectedNumberIsAMultipleOf25) {
   Exchange x;
-  int result = -1;
-  serve_upload(x, x.dir().file("f"), {50 * 10}, &result);
+  ReceiveResult result = kNoResult;
+  serve_upload(x, x.dir().file("f"), 50 * 10, {}, &result);
   send_upload(x.peer(), pattern(500), 10);
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_EQ(x.console().output(), "**");  // after frames 24 and 49
 }
 
 TEST(Upload, TimeStampBeforeClosingAndAttributesAfter) {
   Exchange x;
-  Upload u{3};
-  u.time = 684682671;  // 2000-06-15 13:45:30 local time
-  u.attributes = 33;   // read-only
+  PendingUpload u;
+  u.time_stamp = 684682671;  // 2000-06-15 13:45:30 local time
+  u.attributes = 33;         // read-only
   for (int32_t size : {3, 0}) {
     const std::string path = x.dir().file("stamped" + std::to_string(size));
-    u.size = size;
-    int result = -1;
-    serve_upload(x, path, u, &result);
+    ReceiveResult result = kNoResult;
+    serve_upload(x, path, size, u, &result);
     if (size) send_upload(x.peer(), "abc");
     x.join();
-    EXPECT_EQ(result, RECEIVE_STORED);
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 961076730 + int64_t{time_zone_offset} * 60) << size;
@@ -212,8 +212,7 @@ TEST(Upload, BusyLinkReceivesNothing) {
   Exchange x;
   x.server().set_busy(true);
   testing::FakeConsole console;
-  EXPECT_EQ(receive_file(x.server(), console, x.dir().file("f"), 0, -1, -1, 0, 0, false),
-            RECEIVE_BUSY);
+  EXPECT_EQ(receive_file(x.server(), console, {x.dir().file("f")}, 0), ReceiveResult::RECEIVE_BUSY);
   EXPECT_TRUE(entries(x.dir().path()).empty());
 }
 
@@ -231,14 +230,14 @@ TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
     Exchange x;
     const std::string stored = pattern(9000);
     write_file(x.dir().file("f"), stored);
-    int result = -1;
-    Upload u{c.size};
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
     u.resume_offset = c.resume;
     u.reported_resume_offset = c.reported;
     u.text = c.text;
-    serve_upload(x, x.dir().file("f"), u, &result);
+    serve_upload(x, x.dir().file("f"), c.size, u, &result);
     x.join();
-    EXPECT_EQ(result, RECEIVE_STORED);
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
     EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), stored));
   }
 }
@@ -260,14 +259,14 @@ TEST(ResumedUpload, NothingToReceiveNeedsTheStoredPart) {
     Exchange x;
     const std::string path = x.dir().file("f");
     if (c.stored >= 0) write_file(path, pattern(static_cast<size_t>(c.stored)));
-    int result = -1;
-    Upload u{c.size};
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
     u.resume_offset = c.resume;
     u.reported_resume_offset = c.reported;
     u.text = c.text;
-    serve_upload(x, path, u, &result);
+    serve_upload(x, path, c.size, u, &result);
     x.join();
-    EXPECT_NE(result, RECEIVE_STORED) << c.name;
+    EXPECT_NE(result, ReceiveResult::RECEIVE_STORED) << c.name;
     if (c.stored >= 0) {
       EXPECT_TRUE(same_bytes(read_file(path), pattern(static_cast<size_t>(c.stored)))) << c.name;
     } else {
@@ -284,14 +283,15 @@ TEST(ResumedUpload, StoredFileShorterThanTheOffsetRefusesTheFirstFrame) {
     const std::string path = x.dir().file("f");
     const std::string client = pattern(12000);
     if (stored >= 0) write_file(path, client.substr(0, static_cast<size_t>(stored)));
-    int result = -1;
-    Upload u{12000};
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
     u.resume_offset = u.reported_resume_offset = 5120;
-    serve_upload(x, path, u, &result);
-    EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}))
+    serve_upload(x, path, 12000, u, &result);
+    EXPECT_EQ(send_upload(x.peer(), client.substr(5120)),
+              std::vector<SendResult>({SendResult::SEND_REFUSED}))
         << stored;
     x.join();
-    EXPECT_EQ(result, RECV_REFUSED) << stored;
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED) << stored;
     EXPECT_EQ(x.console().output(), "5120 ERROR\n") << stored;
     if (stored >= 0) {
       EXPECT_TRUE(same_bytes(read_file(path), client.substr(0, static_cast<size_t>(stored))))
@@ -306,13 +306,14 @@ TEST(ResumedUpload, StoredFileOfExactlyTheOffsetGoesOn) {
   Exchange x;
   const std::string client = pattern(8000);
   write_file(x.dir().file("f"), client.substr(0, 5120));
-  int result = -1;
-  Upload u{8000};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
-  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK}));
+  serve_upload(x, x.dir().file("f"), 8000, u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)),
+            std::vector<SendResult>({SendResult::SEND_OK}));
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
 }
 
@@ -321,13 +322,14 @@ TEST(ResumedUpload, RawMatchingBytesGoOnFromTheOffset) {
   const std::string client = pattern(12000);
   write_file(x.dir().file("f"), client.substr(0, 10000));
   existing_file_open_mode = O_RDONLY;  // as after a download
-  int result = -1;
-  Upload u{12000};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
-  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_OK, SEND_OK}));
+  serve_upload(x, x.dir().file("f"), 12000, u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)),
+            std::vector<SendResult>({SendResult::SEND_OK, SendResult::SEND_OK}));
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
   EXPECT_EQ(x.console().output(), "");
   EXPECT_EQ(existing_file_open_mode, O_RDWR);
@@ -339,13 +341,14 @@ TEST(ResumedUpload, RawMismatchRefusesTheFirstFrame) {
   std::string stored = client.substr(0, 10000);
   stored[5120 + 300] ^= 1;
   write_file(x.dir().file("f"), stored);
-  int result = -1;
-  Upload u{12000};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
-  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)), std::vector<int>({SEND_REFUSED}));
+  serve_upload(x, x.dir().file("f"), 12000, u, &result);
+  EXPECT_EQ(send_upload(x.peer(), client.substr(5120)),
+            std::vector<SendResult>({SendResult::SEND_REFUSED}));
   x.join();
-  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
   EXPECT_EQ(x.console().output(), "Error, source and target different!\n5120 ERROR\n");
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), stored));
 }
@@ -357,21 +360,22 @@ TEST(ResumedUpload, ShortFirstFrameIsComparedOnlyAsFarAsItGoes) {
     std::string stored = client.substr(0, 10000);
     if (differ) stored[5120 + 50] ^= 1;
     write_file(x.dir().file("f"), stored);
-    int result = -1;
-    Upload u{12000};
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
     u.resume_offset = u.reported_resume_offset = 5120;
-    serve_upload(x, x.dir().file("f"), u, &result);
-    std::vector<int> sent = {x.peer().send_data(1, client.substr(5120, 100))};
+    serve_upload(x, x.dir().file("f"), 12000, u, &result);
+    std::vector<SendResult> sent = {x.peer().send_data(1, client.substr(5120, 100))};
     if (!differ) {
-      for (int r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
+      for (SendResult r : send_upload(x.peer(), client.substr(5220), 4096, 2)) sent.push_back(r);
     }
     x.join();
     if (differ) {
-      EXPECT_EQ(sent, std::vector<int>({SEND_REFUSED}));
-      EXPECT_EQ(result, RECV_REFUSED);
+      EXPECT_EQ(sent, std::vector<SendResult>({SendResult::SEND_REFUSED}));
+      EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
     } else {
-      EXPECT_EQ(sent, std::vector<int>({SEND_OK, SEND_OK, SEND_OK}));
-      EXPECT_EQ(result, RECEIVE_STORED);
+      EXPECT_EQ(sent, std::vector<SendResult>(
+                          {SendResult::SEND_OK, SendResult::SEND_OK, SendResult::SEND_OK}));
+      EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
       EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), client));
     }
   }
@@ -381,13 +385,14 @@ TEST(ResumedUpload, FewerThan512StoredBytesAfterTheOffsetSkipTheComparison) {
   Exchange x;
   write_file(x.dir().file("f"), std::string(5300, 's'));
   search_error = 18;
-  int result = -1;
-  Upload u{5120 + 1000};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = 5120;
-  serve_upload(x, x.dir().file("f"), u, &result);
-  EXPECT_EQ(send_upload(x.peer(), std::string(1000, 'n')), std::vector<int>({SEND_OK}));
+  serve_upload(x, x.dir().file("f"), 5120 + 1000, u, &result);
+  EXPECT_EQ(send_upload(x.peer(), std::string(1000, 'n')),
+            std::vector<SendResult>({SendResult::SEND_OK}));
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), std::string(5120, 's') + std::string(1000, 'n')));
   EXPECT_EQ(search_error, 0);
 }
@@ -414,17 +419,17 @@ TEST(ResumedUpload, TextComparesOnlyTheBytesThatAreStored) {
   const int32_t resume = 5120;
   int32_t reported = resume;
   for (int32_t i = 0; i < resume; ++i) reported += t.stored[static_cast<size_t>(i)] == '\n';
-  int result = -1;
-  Upload u{static_cast<int32_t>(t.client.size())};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = resume;
   u.reported_resume_offset = reported;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
-  for (int r : send_upload(x.peer(), t.client.substr(static_cast<size_t>(reported)))) {
-    EXPECT_EQ(r, SEND_OK);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(t.client.size()), u, &result);
+  for (SendResult r : send_upload(x.peer(), t.client.substr(static_cast<size_t>(reported)))) {
+    EXPECT_EQ(r, SendResult::SEND_OK);
   }
   x.join();
-  EXPECT_EQ(result, RECEIVE_STORED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), t.stored));
   EXPECT_EQ(x.console().output(), "");
 }
@@ -437,14 +442,14 @@ TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
   write_file(x.dir().file("t"), stored);
   std::string frame = "a\r\n" + std::string(600, 'z');
   frame[510] = 'Q';  // compared with stored byte 509 after the resume offset
-  int result = -1;
-  Upload u{static_cast<int32_t>(resume + frame.size())};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = resume;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
-  EXPECT_EQ(x.peer().send_data(1, frame), SEND_REFUSED);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(resume + frame.size()), u, &result);
+  EXPECT_EQ(x.peer().send_data(1, frame), SendResult::SEND_REFUSED);
   x.join();
-  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
   EXPECT_EQ(x.console().output(),
             "510:Q-z   511:z-z   Error, source and target different!\n5120 ERROR\n");
   EXPECT_TRUE(same_bytes(read_file(x.dir().file("t")), stored));
@@ -459,14 +464,14 @@ TEST(ResumedUpload, TextMismatchShowsControlBytesInAVisibleForm) {
   write_file(x.dir().file("t"), stored);
   std::string frame = "a\r\n" + std::string(600, 'z');
   frame[510] = '\x07';  // compared with the stored ESC
-  int result = -1;
-  Upload u{static_cast<int32_t>(resume + frame.size())};
+  ReceiveResult result = kNoResult;
+  PendingUpload u;
   u.resume_offset = u.reported_resume_offset = resume;
   u.text = true;
-  serve_upload(x, x.dir().file("t"), u, &result);
-  EXPECT_EQ(x.peer().send_data(1, frame), SEND_REFUSED);
+  serve_upload(x, x.dir().file("t"), static_cast<int32_t>(resume + frame.size()), u, &result);
+  EXPECT_EQ(x.peer().send_data(1, frame), SendResult::SEND_REFUSED);
   x.join();
-  EXPECT_EQ(result, RECV_REFUSED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_REFUSED);
   EXPECT_EQ(x.console().output(),
             "510:^G-^[   511:z-z   Error, source and target different!\n5120 ERROR\n");
 }
@@ -476,7 +481,7 @@ TEST(ResumedUpload, TextMismatchShowsControlBytesInAVisibleForm) {
 /// Runs receive_file in a child whose files may not grow past `limit` bytes.
 /// Returns the child's result.
 int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, rlim_t limit,
-                           const std::string& data, std::vector<int>* sent) {
+                           const std::string& data, std::vector<SendResult>* sent) {
   const pid_t child = fork();
   if (child < 0) return -100;
   if (child == 0) {
@@ -485,7 +490,7 @@ int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, r
     if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(100);
     testing::FakeConsole console;
     Lines lines = x.cable().server_lines();
-    _exit(receive_file(lines, console, path, size, -1, -1, 0, 0, false));
+    _exit(static_cast<int>(receive_file(lines, console, {path}, size)));
   }
   *sent = send_upload(x.peer(), data);
   int status = 0;
@@ -497,19 +502,20 @@ TEST(Upload, FrameWhoseWriteFailsIsRefusedItselfAndWhatWasWrittenStays) {
   struct {
     size_t bytes;
     rlim_t limit;
-    std::vector<int> sent;
+    std::vector<SendResult> sent;
   } const cases[] = {
-      {3 * 4096, 5000, {SEND_OK, SEND_REFUSED}},  // the next frame is not sent
-      {2 * 4096, 5000, {SEND_OK, SEND_REFUSED}},  // the last frame
-      {3000, 1000, {SEND_REFUSED}},               // the only frame
+      // Refused: the second frame, and the next one is not sent.
+      {3 * 4096, 5000, {SendResult::SEND_OK, SendResult::SEND_REFUSED}},
+      {2 * 4096, 5000, {SendResult::SEND_OK, SendResult::SEND_REFUSED}},  // the last frame
+      {3000, 1000, {SendResult::SEND_REFUSED}},                           // the only frame
   };
   for (const auto& c : cases) {
     Exchange x;
     const std::string data = pattern(c.bytes);
-    std::vector<int> sent;
+    std::vector<SendResult> sent;
     EXPECT_EQ(upload_with_size_limit(x, x.dir().file("f"), static_cast<int32_t>(c.bytes), c.limit,
                                      data, &sent),
-              RECEIVE_WRITE_FAILED)
+              static_cast<int>(ReceiveResult::RECEIVE_WRITE_FAILED))
         << c.bytes;
     EXPECT_EQ(sent, c.sent) << c.bytes;
     EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), data.substr(0, c.limit))) << c.bytes;
@@ -520,11 +526,12 @@ TEST(Upload, WriteToAFullDeviceRefusesTheFrame) {
   // /dev/full takes every open and refuses every write (ENOSPC).
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no writable /dev/full";
   Exchange x;
-  int result = -1;
-  serve_upload(x, "/dev/full", {3000}, &result);
-  EXPECT_EQ(send_upload(x.peer(), pattern(3000)), std::vector<int>({SEND_REFUSED}));
+  ReceiveResult result = kNoResult;
+  serve_upload(x, "/dev/full", 3000, {}, &result);
+  EXPECT_EQ(send_upload(x.peer(), pattern(3000)),
+            std::vector<SendResult>({SendResult::SEND_REFUSED}));
   x.join();
-  EXPECT_EQ(result, RECEIVE_WRITE_FAILED);
+  EXPECT_EQ(result, ReceiveResult::RECEIVE_WRITE_FAILED);
   EXPECT_EQ(x.console().output(), "0 ERROR\n");
 }
 

@@ -39,7 +39,7 @@
 
 #include "commands/command_loop.h"
 #include "files/errors.h"
-#include "files/transfers.h"
+#include "files/resume.h"
 #include "link/frame.h"
 #include "link/lines.h"
 #include "link/text.h"

@@ -76,14 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   frame.number = expected;
   frame.length = -12345;
   int kept = 0;
-  const int result = tarnel::receive_frame(lines, frame, [&](const tarnel::FrameBuffer& f) {
-    ++kept;
-    if (f.length < 0 || f.length > tarnel::FRAME_MAX_PAYLOAD || f.number != expected) std::abort();
-    return keeps;
-  });
-  if (result != tarnel::RECV_OK && result != tarnel::RECV_REFUSED && result != tarnel::RECV_FAILED) std::abort();
+  const tarnel::RecvResult result =
+      tarnel::receive_frame(lines, frame, [&](const tarnel::FrameBuffer& f) {
+        ++kept;
+        if (f.length < 0 || f.length > tarnel::FRAME_MAX_PAYLOAD || f.number != expected) {
+          std::abort();
+        }
+        return keeps;
+      });
+  if (result != tarnel::RecvResult::RECV_OK && result != tarnel::RecvResult::RECV_REFUSED &&
+      result != tarnel::RecvResult::RECV_FAILED)
+    std::abort();
   if (kept > 1) std::abort();
-  if (result == tarnel::RECV_OK && (kept != 1 || frame.length < 0 || frame.length > tarnel::FRAME_MAX_PAYLOAD))
+  if (result == tarnel::RecvResult::RECV_OK &&
+      (kept != 1 || frame.length < 0 || frame.length > tarnel::FRAME_MAX_PAYLOAD))
     std::abort();
   // Each step is used by at most one write or a few reads, and a silence
   // ends within the waits' limit: the reads stay bounded by the input.

@@ -27,7 +27,7 @@ constexpr int kExchanges = 20;
 void serve(Lines lines, int exchanges) {
   for (int i = 0; i < exchanges; ++i) {
     std::string command;
-    if (receive_command(lines, command) != COMMAND_OK) return;
+    if (receive_command(lines, command) != CommandResult::COMMAND_OK) return;
     if (!send_text(lines, "OK " + command)) return;
   }
 }
@@ -36,7 +36,7 @@ bool exchange(Lines& peer, int i) {
   const std::string command = "SIZE " + std::to_string(i);
   std::string reply;
   peer.delay_ms(1);
-  return send_text(peer, command) && receive_command(peer, reply) == COMMAND_OK &&
+  return send_text(peer, command) && receive_command(peer, reply) == CommandResult::COMMAND_OK &&
          reply == "OK " + command;
 }
 

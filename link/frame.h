@@ -46,16 +46,11 @@ constexpr uint8_t REPLY_REFUSE = 0x0D;
 constexpr uint8_t REPLY_WRONG_NUMBER = 0x0E;
 constexpr uint8_t REPLY_RESEND = 0x0F;
 
-// Results of send_frame.
-constexpr int SEND_OK = 0;
-constexpr int SEND_REFUSED = 1;
-constexpr int SEND_TIMEOUT = 4;
-constexpr int SEND_ABORTED = 5;
+/// Results of send_frame.
+enum class SendResult { SEND_OK = 0, SEND_REFUSED = 1, SEND_TIMEOUT = 4, SEND_ABORTED = 5 };
 
-// Results of receive_frame.
-constexpr int RECV_OK = 0;
-constexpr int RECV_REFUSED = 3;
-constexpr int RECV_FAILED = 5;
+/// Results of receive_frame.
+enum class RecvResult { RECV_OK = 0, RECV_REFUSED = 3, RECV_FAILED = 5 };
 
 /// Running frame checksum over payload bytes.
 struct FrameSums {

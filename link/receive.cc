@@ -18,7 +18,7 @@ int32_t le32(const uint8_t* p) {
 
 }  // namespace
 
-int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
+RecvResult receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
   lines.init_control_lines();
   int32_t position = 0;
   uint8_t magic[4] = {};
@@ -28,14 +28,14 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
   FrameSums sums;
   int mismatches = 0;
   bool going_on = true;
-  int result = 0;
+  RecvResult result = RecvResult::RECV_OK;
   static constexpr uint8_t kMagic[4] = {0x18, 0x24, 0x42, 0x81};
 
-  while (going_on && result == 0) {
+  while (going_on && result == RecvResult::RECV_OK) {
     // Low nibble: the sender's handshake line goes high (status bit 7 reads 0).
     if (!handshake_low(lines.read_status()) && !handshake_low(lines.read_status()) &&
         !lines.wait_handshake(false)) {
-      result = RECV_FAILED;
+      result = RecvResult::RECV_FAILED;
       break;
     }
     const uint8_t low = lines.read_status();
@@ -43,7 +43,7 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
     // High nibble: the sender's handshake line goes low.
     if (handshake_low(lines.read_status()) && handshake_low(lines.read_status()) &&
         !lines.wait_handshake(true)) {
-      result = RECV_FAILED;
+      result = RecvResult::RECV_FAILED;
       break;
     }
     const uint8_t high = lines.read_status();
@@ -67,7 +67,7 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
           length_bytes[1] = byte;
           ++position;
         } else {
-          result = RECV_FAILED;
+          result = RecvResult::RECV_FAILED;
           going_on = false;
         }
         for (int i = 0; i < 4; ++i) magic[i] = kMagic[i];
@@ -84,21 +84,23 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
     }
     ++position;
 
-    if (position == 8 && result == 0 && (length < 0 || length > FRAME_MAX_PAYLOAD)) {
+    if (position == 8 && result == RecvResult::RECV_OK &&
+        (length < 0 || length > FRAME_MAX_PAYLOAD)) {
       // No room for such a payload: refuse the frame before any of it is stored.
-      result = RECV_FAILED;
+      result = RecvResult::RECV_FAILED;
       going_on = false;
     }
 
-    if (result == 0 && position == length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
+    if (result == RecvResult::RECV_OK &&
+        position == length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
       const int32_t number = le32(number_bytes);
       const bool checksum_ok = sums.value() == static_cast<uint32_t>(le32(frame.data + length));
       if (number == FRAME_CANCEL) {
         lines.write_reply_code(REPLY_REFUSE);
-        result = RECV_REFUSED;
+        result = RecvResult::RECV_REFUSED;
       } else if (!checksum_ok) {
         lines.write_reply_code(REPLY_RESEND);
-        if (++mismatches > kMaxMismatches) result = RECV_FAILED;
+        if (++mismatches > kMaxMismatches) result = RecvResult::RECV_FAILED;
       } else if (number == frame.number) {
         frame.length = length;
         if (!keep || keep(frame)) {
@@ -107,15 +109,15 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
           going_on = false;
         } else {
           lines.write_reply_code(REPLY_REFUSE);
-          result = RECV_REFUSED;
+          result = RecvResult::RECV_REFUSED;
         }
       } else if (frame.number == FRAME_CANCEL) {
         lines.write_reply_code(REPLY_REFUSE);
-        result = RECV_REFUSED;
+        result = RecvResult::RECV_REFUSED;
       } else {
         lines.write_reply_code(REPLY_WRONG_NUMBER);
         const int64_t distance = std::llabs(static_cast<int64_t>(number) - frame.number);
-        result = distance <= 2 ? RECV_REFUSED : RECV_FAILED;
+        result = distance <= 2 ? RecvResult::RECV_REFUSED : RecvResult::RECV_FAILED;
       }
       // Ready for the frame sent again.
       sums = FrameSums();
@@ -127,7 +129,7 @@ int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep) {
     }
   }
 
-  if (result == RECV_FAILED) {
+  if (result == RecvResult::RECV_FAILED) {
     lines.signal_abort();
     lines.clear_data_lines();
   }

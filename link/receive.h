@@ -22,7 +22,7 @@ using FrameKeeper = std::function<bool(const FrameBuffer& frame)>;
 /// mismatches, a number further away, or a length outside 0..4096; the peer
 /// is told with signal_abort). `keep`, when given, is called once, for the
 /// frame that is accepted or refused by it, and for no other.
-int receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep = nullptr);
+RecvResult receive_frame(Lines& lines, FrameBuffer& frame, const FrameKeeper& keep = nullptr);
 
 }  // namespace tarnel
 

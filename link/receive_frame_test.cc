@@ -9,6 +9,7 @@
 #include "link/receive.h"
 #include "testing/cable_pair.h"
 #include "testing/recording_port.h"
+#include "testing/result_printing.h"
 #include "testing/wire_peer.h"
 
 namespace tarnel {
@@ -64,9 +65,10 @@ bool all_sentinel(const FrameBuffer& frame, size_t from) {
 }
 
 // Sends `copies` from end B while the server receives into `frame`.
-int receive_from(CablePair& cable, ServerEnd& server, WireSender& sender, FrameBuffer& frame) {
+RecvResult receive_from(CablePair& cable, ServerEnd& server, WireSender& sender,
+                        FrameBuffer& frame) {
   sender.start();
-  const int result = receive_frame(server.lines, frame);
+  const RecvResult result = receive_frame(server.lines, frame);
   sender.join();
   EXPECT_EQ(cable.cable().high_bit_writes(VirtualCable::kEndA), 0u);
   return result;
@@ -89,7 +91,7 @@ TEST_P(ReceiveFrameSync, AcceptsFrameShiftedByOneByte) {
   WireSender sender(cable, c.wire);
   auto frame = expecting(0);
 
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_OK);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_OK);
   EXPECT_EQ(frame->length, 2);
   const uint8_t expected[] = {0x4F, 0x4B, 0x9B, 0x00, 0xEB, 0x00};
   EXPECT_EQ(std::memcmp(frame->data, expected, sizeof expected), 0);
@@ -116,7 +118,7 @@ TEST(ReceiveFrame, FailsAfterFifthByteWhenTwoStrayBytesCameFirst) {
   auto frame = expecting(0);
   const auto start = WireClock::now();
 
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_FAILED);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_FAILED);
   EXPECT_GE(WireClock::now() - start, milliseconds(200));
   // Five bytes acknowledged, the fifth with 0x00, then the abort signal.
   EXPECT_EQ(server.data_writes(), then(accepted(5), kAbort));
@@ -135,7 +137,7 @@ TEST(ReceiveFrame, TakesEmptyFrame) {
   ServerEnd server(cable);
   WireSender sender(cable, testing::frame_bytes(4, ""));
   auto frame = expecting(4);
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_OK);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_OK);
   EXPECT_EQ(frame->length, 0);
   const uint8_t expected[] = {0x01, 0x00, 0x00, 0x00};
   EXPECT_EQ(std::memcmp(frame->data, expected, sizeof expected), 0);
@@ -148,7 +150,7 @@ TEST(ReceiveFrame, TakesFullBlock) {
   const std::string block(4096, '\xFF');
   WireSender sender(cable, testing::frame_bytes(1, block));
   auto frame = expecting(1);
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_OK);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_OK);
   EXPECT_EQ(frame->length, 4096);
   EXPECT_EQ(std::memcmp(frame->data, block.data(), block.size()), 0);
   const uint8_t checksum[] = {0x01, 0xF0, 0x00, 0x08};
@@ -161,7 +163,7 @@ TEST(ReceiveFrame, ResendsAfterChecksumMismatchUpToTenTimes) {
   WireSender sender(cable, testing::bad_copies_then_good(kOk, 10));
   auto frame = expecting(0);
 
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_OK);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_OK);
   EXPECT_EQ(frame->length, 2);
   EXPECT_EQ(std::memcmp(frame->data, "OK", 2), 0);
   std::vector<uint8_t> expected;
@@ -183,7 +185,7 @@ TEST(ReceiveFrame, GivesUpRightAfterEleventhResend) {
   WireSender sender(cable, testing::bad_copies_then_good(kOk, 11));
   auto frame = expecting(0);
 
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_FAILED);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_FAILED);
   std::vector<uint8_t> expected;
   for (int i = 0; i < 11; ++i) {
     std::vector<uint8_t> copy = accepted(17);
@@ -202,7 +204,7 @@ struct NumberCase {
   const char* name;
   int32_t expected;
   WireBytes wire;
-  int result;
+  RecvResult result;
   uint8_t reply;
   bool aborts;
 };
@@ -229,26 +231,26 @@ TEST_P(ReceiveFrameNumber, JudgesFrameNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     ReceiveFrame, ReceiveFrameNumber,
-    ::testing::Values(NumberCase{"OneAhead", 5, testing::frame_bytes(6, "data"), RECV_REFUSED,
-                                 REPLY_WRONG_NUMBER, false},
-                      NumberCase{"TwoBehind", 5, testing::frame_bytes(3, "data"), RECV_REFUSED,
-                                 REPLY_WRONG_NUMBER, false},
-                      NumberCase{"ThreeAhead", 5, testing::frame_bytes(8, "data"), RECV_FAILED,
-                                 REPLY_WRONG_NUMBER, true},
+    ::testing::Values(NumberCase{"OneAhead", 5, testing::frame_bytes(6, "data"),
+                                 RecvResult::RECV_REFUSED, REPLY_WRONG_NUMBER, false},
+                      NumberCase{"TwoBehind", 5, testing::frame_bytes(3, "data"),
+                                 RecvResult::RECV_REFUSED, REPLY_WRONG_NUMBER, false},
+                      NumberCase{"ThreeAhead", 5, testing::frame_bytes(8, "data"),
+                                 RecvResult::RECV_FAILED, REPLY_WRONG_NUMBER, true},
                       NumberCase{"FarNegative", 5, testing::frame_bytes(INT32_MIN, "data"),
-                                 RECV_FAILED, REPLY_WRONG_NUMBER, true},
+                                 RecvResult::RECV_FAILED, REPLY_WRONG_NUMBER, true},
                       // One apart in 32 bits with wrap-around, 2^32 - 1 apart in truth.
                       NumberCase{"WrapsIn32Bits", INT32_MAX,
-                                 testing::frame_bytes(INT32_MIN, "data"), RECV_FAILED,
+                                 testing::frame_bytes(INT32_MIN, "data"), RecvResult::RECV_FAILED,
                                  REPLY_WRONG_NUMBER, true},
                       NumberCase{"CancelWithBadChecksum", 5,
                                  testing::with_bad_checksum(testing::cancel_frame_bytes()),
-                                 RECV_REFUSED, REPLY_REFUSE, false},
-                      NumberCase{"CancelFrame", 0, testing::cancel_frame_bytes(), RECV_REFUSED,
-                                 REPLY_REFUSE, false},
+                                 RecvResult::RECV_REFUSED, REPLY_REFUSE, false},
+                      NumberCase{"CancelFrame", 0, testing::cancel_frame_bytes(),
+                                 RecvResult::RECV_REFUSED, REPLY_REFUSE, false},
                       NumberCase{"AnyNumberWhileExpectingCancel", -1,
-                                 testing::frame_bytes(3, "data"), RECV_REFUSED, REPLY_REFUSE,
-                                 false}),
+                                 testing::frame_bytes(3, "data"), RecvResult::RECV_REFUSED,
+                                 REPLY_REFUSE, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct LengthCase {
@@ -265,7 +267,7 @@ TEST_P(ReceiveFrameLength, RefusesLengthOutsideBufferWhenItsFieldIsComplete) {
   WireSender sender(cable, c.wire);
   auto frame = expecting(0);
 
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_FAILED);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_FAILED);
   // The whole length field is acknowledged, the last byte with 0x00; then
   // the abort signal, before any payload byte is taken.
   const size_t header_bytes = c.wire[0] == 0x18 ? 8 : 7;
@@ -298,7 +300,7 @@ TEST(ReceiveFrame, FailsWhenSenderStopsMidFrameAndReceivesAgainAfterwards) {
     WireSender sender(cable, testing::cut_after(kOk, 7));
     auto frame = expecting(0);
     const auto start = WireClock::now();
-    EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_FAILED);
+    EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_FAILED);
     const auto took = WireClock::now() - start;
     EXPECT_GE(took, milliseconds(2000 + 200));  // the wait's sleeps, then the abort signal
     EXPECT_LT(took, milliseconds(8000));
@@ -306,7 +308,7 @@ TEST(ReceiveFrame, FailsWhenSenderStopsMidFrameAndReceivesAgainAfterwards) {
   }
   WireSender sender(cable, kOk);
   auto frame = expecting(0);
-  EXPECT_EQ(receive_from(cable, server, sender, *frame), RECV_OK);
+  EXPECT_EQ(receive_from(cable, server, sender, *frame), RecvResult::RECV_OK);
   EXPECT_EQ(frame->length, 2);
 }
 

@@ -9,6 +9,7 @@
 #include "link/receive.h"
 #include "testing/cable_pair.h"
 #include "testing/recording_port.h"
+#include "testing/result_printing.h"
 #include "testing/wire_peer.h"
 
 namespace tarnel {
@@ -27,7 +28,7 @@ struct Call {
 };
 
 struct Outcome {
-  int result;
+  RecvResult result;
   std::vector<Call> calls;
   std::vector<uint8_t> writes;          // the receiver's data register writes
   std::vector<uint8_t> sender_replies;  // the reply codes the sender saw
@@ -55,7 +56,7 @@ Outcome receive_with_keeper(std::vector<WireBytes> copies, int32_t expected, boo
 TEST(ReceiveFrameKeeper, KeepsThePayloadBeforeTheLastByteIsAnswered) {
   const WireBytes wire = testing::frame_bytes(3, "data");
   const Outcome out = receive_with_keeper({wire}, 3, true);
-  EXPECT_EQ(out.result, RECV_OK);
+  EXPECT_EQ(out.result, RecvResult::RECV_OK);
   ASSERT_EQ(out.calls.size(), 1u);
   EXPECT_EQ(out.calls[0].payload, "data");
   // Every byte is answered with two writes; the keeper ran after the first
@@ -68,7 +69,7 @@ TEST(ReceiveFrameKeeper, KeepsThePayloadBeforeTheLastByteIsAnswered) {
 TEST(ReceiveFrameKeeper, FrameWhoseDataCannotBeKeptIsRefused) {
   const WireBytes wire = testing::frame_bytes(1, std::string(100, 'x'));
   const Outcome out = receive_with_keeper({wire}, 1, false);
-  EXPECT_EQ(out.result, RECV_REFUSED);
+  EXPECT_EQ(out.result, RecvResult::RECV_REFUSED);
   EXPECT_EQ(out.calls.size(), 1u);
   // Refused after the last byte, without the abort signal.
   std::vector<uint8_t> writes;
@@ -84,12 +85,13 @@ TEST(ReceiveFrameKeeper, OnlyTheFrameThatIsAcceptedIsKept) {
   struct {
     const char* name;
     std::vector<WireBytes> copies;
-    int result;
+    RecvResult result;
     size_t calls;
   } const cases[] = {
-      {"bad copy, then the good one", testing::bad_copies_then_good(good, 2), RECV_OK, 1},
-      {"number one away", {testing::frame_bytes(6, "abc")}, RECV_REFUSED, 0},
-      {"cancel frame", {testing::cancel_frame_bytes()}, RECV_REFUSED, 0},
+      {"bad copy, then the good one", testing::bad_copies_then_good(good, 2), RecvResult::RECV_OK,
+       1},
+      {"number one away", {testing::frame_bytes(6, "abc")}, RecvResult::RECV_REFUSED, 0},
+      {"cancel frame", {testing::cancel_frame_bytes()}, RecvResult::RECV_REFUSED, 0},
   };
   for (const auto& c : cases) {
     const Outcome out = receive_with_keeper(c.copies, 5, true);

@@ -32,14 +32,14 @@ bool ends_or_restarts(uint8_t code) {
 
 }  // namespace
 
-int send_frame(Lines& lines, FrameBuffer& frame) {
+SendResult send_frame(Lines& lines, FrameBuffer& frame) {
   lines.init_control_lines();
   frame.magic = FRAME_MAGIC;
   const int32_t length = frame.length;
   if (length < 0 || length > FRAME_MAX_PAYLOAD) {
     // A caller's mistake; nothing beyond the buffer is ever read, and nothing
     // goes on the wire.
-    return SEND_ABORTED;
+    return SendResult::SEND_ABORTED;
   }
   const int32_t frame_size = length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE;
   const int32_t payload_end = length + FRAME_HEADER_SIZE;
@@ -53,7 +53,7 @@ int send_frame(Lines& lines, FrameBuffer& frame) {
 
   FrameSums sums;
   bool going_on = true;
-  int result = 0;
+  SendResult result = SendResult::SEND_OK;
   int32_t position = 0;
   while (going_on && position < frame_size) {
     uint8_t byte;
@@ -105,11 +105,11 @@ int send_frame(Lines& lines, FrameBuffer& frame) {
         continue;
       case REPLY_WRONG_NUMBER:  // or the end of the receiver's abort signal
         going_on = false;
-        result = SEND_ABORTED;
+        result = SendResult::SEND_ABORTED;
         break;
       case REPLY_REFUSE:
         going_on = false;
-        result = SEND_REFUSED;
+        result = SendResult::SEND_REFUSED;
         break;
       default:  // REPLY_ACCEPT, and any code this end does not know
         break;
@@ -121,8 +121,8 @@ int send_frame(Lines& lines, FrameBuffer& frame) {
     lines.write_data(0x00);
     lines.delay_ms(50);
   }
-  if (result != 0) return result;
-  return going_on ? SEND_OK : SEND_TIMEOUT;
+  if (result != SendResult::SEND_OK) return result;
+  return going_on ? SendResult::SEND_OK : SendResult::SEND_TIMEOUT;
 }
 
 }  // namespace tarnel

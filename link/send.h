@@ -10,7 +10,7 @@ namespace tarnel {
 /// caller; magic is written here) and returns SEND_OK, SEND_REFUSED,
 /// SEND_TIMEOUT or SEND_ABORTED. Resends from the first magic byte as often
 /// as the receiver answers REPLY_RESEND; the receiver ends that repetition.
-int send_frame(Lines& lines, FrameBuffer& frame);
+SendResult send_frame(Lines& lines, FrameBuffer& frame);
 
 }  // namespace tarnel
 

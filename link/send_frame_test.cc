@@ -79,7 +79,7 @@ TEST_P(SendFrameWire, PutsExactBytesOnTheWire) {
   FrameBuffer frame = make_frame(c.number, c.payload);
   const FrameBuffer before = frame;
 
-  EXPECT_EQ(send_frame(server.lines, frame), SEND_OK);
+  EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_OK);
   receiver.join();
 
   EXPECT_EQ(receiver.bytes(), c.expected) << testing::hex(receiver.bytes());
@@ -136,7 +136,7 @@ TEST_P(SendFrameResend, StartsAgainFromTheFirstMagicByteWithFreshSums) {
   receiver.start();
   FrameBuffer frame = make_frame(0, "OK");
 
-  EXPECT_EQ(send_frame(server.lines, frame), SEND_OK);
+  EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_OK);
   receiver.join();
 
   std::vector<WireBytes> copies = receiver.copies();
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameResend,
 struct StopCase {
   const char* name;
   uint8_t code;
-  int result;
+  SendResult result;
 };
 
 class SendFrameStop : public ::testing::TestWithParam<StopCase> {};
@@ -191,11 +191,11 @@ TEST_P(SendFrameStop, SendsNoFurtherByteClearsLinesAndReturnsAfter50Ms) {
   EXPECT_LT(returned - receiver.reply_times()[5], milliseconds(1000));
 }
 
-INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameStop,
-                         ::testing::Values(StopCase{"WrongNumber", REPLY_WRONG_NUMBER,
-                                                    SEND_ABORTED},
-                                           StopCase{"Refuse", REPLY_REFUSE, SEND_REFUSED}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    SendFrame, SendFrameStop,
+    ::testing::Values(StopCase{"WrongNumber", REPLY_WRONG_NUMBER, SendResult::SEND_ABORTED},
+                      StopCase{"Refuse", REPLY_REFUSE, SendResult::SEND_REFUSED}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SendFrame, IgnoresReplyCodesItDoesNotKnow) {
   // Nibble 0x1 reads as 0x08 on the sender's status, 0x8 as 0x40.
@@ -206,7 +206,7 @@ TEST(SendFrame, IgnoresReplyCodesItDoesNotKnow) {
     receiver.answer(5, code);
     receiver.start();
     FrameBuffer frame = make_frame(0, "OK");
-    EXPECT_EQ(send_frame(server.lines, frame), SEND_OK) << "code " << int(code);
+    EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_OK) << "code " << int(code);
     receiver.join();
     EXPECT_EQ(receiver.bytes(), kOkFrame) << "code " << int(code);
   }
@@ -221,7 +221,7 @@ TEST(SendFrame, TimesOutWhenReceiverWalksAwayAndSendsAgainAfterwards) {
     receiver.start();
     FrameBuffer frame = make_frame(0, "OK");
     const auto start = WireClock::now();
-    EXPECT_EQ(send_frame(server.lines, frame), SEND_TIMEOUT);
+    EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_TIMEOUT);
     const auto took = WireClock::now() - start;
     receiver.join();
     EXPECT_EQ(receiver.bytes().size(), 4u);
@@ -238,12 +238,12 @@ TEST(SendFrame, TimesOutWhenReceiverWalksAwayAndSendsAgainAfterwards) {
   // The next exchange is not disturbed by the one that failed.
   testing::Peer peer(cable);
   std::string got;
-  int peer_result = -1;
+  RecvResult peer_result = kNoRecvResult;
   std::thread t([&] { peer_result = peer.receive_reply(got); });
   FrameBuffer frame = make_frame(0, "OK");
-  EXPECT_EQ(send_frame(server.lines, frame), SEND_OK);
+  EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_OK);
   t.join();
-  EXPECT_EQ(peer_result, RECV_OK);
+  EXPECT_EQ(peer_result, RecvResult::RECV_OK);
   EXPECT_EQ(got, "OK");
 }
 
@@ -264,7 +264,7 @@ TEST_P(SendFrameAbort, ReturnsAbortedSoonAfterReceiverSignalsAbort) {
   receiver.abort_after(c.abort_after);
   receiver.start();
   FrameBuffer frame = make_frame(0, "OK");
-  EXPECT_EQ(send_frame(server.lines, frame), SEND_ABORTED);
+  EXPECT_EQ(send_frame(server.lines, frame), SendResult::SEND_ABORTED);
   const auto returned = WireClock::now();
   receiver.join();
   // The abort's second edge comes 100 ms after its first (a sender that sees
@@ -336,7 +336,7 @@ TEST(SendFrame, SeesAbortSignalThatOnlyARetryBurstCatches) {
     port.status = [&](const testing::ScriptedPort& p) { return receiver.status(p); };
     Lines lines(port, kTestPortBase);
     FrameBuffer frame = make_frame(0, "OK");
-    EXPECT_EQ(send_frame(lines, frame), SEND_ABORTED) << c.name;
+    EXPECT_EQ(send_frame(lines, frame), SendResult::SEND_ABORTED) << c.name;
     const std::vector<uint8_t> data = port.written_to(kTestPortBase);
     EXPECT_EQ(data.size(), c.give_up_after + 1) << c.name << ": no byte after the one answered";
     EXPECT_EQ(data.back(), 0x00) << c.name;
@@ -351,7 +351,7 @@ TEST(SendFrame, RefusesLengthOutsideFrameWithoutTouchingTheLines) {
     Lines lines(port, kTestPortBase);
     FrameBuffer frame = make_frame(0, "");
     frame.length = length;
-    EXPECT_NE(send_frame(lines, frame), SEND_OK) << length;
+    EXPECT_NE(send_frame(lines, frame), SendResult::SEND_OK) << length;
     EXPECT_TRUE(port.written_to(kTestPortBase).empty()) << length;
     EXPECT_EQ(port.reads, 0u) << length;
     EXPECT_EQ(frame.length, length);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/send.h"
+#include "testing/result_printing.h"
 #include "testing/scripted_port.h"
 
 namespace tarnel {
@@ -32,7 +33,7 @@ struct HandoverCase {
   const char* name;
   int writes;      // when the receiver changes its lines
   uint8_t status;  // what the sender then reads
-  int result;
+  SendResult result;
 };
 
 class SendFrameHandover : public ::testing::TestWithParam<HandoverCase> {};
@@ -45,7 +46,7 @@ TEST_P(SendFrameHandover, OnlyAFrameStartAfterTheLastByteCountsAsAcceptance) {
   frame.length = 0;
   frame.number = 0;
   EXPECT_EQ(send_frame(lines, frame), c.result);
-  if (c.result == SEND_OK) {
+  if (c.result == SendResult::SEND_OK) {
     EXPECT_TRUE(port.sleeps.empty()) << "the start of the next frame was not seen at once";
   }
 }
@@ -54,12 +55,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SendFrameHandover,
     ::testing::Values(
         // 0x18 on the receiver's lines (handshake high, nibble 8): its next frame.
-        HandoverCase{"NextFrameAfterLastByte", kEmptyFrameWrites, 0x47, SEND_OK},
+        HandoverCase{"NextFrameAfterLastByte", kEmptyFrameWrites, 0x47, SendResult::SEND_OK},
         // 0x1E (handshake high, nibble 0xE) is the abort pattern, not a frame.
-        HandoverCase{"AbortPatternAfterLastByte", kEmptyFrameWrites, 0x77, SEND_TIMEOUT},
+        HandoverCase{"AbortPatternAfterLastByte", kEmptyFrameWrites, 0x77,
+                     SendResult::SEND_TIMEOUT},
         // Nibble 8 in the middle of the frame is a first acknowledgement with
         // stray nibble lines: the second acknowledgement never comes.
-        HandoverCase{"NibbleEightMidFrame", 10, 0x47, SEND_TIMEOUT}),
+        HandoverCase{"NibbleEightMidFrame", 10, 0x47, SendResult::SEND_TIMEOUT}),
     [](const ::testing::TestParamInfo<HandoverCase>& row) { return row.param.name; });
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace tarnel {
 namespace {
 
 // The frame exchanges behind the two.
-int send_text_frame(Lines& lines, std::string_view text) {
+SendResult send_text_frame(Lines& lines, std::string_view text) {
   text = text.substr(0, TEXT_MAX);
   FrameBuffer frame;
   std::memcpy(frame.data, text.data(), text.size());
@@ -20,11 +20,11 @@ int send_text_frame(Lines& lines, std::string_view text) {
   return send_frame(lines, frame);
 }
 
-int receive_text_frame(Lines& lines, std::string& text) {
+RecvResult receive_text_frame(Lines& lines, std::string& text) {
   FrameBuffer frame;
   frame.number = 0;
-  int result = receive_frame(lines, frame);
-  if (result == RECV_OK) {
+  const RecvResult result = receive_frame(lines, frame);
+  if (result == RecvResult::RECV_OK) {
     // Every byte, a zero byte too, is one character; bytes past 255 are dropped.
     text.assign(reinterpret_cast<const char*>(frame.data),
                 std::min<size_t>(static_cast<size_t>(frame.length), TEXT_MAX));
@@ -34,22 +34,22 @@ int receive_text_frame(Lines& lines, std::string& text) {
 
 }  // namespace
 
-bool send_text(Lines& lines, std::string_view text, int* frame_result) {
+bool send_text(Lines& lines, std::string_view text, SendResult* frame_result) {
   if (lines.busy()) return false;
   lines.set_busy(true);
-  int result = send_text_frame(lines, text);
+  const SendResult result = send_text_frame(lines, text);
   lines.set_busy(false);
   if (frame_result) *frame_result = result;
-  return result == SEND_OK;
+  return result == SendResult::SEND_OK;
 }
 
-uint8_t receive_command(Lines& lines, std::string& text, int* frame_result) {
-  if (lines.busy()) return COMMAND_BUSY;
+CommandResult receive_command(Lines& lines, std::string& text, RecvResult* frame_result) {
+  if (lines.busy()) return CommandResult::COMMAND_BUSY;
   lines.set_busy(true);
-  int result = receive_text_frame(lines, text);
+  const RecvResult result = receive_text_frame(lines, text);
   lines.set_busy(false);
   if (frame_result) *frame_result = result;
-  return result == RECV_OK ? COMMAND_OK : COMMAND_FAILED;
+  return result == RecvResult::RECV_OK ? CommandResult::COMMAND_OK : CommandResult::COMMAND_FAILED;
 }
 
 }  // namespace tarnel

@@ -21,10 +21,8 @@ inline std::string cut_text(std::string_view text) {
   return std::string(text.substr(0, TEXT_MAX));
 }
 
-// receive_command results.
-constexpr uint8_t COMMAND_OK = 1;
-constexpr uint8_t COMMAND_BUSY = 6;
-constexpr uint8_t COMMAND_FAILED = 255;
+/// receive_command results.
+enum class CommandResult : uint8_t { COMMAND_OK = 1, COMMAND_BUSY = 6, COMMAND_FAILED = 255 };
 
 // Both guard the exchange with the busy flag of `lines` (set for its
 // duration, clear again on return). An end that tells failed frames apart
@@ -33,11 +31,11 @@ constexpr uint8_t COMMAND_FAILED = 255;
 
 /// Sends `text` (cut to 255 bytes) as a frame with number 0. False when the
 /// link is busy (nothing is sent) or the frame was not delivered.
-bool send_text(Lines& lines, std::string_view text, int* frame_result = nullptr);
+bool send_text(Lines& lines, std::string_view text, SendResult* frame_result = nullptr);
 
 /// Receives a text frame (number 0) into `text`: COMMAND_OK, or
 /// COMMAND_BUSY / COMMAND_FAILED with `text` unchanged.
-uint8_t receive_command(Lines& lines, std::string& text, int* frame_result = nullptr);
+CommandResult receive_command(Lines& lines, std::string& text, RecvResult* frame_result = nullptr);
 
 }  // namespace tarnel
 

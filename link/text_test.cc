@@ -27,11 +27,11 @@ TEST(SendText, DeliversTextToPatientPeer) {
   Lines server = cable.server_lines();
   Peer peer(cable);
   std::string got;
-  int peer_result = -1;
+  RecvResult peer_result = kNoRecvResult;
   std::thread t([&] { peer_result = peer.receive_reply(got); });
   EXPECT_TRUE(send_text(server, "OK"));
   t.join();
-  EXPECT_EQ(peer_result, RECV_OK);
+  EXPECT_EQ(peer_result, RecvResult::RECV_OK);
   EXPECT_EQ(got, "OK");
 }
 
@@ -39,12 +39,12 @@ TEST(ReceiveCommand, TakesCommandFromPatientPeer) {
   CablePair cable(1000);
   Lines server = cable.server_lines();
   Peer peer(cable);
-  int peer_result = -1;
+  SendResult peer_result = kNoSendResult;
   std::thread t([&] { peer_result = peer.send_command(std::string(255, 'x')); });
   std::string text;
-  EXPECT_EQ(receive_command(server, text), COMMAND_OK);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_OK);
   t.join();
-  EXPECT_EQ(peer_result, SEND_OK);
+  EXPECT_EQ(peer_result, SendResult::SEND_OK);
   EXPECT_EQ(text, std::string(255, 'x'));
 }
 
@@ -81,11 +81,11 @@ TEST(SendText, ReturnsFalseWhenClientRefusesReply) {
   WireReceiver receiver(cable);
   receiver.answer(17, REPLY_REFUSE);
   receiver.start();
-  int frame_result = -1;
-  EXPECT_FALSE(send_text(server, "OK", &frame_result));
+  SendResult sent = kNoSendResult;
+  EXPECT_FALSE(send_text(server, "OK", &sent));
   receiver.join();
   EXPECT_FALSE(server.busy());
-  EXPECT_EQ(frame_result, SEND_REFUSED);
+  EXPECT_EQ(sent, SendResult::SEND_REFUSED);
   EXPECT_EQ(receiver.bytes().size(), 18u);
 }
 
@@ -111,7 +111,7 @@ TEST_P(ReceiveCommandWire, TurnsPayloadIntoText) {
   WireSender sender(cable, testing::frame_bytes(0, c.payload));
   sender.start();
   std::string text = "left from before";
-  EXPECT_EQ(receive_command(server, text), COMMAND_OK);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_OK);
   sender.join();
   EXPECT_FALSE(server.busy());
   EXPECT_EQ(text, c.text);
@@ -135,7 +135,7 @@ TEST(ReceiveCommand, AnswersDataFrameWithWrongNumberAndFails) {
   WireSender sender(cable, wire);
   sender.start();
   std::string text = "left from before";
-  EXPECT_EQ(receive_command(server, text), COMMAND_FAILED);
+  EXPECT_EQ(receive_command(server, text), CommandResult::COMMAND_FAILED);
   sender.join();
   EXPECT_FALSE(server.busy());
   EXPECT_EQ(text, "left from before");
@@ -148,13 +148,15 @@ TEST(LinkBusy, KeepsTextExchangesOffThePort) {
   CablePair cable(0);
   Lines server = cable.server_lines();
   server.set_busy(true);
-  int frame_result = -1;
-  EXPECT_FALSE(send_text(server, "OK", &frame_result));
+  SendResult sent = kNoSendResult;
+  RecvResult received = kNoRecvResult;
+  EXPECT_FALSE(send_text(server, "OK", &sent));
   std::string text = "unchanged";
-  EXPECT_EQ(receive_command(server, text, &frame_result), COMMAND_BUSY);
+  EXPECT_EQ(receive_command(server, text, &received), CommandResult::COMMAND_BUSY);
   EXPECT_TRUE(server.busy());
   EXPECT_EQ(text, "unchanged");
-  EXPECT_EQ(frame_result, -1) << "no frame was exchanged";
+  EXPECT_EQ(sent, kNoSendResult) << "no frame was sent";
+  EXPECT_EQ(received, kNoRecvResult) << "no frame was received";
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
   EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
 }

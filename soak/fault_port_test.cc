@@ -10,6 +10,7 @@
 #include "link/receive.h"
 #include "link/send.h"
 #include "testing/cable_pair.h"
+#include "testing/result_printing.h"
 
 namespace tarnel::soak {
 namespace {
@@ -33,8 +34,8 @@ std::string payload_of(const FrameBuffer& frame) {
 }
 
 struct Result {
-  int sent = -1;
-  int received = -1;
+  SendResult sent = SendResult::SEND_TIMEOUT;  // until the exchange sets them
+  RecvResult received = RecvResult::RECV_FAILED;
   std::string payload;
 };
 
@@ -51,7 +52,7 @@ Result exchange(CablePair& cable, FaultPort& noisy, bool peer_sends, const std::
   FrameBuffer out = make_frame(1, payload);
   r.sent = send_frame(sender, out);
   t.join();
-  if (r.received == RECV_OK) r.payload = payload_of(in);
+  if (r.received == RecvResult::RECV_OK) r.payload = payload_of(in);
   return r;
 }
 
@@ -67,8 +68,8 @@ TEST(FaultPort, AtRateZeroFindsFramesBothWaysAndSpoilsNone) {
   const std::string payload = test_payload(300);
   for (bool peer_sends : {true, false}) {
     Result r = exchange(cable, noisy, peer_sends, payload);
-    EXPECT_EQ(r.sent, SEND_OK) << peer_sends;
-    EXPECT_EQ(r.received, RECV_OK) << peer_sends;
+    EXPECT_EQ(r.sent, SendResult::SEND_OK) << peer_sends;
+    EXPECT_EQ(r.received, RecvResult::RECV_OK) << peer_sends;
     EXPECT_EQ(r.payload, payload) << peer_sends;
   }
   EXPECT_EQ(noisy.frames(), 2u);
@@ -89,7 +90,7 @@ TEST_P(FaultKind, SpoilsFramesThatAreNeverTakenAsWhole) {
     EXPECT_GE(noisy.faults(), 1u) << peer_sends;
     EXPECT_EQ(noisy.faults(), noisy.faults_of(kind)) << peer_sends;
     EXPECT_LE(noisy.faults(), noisy.frames()) << peer_sends;
-    if (r.received == RECV_OK) {
+    if (r.received == RecvResult::RECV_OK) {
       EXPECT_EQ(r.payload, payload) << peer_sends;
     }
   }
@@ -111,7 +112,7 @@ TEST(FaultPort, BitFlipsAtRateOneLetNoFrameThrough) {
   CablePair cable(kBusNs);
   FaultPort noisy(cable.peer_port(), kTestPortBase, 3, 1.0, 1u << FaultPort::kFlipWritten);
   Result r = exchange(cable, noisy, true, test_payload(100));
-  EXPECT_NE(r.received, RECV_OK);
+  EXPECT_NE(r.received, RecvResult::RECV_OK);
   EXPECT_GE(noisy.faults(), 2u);
 }
 
@@ -127,8 +128,8 @@ TEST(FaultPort, FlipsThatCancelInBothSumsPassTheReceiver) {
     FaultPort noisy(cable.peer_port(), kTestPortBase, 5, 0.0);
     noisy.set_forge_rate(1.0);
     Result r = exchange(cable, noisy, peer_sends, payload);
-    EXPECT_EQ(r.sent, SEND_OK) << peer_sends;
-    ASSERT_EQ(r.received, RECV_OK) << peer_sends;
+    EXPECT_EQ(r.sent, SendResult::SEND_OK) << peer_sends;
+    ASSERT_EQ(r.received, RecvResult::RECV_OK) << peer_sends;
     EXPECT_EQ(noisy.forged(), 1u) << peer_sends;
     ASSERT_EQ(r.payload.size(), payload.size());
     size_t differ = 0;

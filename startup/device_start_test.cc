@@ -78,7 +78,7 @@ TEST(DeviceServer, AnswersConnectThroughTheDevice) {
         wait_for_text(console, "Accepting connections through port LPT1, port addr: 53264\n", 10000);
     std::string reply;
     if (serving) {
-      EXPECT_EQ(peer.send_command("CONNECT"), SEND_OK);
+      EXPECT_EQ(peer.send_command("CONNECT"), SendResult::SEND_OK);
       reply = peer.reply();
       EXPECT_TRUE(wait_for_text(console, "Connection established!\n", 5000)) << console.output();
     }

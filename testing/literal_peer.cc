@@ -76,9 +76,9 @@ void LiteralPeer::give_up() {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-int LiteralPeer::send_bytes(const WireBytes& bytes) { return send_copies({bytes}); }
+SendResult LiteralPeer::send_bytes(const WireBytes& bytes) { return send_copies({bytes}); }
 
-int LiteralPeer::send_copies(const std::vector<WireBytes>& copies) {
+SendResult LiteralPeer::send_copies(const std::vector<WireBytes>& copies) {
   resends_ = 0;
   for (size_t copy = 0; !copies.empty(); ++copy) {
     const WireBytes& bytes = copies[std::min(copy, copies.size() - 1)];
@@ -87,29 +87,29 @@ int LiteralPeer::send_copies(const std::vector<WireBytes>& copies) {
       const int code = send_byte(bytes[i], i + 1 == bytes.size());
       if (code < 0) {
         give_up();
-        return SEND_TIMEOUT;
+        return SendResult::SEND_TIMEOUT;
       }
       switch (code) {
         case REPLY_RESEND:
           if (++resends_ > kMaxResends) {
             give_up();
-            return SEND_TIMEOUT;
+            return SendResult::SEND_TIMEOUT;
           }
           again = true;
           break;
         case REPLY_WRONG_NUMBER:
           give_up();
-          return SEND_ABORTED;
+          return SendResult::SEND_ABORTED;
         case REPLY_REFUSE:
           give_up();
-          return SEND_REFUSED;
+          return SendResult::SEND_REFUSED;
         default:  // REPLY_ACCEPT, and codes the rules do not know
           break;
       }
     }
-    if (!again) return SEND_OK;
+    if (!again) return SendResult::SEND_OK;
   }
-  return SEND_OK;
+  return SendResult::SEND_OK;
 }
 
 void LiteralPeer::signal_abort() {
@@ -120,7 +120,7 @@ void LiteralPeer::signal_abort() {
   lines_.write_data(0x00);
 }
 
-int LiteralPeer::receive_frame(int32_t expected, std::string* payload) {
+RecvResult LiteralPeer::receive_frame(int32_t expected, std::string* payload) {
   uint8_t magic[4] = {};
   uint8_t header[8] = {};  // length, then number
   std::vector<uint8_t> data;
@@ -165,7 +165,7 @@ int LiteralPeer::receive_frame(int32_t expected, std::string* payload) {
         static_cast<uint32_t>(le32(data.data() + length)) == wire_checksum(body);
     if (number == FRAME_CANCEL) {
       lines_.write_data(REPLY_REFUSE);
-      return RECV_REFUSED;
+      return RecvResult::RECV_REFUSED;
     }
     if (!checksum_ok) {
       lines_.write_data(REPLY_RESEND);
@@ -177,24 +177,24 @@ int LiteralPeer::receive_frame(int32_t expected, std::string* payload) {
     if (number == expected) {
       lines_.write_data(REPLY_ACCEPT);
       if (payload) *payload = body;
-      return RECV_OK;
+      return RecvResult::RECV_OK;
     }
     if (expected == FRAME_CANCEL) {
       lines_.write_data(REPLY_REFUSE);
-      return RECV_REFUSED;
+      return RecvResult::RECV_REFUSED;
     }
     lines_.write_data(REPLY_WRONG_NUMBER);
-    if (std::llabs(static_cast<int64_t>(number) - expected) <= 2) return RECV_REFUSED;
+    if (std::llabs(static_cast<int64_t>(number) - expected) <= 2) return RecvResult::RECV_REFUSED;
     break;
   }
   signal_abort();
-  return RECV_FAILED;
+  return RecvResult::RECV_FAILED;
 }
 
 std::string LiteralPeer::reply() {
   std::string text;
-  const int r = receive_frame(0, &text);
-  return r == RECV_OK ? text : "<failed " + std::to_string(r) + ">";
+  const RecvResult r = receive_frame(0, &text);
+  return r == RecvResult::RECV_OK ? text : "<failed " + std::to_string(static_cast<int>(r)) + ">";
 }
 
 bool LiteralPeer::expect_bad_command() {

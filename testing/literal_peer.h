@@ -22,8 +22,10 @@
 #include <string>
 #include <string_view>
 
+#include "link/frame.h"
 #include "link/lines.h"
 #include "testing/cable_pair.h"
+#include "testing/result_printing.h"
 #include "testing/wire_frames.h"
 
 namespace tarnel::testing {
@@ -37,16 +39,16 @@ class LiteralPeer {
   /// Sends `bytes` as one frame and returns SEND_OK, SEND_REFUSED,
   /// SEND_TIMEOUT or SEND_ABORTED. REPLY_RESEND after the last byte starts
   /// the frame again: with the next of `copies` when there is one.
-  int send_bytes(const WireBytes& bytes);
-  int send_copies(const std::vector<WireBytes>& copies);
-  int send_frame(int32_t number, std::string_view payload) {
+  SendResult send_bytes(const WireBytes& bytes);
+  SendResult send_copies(const std::vector<WireBytes>& copies);
+  SendResult send_frame(int32_t number, std::string_view payload) {
     return send_bytes(frame_bytes(number, payload));
   }
-  int command(std::string_view text) { return send_frame(0, text); }
+  SendResult command(std::string_view text) { return send_frame(0, text); }
 
   /// Receives one frame expecting `number`: RECV_OK with the payload in
   /// *payload (when given), RECV_REFUSED or RECV_FAILED.
-  int receive_frame(int32_t number, std::string* payload);
+  RecvResult receive_frame(int32_t number, std::string* payload);
   /// A reply text, or "<failed N>".
   std::string reply();
 

@@ -10,34 +10,35 @@
 
 namespace tarnel::testing {
 
-int Peer::send_command(std::string_view text) {
+SendResult Peer::send_command(std::string_view text) {
   lines_.delay_ms(1);
-  int result = SEND_ABORTED;  // set to the frame's result: a peer's link is never busy
+  SendResult result = SendResult::SEND_ABORTED;  // set to the frame's result: a peer's link is never busy
   send_text(lines_, text, &result);
   return result;
 }
 
-int Peer::receive_reply(std::string& text) {
-  int result = RECV_FAILED;  // likewise
+RecvResult Peer::receive_reply(std::string& text) {
+  RecvResult result = RecvResult::RECV_FAILED;  // likewise
   receive_command(lines_, text, &result);
   return result;
 }
 
 std::string Peer::reply() {
   std::string text;
-  int r = receive_reply(text);
-  return r == RECV_OK ? text : "<failed " + std::to_string(r) + ">";
+  const RecvResult r = receive_reply(text);
+  return r == RecvResult::RECV_OK ? text : "<failed " + std::to_string(static_cast<int>(r)) + ">";
 }
 
-int Peer::receive_data(int32_t number, std::string* payload) {
+RecvResult Peer::receive_data(int32_t number, std::string* payload) {
   FrameBuffer frame;
   frame.number = number;
-  int r = receive_frame(lines_, frame);
-  if (r == RECV_OK && payload) payload->assign(reinterpret_cast<char*>(frame.data), frame.length);
+  const RecvResult r = receive_frame(lines_, frame);
+  if (r == RecvResult::RECV_OK && payload)
+    payload->assign(reinterpret_cast<char*>(frame.data), frame.length);
   return r;
 }
 
-int Peer::send_data(int32_t number, std::string_view payload, bool hold) {
+SendResult Peer::send_data(int32_t number, std::string_view payload, bool hold) {
   FrameBuffer frame;
   if (payload.size() > FRAME_MAX_PAYLOAD) payload = payload.substr(0, FRAME_MAX_PAYLOAD);
   std::memcpy(frame.data, payload.data(), payload.size());

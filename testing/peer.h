@@ -10,6 +10,7 @@
 #include "link/frame.h"
 #include "link/lines.h"
 #include "testing/cable_pair.h"
+#include "testing/result_printing.h"
 
 namespace tarnel::testing {
 
@@ -21,17 +22,17 @@ class Peer {
 
   /// Sends one command text; holds the last reply code about a millisecond
   /// first, so that a sender polling for it sees it. Returns the send result.
-  int send_command(std::string_view text);
+  SendResult send_command(std::string_view text);
   /// Receives one reply text (frame number 0). Returns the receive result.
-  int receive_reply(std::string& text);
+  RecvResult receive_reply(std::string& text);
   /// Receives the reply and returns it, or "<failed N>" when it did not come.
   std::string reply();
   /// Receives a data frame expecting `number`; the payload goes to *payload.
-  int receive_data(int32_t number, std::string* payload);
+  RecvResult receive_data(int32_t number, std::string* payload);
   /// Sends a data frame with `number` and `payload`. `hold`: wait about a
   /// millisecond first, as after a received reply; a frame that follows the
   /// peer's own previous frame needs no hold.
-  int send_data(int32_t number, std::string_view payload, bool hold = true);
+  SendResult send_data(int32_t number, std::string_view payload, bool hold = true);
 
   /// Watches for the bad-command signal (handshake pulses with nibble 0xE)
   /// without acknowledging them, then for the lines to come back to rest.

@@ -78,7 +78,7 @@ inline Received receive_download(Peer& peer, size_t data_bytes) {
   size_t bytes = 0;
   for (int32_t number = 1; bytes < data_bytes; ++number) {
     std::string payload;
-    if (peer.receive_data(number, &payload) != RECV_OK) break;
+    if (peer.receive_data(number, &payload) != RecvResult::RECV_OK) break;
     bytes += payload.size();
     got.frames.push_back(payload);
   }
@@ -88,15 +88,16 @@ inline Received receive_download(Peer& peer, size_t data_bytes) {
 /// Sends `data` as upload frames of at most `frame_size` bytes, numbered
 /// from `first`, up to the first frame that is not delivered. Returns the
 /// send result of each frame.
-inline std::vector<int> send_upload(Peer& peer, const std::string& data, size_t frame_size = 4096,
-                                    int32_t first = 1) {
-  std::vector<int> results;
+inline std::vector<SendResult> send_upload(Peer& peer, const std::string& data,
+                                           size_t frame_size = 4096, int32_t first = 1) {
+  std::vector<SendResult> results;
   int32_t number = first;
   for (size_t at = 0; at < data.size(); at += frame_size, ++number) {
     // Only the first frame follows a reply of the server.
-    int r = peer.send_data(number, std::string_view(data).substr(at, frame_size), number == first);
+    const SendResult r =
+        peer.send_data(number, std::string_view(data).substr(at, frame_size), number == first);
     results.push_back(r);
-    if (r != SEND_OK) break;
+    if (r != SendResult::SEND_OK) break;
   }
   return results;
 }

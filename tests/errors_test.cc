@@ -167,9 +167,9 @@ TEST(ClientErrors, UnexpectedReplyHasItsOwnStatus) {
     for (const char* answer : {"OK A", "MAYBE"}) {
       std::string command;
       // The client may take a moment to start: try a few frames' time.
-      int r = RECV_FAILED;
-      for (int i = 0; i < 5 && r != RECV_OK; ++i) receive_command(lines, command, &r);
-      if (r != RECV_OK) return;
+      RecvResult r = RecvResult::RECV_FAILED;
+      for (int i = 0; i < 5 && r != RecvResult::RECV_OK; ++i) receive_command(lines, command, &r);
+      if (r != RecvResult::RECV_OK) return;
       received.push_back(command);
       send_text(lines, answer);
     }
