@@ -24,12 +24,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/console.h"
 #include "commands/command_loop.h"
 #include "link/frame.h"
 #include "link/lines.h"
 #include "link/text.h"
 #include "link/virtual_cable.h"
-#include "base/console.h"
 #include "testing/fake_console.h"
 
 namespace tarnel {

@@ -34,7 +34,8 @@ void ClientPort::hold_reply_code() {
     // Until the server has read its status once since the level was set.
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(2 * kServerSleepMs + 50);
-    while (cable_->reads(VirtualCable::kEndA) == server_reads_at_write_ && Clock::now() < deadline) {
+    while (cable_->reads(VirtualCable::kEndA) == server_reads_at_write_ &&
+           Clock::now() < deadline) {
       inner_.sleep_ms(1);
     }
     return;

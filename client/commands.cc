@@ -116,7 +116,8 @@ std::string remote_basename(std::string_view remote) {
 std::string remote_join(std::string_view dir, std::string_view name) {
   if (dir.empty()) return std::string(name);
   if (dir.back() == '\\' || dir.back() == '/') return std::string(dir) + std::string(name);
-  const bool slashes = dir.find('\\') == std::string_view::npos && dir.find('/') != std::string_view::npos;
+  const bool slashes =
+      dir.find('\\') == std::string_view::npos && dir.find('/') != std::string_view::npos;
   return std::string(dir) + (slashes ? "/" : "\\") + std::string(name);
 }
 

@@ -20,9 +20,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "client/commands.h"
@@ -40,13 +40,13 @@ constexpr int32_t kAttrDirectory = 16;
 /// One step of a copy.
 struct Step {
   enum Kind { kDirectory, kFile, kFailure } kind;
-  std::string from;  // source path
-  std::string to;    // target path
-  int parent = -1;   // the directory step this one lies in, or -1
-  int64_t size = -1; // a file's size as the plan saw it
+  std::string from;   // source path
+  std::string to;     // target path
+  int parent = -1;    // the directory step this one lies in, or -1
+  int64_t size = -1;  // a file's size as the plan saw it
   bool have_stamp = false;
-  int32_t stamp = 0; // a directory's time stamp from the server's listing
-  Outcome failure;   // kFailure: what went wrong while planning
+  int32_t stamp = 0;  // a directory's time stamp from the server's listing
+  Outcome failure;    // kFailure: what went wrong while planning
 };
 
 enum class RemoteKind { kMissing, kFile, kDirectory };
@@ -107,7 +107,10 @@ std::string rate_text(int64_t bytes, double seconds) {
 class Copy {
  public:
   Copy(Session& session, const Options& options, Output& output)
-      : session_(session), options_(options), output_(output), upload_(options.command == "put"),
+      : session_(session),
+        options_(options),
+        output_(output),
+        upload_(options.command == "put"),
         progress_(output, "", 0) {}
 
   Outcome run();
@@ -159,14 +162,16 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     return;
   }
   if (!S_ISDIR(st.st_mode)) {
-    add_failure(path, Outcome::Fail(Exit::kLocalFile, "cannot send " + path + ": not a regular file"),
+    add_failure(path,
+                Outcome::Fail(Exit::kLocalFile, "cannot send " + path + ": not a regular file"),
                 parent);
     return;
   }
   if (!options_.recursive) {
-    add_failure(path, Outcome::Fail(Exit::kLocalFile,
-                                    "omitting directory " + path + " (put -r copies trees)"),
-                parent);
+    add_failure(
+        path,
+        Outcome::Fail(Exit::kLocalFile, "omitting directory " + path + " (put -r copies trees)"),
+        parent);
     return;
   }
   const int me = static_cast<int>(steps_.size());
@@ -196,13 +201,14 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     if (lstat(child.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
         (stat(child.c_str(), &st) != 0 || S_ISDIR(st.st_mode))) {
       // A link to a directory may lead in a circle; a broken one to nothing.
-      add_failure(child, Outcome::Fail(Exit::kLocalFile,
-                                       "not following the symbolic link " + child), me);
+      add_failure(child,
+                  Outcome::Fail(Exit::kLocalFile, "not following the symbolic link " + child), me);
       continue;
     }
     if (name.find('\\') != std::string::npos) {
-      add_failure(child, Outcome::Fail(Exit::kLocalFile,
-                                       "cannot send " + child + ": a server path cannot hold \"\\\""),
+      add_failure(child,
+                  Outcome::Fail(Exit::kLocalFile,
+                                "cannot send " + child + ": a server path cannot hold \"\\\""),
                   me);
       continue;
     }
@@ -229,17 +235,21 @@ Outcome Copy::plan_remote(const std::string& remote, const std::string& local, i
   }
   for (const ListingLine& line : parse_listing(data)) {
     if (!line.parsed) {
-      add_failure(remote, Outcome::Fail(Exit::kUnexpectedReply,
-                                        "a listing line of " + remote + " cannot be read"), me);
+      add_failure(
+          remote,
+          Outcome::Fail(Exit::kUnexpectedReply, "a listing line of " + remote + " cannot be read"),
+          me);
       continue;
     }
     const ListingEntry& e = line.entry;
     if (e.attributes & kAttrVolume) continue;
     const std::string child = remote_join(listed, e.name);
     if (unusable_name(e.name)) {
-      add_failure(child, Outcome::Fail(Exit::kUnexpectedReply,
-                                       "the server lists a name that cannot be copied: \"" +
-                                           e.name + "\""), me);
+      add_failure(
+          child,
+          Outcome::Fail(Exit::kUnexpectedReply,
+                        "the server lists a name that cannot be copied: \"" + e.name + "\""),
+          me);
       continue;
     }
     const std::string local_child = local + (local.back() == '/' ? "" : "/") + e.name;
@@ -301,8 +311,7 @@ Outcome Copy::plan() {
   for (const std::string& source : sources_) {
     if (upload_) {
       const std::string name = local_basename(source);
-      const std::string remote =
-          into ? remote_join(target_.empty() ? "" : target_, name) : target_;
+      const std::string remote = into ? remote_join(target_.empty() ? "" : target_, name) : target_;
       plan_local(source, remote, -1);
       continue;
     }
@@ -328,8 +337,8 @@ Outcome Copy::plan() {
       continue;
     }
     if (kind == RemoteKind::kMissing) {
-      add_failure(source, Outcome::Fail(Exit::kFileError, "no such file or directory on the server: " +
-                                                              source));
+      add_failure(source, Outcome::Fail(Exit::kFileError,
+                                        "no such file or directory on the server: " + source));
     } else if (kind == RemoteKind::kFile) {
       steps_.push_back({Step::kFile, source, local, -1, entry.size, false, 0, {}});
       ++files_total_;

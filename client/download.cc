@@ -94,8 +94,8 @@ Outcome measure_partial(Partial* p, bool text) {
   }
   std::string tail(static_cast<size_t>(held - back), '\0');
   for (size_t got = 0; got < tail.size();) {
-    const ssize_t n = pread(p->fd, tail.data() + got, tail.size() - got,
-                            back + static_cast<int64_t>(got));
+    const ssize_t n =
+        pread(p->fd, tail.data() + got, tail.size() - got, back + static_cast<int64_t>(got));
     if (n <= 0) {
       if (n == 0) errno = EIO;
       return local_failure("read", p->path);
@@ -110,8 +110,7 @@ Outcome measure_partial(Partial* p, bool text) {
     p->overlap = tail;
   }
   if (p->offset + static_cast<int64_t>(p->overlap.size()) > std::numeric_limits<int32_t>::max()) {
-    return Outcome::Fail(Exit::kMismatch,
-                         p->path + " is larger than any file the server can send");
+    return Outcome::Fail(Exit::kMismatch, p->path + " is larger than any file the server can send");
   }
   if (lseek(p->fd, held, SEEK_SET) != held) return local_failure("position in", p->path);
   return Outcome::Ok();
@@ -220,10 +219,10 @@ Outcome request_download(Session& session, const GetPlan& plan, const Partial& p
     if (frames_follow(total, part.offset, plan.text)) {
       session.refuse_next_frame(session.settings().data_timeout_ms);
     }
-    return Outcome::Fail(Exit::kMismatch,
-                         "the server's file (" + std::to_string(total) +
-                             " bytes) is shorter than the partial download (" +
-                             std::to_string(held) + "); get without --resume starts over");
+    return Outcome::Fail(Exit::kMismatch, "the server's file (" + std::to_string(total) +
+                                              " bytes) is shorter than the partial download (" +
+                                              std::to_string(held) +
+                                              "); get without --resume starts over");
   }
   return Outcome::Ok();
 }
@@ -324,8 +323,7 @@ Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, O
 }
 
 Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
-                 const Options& options, Output& output, Progress& progress,
-                 FileReport* report) {
+                 const Options& options, Output& output, Progress& progress, FileReport* report) {
   GetPlan plan;
   Outcome o = plan_get(remote, local_given, options, &plan);
   if (!o.ok()) return o;

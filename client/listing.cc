@@ -21,8 +21,8 @@ std::string printable(std::string_view name) {
 }
 
 /// One row of the table: attributes, size, time and name in their columns.
-std::string table_row(std::string_view attributes, std::string_view size,
-                      std::string_view modified, std::string_view name) {
+std::string table_row(std::string_view attributes, std::string_view size, std::string_view modified,
+                      std::string_view name) {
   auto left = [](std::string_view text, size_t width) {
     std::string s(text);
     if (s.size() < width) s.append(width - s.size(), ' ');
@@ -62,8 +62,8 @@ Outcome fetch_listing(Session& session, Output& output, std::string_view path, s
     o = session.receive_data(number++, frame, "the listing");
     if (!o.ok()) {
       if (!data->empty()) {
-        o.message += " after " + std::to_string(data->size()) + " of " + std::to_string(total) +
-                     " bytes";
+        o.message +=
+            " after " + std::to_string(data->size()) + " of " + std::to_string(total) + " bytes";
       }
       return o;
     }

@@ -33,7 +33,8 @@ ssize_t read_some(int fd, void* buffer, size_t size) {
 }
 
 Outcome local_failure(const std::string& what, const std::string& path) {
-  return Outcome::Fail(Exit::kLocalFile, "cannot " + what + " " + path + ": " + std::strerror(errno));
+  return Outcome::Fail(Exit::kLocalFile,
+                       "cannot " + what + " " + path + ": " + std::strerror(errno));
 }
 
 std::string local_basename(const std::string& path) {

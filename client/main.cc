@@ -10,8 +10,8 @@
 #include "link/device_port.h"
 #include "link/io_port.h"
 #include "link/lines.h"
-#include "link/virtual_cable.h"
 #include "link/port_allocation.h"
+#include "link/virtual_cable.h"
 
 int main(int argc, char** argv) {
   using namespace tarnel;

@@ -12,8 +12,8 @@ namespace {
 /// Every option the command line takes (the manual page's test reads this
 /// list; parse_options refuses any other).
 constexpr const char* kOptionNames[] = {
-    "--cable", "--device", "--bus-ns", "--port", "--timeout", "--text", "--resume",
-    "-r",      "--recursive", "--raw",  "--verbose", "--help",    "--version",
+    "--cable", "--device",    "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
+    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version",
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -142,8 +142,8 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     return false;
   }
   if (!o.device.empty() && (cable_given || o.port != 0)) {
-    *error = std::string("--device and ") + (cable_given ? "--cable" : "--port") +
-             " exclude each other";
+    *error =
+        std::string("--device and ") + (cable_given ? "--cable" : "--port") + " exclude each other";
     return false;
   }
   if (words.empty()) {

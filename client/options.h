@@ -15,18 +15,18 @@ constexpr const char* kDefaultCable = "tarnel-lpt1.cable";
 
 struct Options {
   std::string cable_path = kDefaultCable;
-  uint32_t bus_ns = 1000;    // for a cable this client creates
-  int port = 0;              // 1..3: a real printer port instead of the cable
-  std::string device;        // the parallel-port device (/dev/parportN) instead
-  bool text = false;         // get, put: text mode
-  bool resume = false;       // get, put: continue an interrupted transfer
-  bool raw = false;          // ls: the lines as sent
-  bool recursive = false;    // get, put: copy directory trees (-r)
+  uint32_t bus_ns = 1000;  // for a cable this client creates
+  int port = 0;            // 1..3: a real printer port instead of the cable
+  std::string device;      // the parallel-port device (/dev/parportN) instead
+  bool text = false;       // get, put: text mode
+  bool resume = false;     // get, put: continue an interrupted transfer
+  bool raw = false;        // ls: the lines as sent
+  bool recursive = false;  // get, put: copy directory trees (-r)
   unsigned timeout_ms = 10000;
-  bool verbose = false;      // log the exchange on standard error
+  bool verbose = false;  // log the exchange on standard error
   bool help = false;
   bool version = false;
-  std::string command;       // connect, ls, get, put, rm, mkdir, rmdir, mv, raw
+  std::string command;  // connect, ls, get, put, rm, mkdir, rmdir, mv, raw
   std::vector<std::string> args;
 };
 

@@ -8,8 +8,8 @@ namespace {
 TEST(ParseOptions, TakesOptionsAnywhereAndTheCommandWithItsArguments) {
   Options o;
   std::string error;
-  ASSERT_TRUE(parse_options({"get", "--text", "\\a\\b.txt", "--cable=/x/c", "--resume", "local"}, &o,
-                            &error))
+  ASSERT_TRUE(parse_options({"get", "--text", "\\a\\b.txt", "--cable=/x/c", "--resume", "local"},
+                            &o, &error))
       << error;
   EXPECT_EQ(o.command, "get");
   EXPECT_EQ(o.args, (std::vector<std::string>{"\\a\\b.txt", "local"}));
@@ -36,7 +36,8 @@ TEST(ParseOptions, TakesOptionsAnywhereAndTheCommandWithItsArguments) {
   EXPECT_EQ(o.cable_path, kDefaultCable);
   EXPECT_FALSE(o.recursive);
 
-  ASSERT_TRUE(parse_options({"put", "-r", "a", "b", "--text", "c", "\\dst\\"}, &o, &error)) << error;
+  ASSERT_TRUE(parse_options({"put", "-r", "a", "b", "--text", "c", "\\dst\\"}, &o, &error))
+      << error;
   EXPECT_TRUE(o.recursive);
   EXPECT_EQ(o.args, (std::vector<std::string>{"a", "b", "c", "\\dst\\"}));
   ASSERT_TRUE(parse_options({"get", "--recursive", "\\x", "--", "-r"}, &o, &error)) << error;

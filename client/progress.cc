@@ -21,8 +21,12 @@ std::string bytes_text(double bytes) {
 }  // namespace
 
 Progress::Progress(Output& output, std::string label, int64_t total)
-    : output_(output), label_(std::move(label)), total_(total), enabled_(output.err_is_terminal()),
-      start_(std::chrono::steady_clock::now()), last_draw_(start_) {}
+    : output_(output),
+      label_(std::move(label)),
+      total_(total),
+      enabled_(output.err_is_terminal()),
+      start_(std::chrono::steady_clock::now()),
+      last_draw_(start_) {}
 
 Progress::~Progress() { finish(); }
 
@@ -38,8 +42,7 @@ void Progress::clear() {
   drawn_ = false;
 }
 
-std::string Progress::line(const std::string& label, int64_t done, int64_t total,
-                           double seconds) {
+std::string Progress::line(const std::string& label, int64_t done, int64_t total, double seconds) {
   const int percent = total > 0 ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
   constexpr int kWidth = 20;
   const int filled = percent * kWidth / 100;
@@ -70,7 +73,8 @@ void Progress::update(int64_t done) {
 }
 
 void Progress::draw(int64_t done) {
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   std::string text = "\r" + line(label_, done, total_, seconds) + "\033[K";
   output_.err(text);
   drawn_ = true;

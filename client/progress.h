@@ -36,8 +36,7 @@ class Progress {
   void clear();
 
   /// The bar's text: label, bytes, percent, rate and time left.
-  static std::string line(const std::string& label, int64_t done, int64_t total,
-                          double seconds);
+  static std::string line(const std::string& label, int64_t done, int64_t total, double seconds);
 
  private:
   void draw(int64_t done);

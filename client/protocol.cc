@@ -43,30 +43,50 @@ std::string error_meaning(std::string_view word, int32_t number, bool listing) {
   if (listing) {
     // The listing answers with the number of its directory search.
     switch (number) {
-      case 3: return "no such file or directory";
-      case 18: return "no such directory, or no entry matches";
-      default: return "listing failed";
+      case 3:
+        return "no such file or directory";
+      case 18:
+        return "no such directory, or no entry matches";
+      default:
+        return "listing failed";
     }
   }
   if (word == "REST ERROR " && number == 6) return "no upload pending";
   switch (number) {
-    case 2: return "not found";
-    case 3: return "path not found, or not a directory";
-    case 4: return "too many open files";
-    case 5: return "access denied, already exists, or read-only file system";
-    case 6: return "bad handle";
-    case 7: return "operation not permitted";
-    case 8: return "is a directory";
-    case 16: return "directory not empty";
-    case 17: return "not on the same file system";
-    case 19: return "busy";
-    case 20: return "too large to transfer (2 GiB or more)";
-    case 100: return "other system error";
-    case 101: return "I/O error or disk full";
-    case 162: return "text file busy";
-    case 217: return "out of memory";
-    case 218: return "invalid argument";
-    default: return "unknown error number";
+    case 2:
+      return "not found";
+    case 3:
+      return "path not found, or not a directory";
+    case 4:
+      return "too many open files";
+    case 5:
+      return "access denied, already exists, or read-only file system";
+    case 6:
+      return "bad handle";
+    case 7:
+      return "operation not permitted";
+    case 8:
+      return "is a directory";
+    case 16:
+      return "directory not empty";
+    case 17:
+      return "not on the same file system";
+    case 19:
+      return "busy";
+    case 20:
+      return "too large to transfer (2 GiB or more)";
+    case 100:
+      return "other system error";
+    case 101:
+      return "I/O error or disk full";
+    case 162:
+      return "text file busy";
+    case 217:
+      return "out of memory";
+    case 218:
+      return "invalid argument";
+    default:
+      return "unknown error number";
   }
 }
 
@@ -84,8 +104,9 @@ Outcome error_reply(std::string_view text, bool listing) {
   for (const Word& w : kWords) {
     int32_t n;
     if (reply_number(text, w.word, &n)) {
-      return Outcome::Fail(w.exit, "the server answered \"" + std::string(text) + "\": " +
-                                       error_meaning(w.word, n, listing && w.exit == Exit::kDirError));
+      return Outcome::Fail(
+          w.exit, "the server answered \"" + std::string(text) +
+                      "\": " + error_meaning(w.word, n, listing && w.exit == Exit::kDirError));
     }
   }
   return Outcome::Ok();

@@ -71,7 +71,7 @@ struct ListingEntry {
 struct ListingLine {
   bool parsed = false;  // false: the line is not name TAB size TAB stamp TAB attributes
   ListingEntry entry;
-  std::string raw;      // the line without its CR LF
+  std::string raw;  // the line without its CR LF
 };
 
 /// Splits listing data into its lines (ended by CR LF; a last line without

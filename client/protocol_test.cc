@@ -70,10 +70,8 @@ TEST(Stamp, UnpacksTheFieldsAsPacked) {
     const char* text;
   };
   const Case cases[] = {
-      {684682671, "2000-06-15 13:45:30"},
-      {2162688, "1980-01-01 00:00:00"},
-      {1569174464, "2026-12-07 22:30:00"},
-      {-165609472, "1975-01-01 00:00:00"},
+      {684682671, "2000-06-15 13:45:30"},       {2162688, "1980-01-01 00:00:00"},
+      {1569174464, "2026-12-07 22:30:00"},      {-165609472, "1975-01-01 00:00:00"},
       {0, "\?\?\?\?-\?\?-\?\? \?\?:\?\?:\?\?"},  // month 0: no date
   };
   for (const Case& c : cases) EXPECT_EQ(format_stamp(c.stamp), c.text) << c.stamp;
@@ -167,10 +165,10 @@ TEST(TextMode, BackToLocalDropsTheCrOfEachPairInAnyPieces) {
   };
   const Case cases[] = {
       {"a\r\nb\r\n", "a\nb\n"},
-      {"x\r\r\n", "x\r\n"},      // a stored CR before a line end stays
-      {"a\rb", "a\rb"},          // a lone CR stays
-      {"end\r", "end\r"},        // a CR at the very end stays
-      {"\n", "\n"},              // an LF whose CR came before a resume point
+      {"x\r\r\n", "x\r\n"},  // a stored CR before a line end stays
+      {"a\rb", "a\rb"},      // a lone CR stays
+      {"end\r", "end\r"},    // a CR at the very end stays
+      {"\n", "\n"},          // an LF whose CR came before a resume point
       {"\r\r\r\n\r", "\r\r\n\r"},
   };
   for (const Case& c : cases) {

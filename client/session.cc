@@ -41,7 +41,8 @@ std::string send_problem(SendResult result) {
       return "aborted by the server";
     case SendResult::SEND_TIMEOUT:
       return "not acknowledged in time";
-    default: return "failed";
+    default:
+      return "failed";
   }
 }
 
@@ -87,7 +88,8 @@ SendResult Session::send(FrameBuffer& frame) {
 
 SendResult Session::send_text(std::string_view text) {
   hold_before_sending();
-  SendResult sent = SendResult::SEND_ABORTED;  // set to the frame's result: this end's link is never busy
+  SendResult sent =
+      SendResult::SEND_ABORTED;  // set to the frame's result: this end's link is never busy
   tarnel::send_text(lines_, text, &sent);
   last_send_result_ = sent;
   log("-> " + std::string(text) +

@@ -32,9 +32,9 @@ namespace tarnel::client {
 /// Where a download goes and how it is asked for.
 struct GetPlan {
   std::string remote;
-  std::string local;         // the target: LOCAL, or the server's name in a directory
-  std::string part_path;     // LOCAL.tarnel-part, written until the data is complete
-  std::string command;       // "GET path" or "AGET path"
+  std::string local;      // the target: LOCAL, or the server's name in a directory
+  std::string part_path;  // LOCAL.tarnel-part, written until the data is complete
+  std::string command;    // "GET path" or "AGET path"
   bool text = false;
   bool resume = false;
 };
@@ -63,7 +63,7 @@ struct Partial {
 struct GetAnnouncement {
   int32_t total = -1;  // "SIZE n": the file's size in the client view
   bool have_stamp = false;
-  int32_t stamp = 0;   // "TIME n"
+  int32_t stamp = 0;       // "TIME n"
   int32_t attributes = 0;  // "ATTR n"
 };
 
@@ -104,7 +104,7 @@ Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, O
 struct PutPlan {
   std::string local;
   std::string remote;
-  std::string command;      // "PUT path" or "APUT path"
+  std::string command;  // "PUT path" or "APUT path"
   bool text = false;
   bool resume = false;
   int fd = -1;              // the local file, open for reading
@@ -122,8 +122,8 @@ struct PutPlan {
 
 /// Opens and measures `local` and names its place on the server (see
 /// put_file).
-Outcome plan_put(const std::string& local, const std::string& remote_given,
-                 const Options& options, PutPlan* plan);
+Outcome plan_put(const std::string& local, const std::string& remote_given, const Options& options,
+                 PutPlan* plan);
 /// Sends "PUT"/"APUT", "TIME", "ATTR", with --resume "REST ?" and its reply,
 /// "REST 0" when needed, and "SIZE n". *start: the wire bytes the server
 /// holds already, from which the data begins.

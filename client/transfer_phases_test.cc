@@ -5,10 +5,9 @@
 #include "client/transfer_phases.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <random>
@@ -51,14 +50,15 @@ bool exists(const std::string& path) {
 /// which the test cannot know).
 ::testing::AssertionResult report_line(const std::string& line, const std::string& head) {
   if (line.compare(0, head.size(), head) != 0) {
-    return ::testing::AssertionFailure() << "\"" << line << "\" does not begin with \"" << head
-                                         << "\"";
+    return ::testing::AssertionFailure()
+           << "\"" << line << "\" does not begin with \"" << head << "\"";
   }
   const std::string rate = line.substr(head.size());
   const bool shaped = rate.size() > 14 && rate.compare(0, 4, " in ") == 0 &&
                       rate.find(" s, ") != std::string::npos &&
                       rate.compare(rate.size() - 5, 5, " KB/s") == 0;
-  if (!shaped) return ::testing::AssertionFailure() << "no rate after the report: \"" << rate << "\"";
+  if (!shaped)
+    return ::testing::AssertionFailure() << "no rate after the report: \"" << rate << "\"";
   return ::testing::AssertionSuccess();
 }
 
@@ -109,8 +109,8 @@ TEST_F(ClientOverCable, GetOfARawFileWritesEveryByteAndReportsIt) {
   EXPECT_FALSE(exists(path("got.bin.tarnel-part")));
   const std::vector<std::string> lines = output_.out_lines();
   ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
-  EXPECT_TRUE(report_line(lines[0], "Received " + remote("served.bin") + " into " +
-                                        path("got.bin") + ": 10000 bytes"));
+  EXPECT_TRUE(report_line(
+      lines[0], "Received " + remote("served.bin") + " into " + path("got.bin") + ": 10000 bytes"));
   EXPECT_EQ(output_.err_bytes(), "");
 }
 
@@ -122,8 +122,7 @@ TEST_F(ClientOverCable, OnATerminalTheBarIsDrawnAndTakenOffBeforeTheReport) {
   ASSERT_TRUE(o.ok()) << o.message;
   const std::string& err = output_.err_bytes();
   EXPECT_EQ(err.rfind("\rserved.bin [", 0), 0u) << err;
-  EXPECT_NE(err.find("served.bin [####################] 100% 9.8 KiB / 9.8 KiB"),
-            std::string::npos)
+  EXPECT_NE(err.find("served.bin [####################] 100% 9.8 KiB / 9.8 KiB"), std::string::npos)
       << err;
   // Cleared for the report line, and not drawn again.
   EXPECT_EQ(err.substr(err.size() - 4), "\r\033[K");
@@ -141,8 +140,8 @@ TEST_F(ClientOverCable, GetInTextModeGivesLfLinesAndCountsTheCrLfView) {
   const std::vector<std::string> lines = output_.out_lines();
   ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
   // 32 bytes and 3 LF: 35 travel.
-  EXPECT_TRUE(report_line(lines[0], "Received " + remote("served.txt") + " into " +
-                                        path("got.txt") + ": 35 bytes"));
+  EXPECT_TRUE(report_line(
+      lines[0], "Received " + remote("served.txt") + " into " + path("got.txt") + ": 35 bytes"));
   EXPECT_EQ(output_.err_bytes(), "");
 }
 
@@ -210,8 +209,8 @@ TEST_F(ClientOverCable, PutOfARawFileStoresEveryByteAndReportsIt) {
   EXPECT_TRUE(same_bytes(read_file(path("stored.bin")), content));
   const std::vector<std::string> lines = output_.out_lines();
   ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
-  EXPECT_TRUE(report_line(lines[0], "Sent " + path("local.bin") + " to " + remote("stored.bin") +
-                                        ": 10000 bytes"));
+  EXPECT_TRUE(report_line(
+      lines[0], "Sent " + path("local.bin") + " to " + remote("stored.bin") + ": 10000 bytes"));
   EXPECT_EQ(output_.err_bytes(), "");
 }
 
@@ -249,8 +248,8 @@ TEST_F(ClientOverCable, PutResumedOfANewFileSaysSoAndSendsAll) {
                                      " stored yet; sending all of it"});
   const std::vector<std::string> lines = output_.out_lines();
   ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
-  EXPECT_TRUE(report_line(lines[0], "Sent " + path("local.bin") + " to " + remote("stored.bin") +
-                                        ": 5000 bytes"));
+  EXPECT_TRUE(report_line(
+      lines[0], "Sent " + path("local.bin") + " to " + remote("stored.bin") + ": 5000 bytes"));
 }
 
 TEST_F(ClientOverCable, PutInTextModeWarnsOfTheCrBytesTheServerDrops) {
@@ -266,8 +265,8 @@ TEST_F(ClientOverCable, PutInTextModeWarnsOfTheCrBytesTheServerDrops) {
   const std::vector<std::string> lines = output_.out_lines();
   ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
   // 9 bytes and 2 LF travel as 11.
-  EXPECT_TRUE(report_line(lines[0], "Sent " + path("local.txt") + " to " + remote("stored.txt") +
-                                        ": 11 bytes"));
+  EXPECT_TRUE(report_line(
+      lines[0], "Sent " + path("local.txt") + " to " + remote("stored.txt") + ": 11 bytes"));
 }
 
 TEST_F(ClientOverCable, ListPrintsTheTableAndTheCounts) {
@@ -324,8 +323,8 @@ TEST_F(ClientOverCable, ARawCommandWithoutAnswerIsSaidSo) {
   const Outcome o = run({"raw", "REST", "0"});
   ASSERT_TRUE(o.ok()) << o.message;
   EXPECT_EQ(output_.out_bytes(), "");
-  EXPECT_EQ(output_.err_lines(), std::vector<std::string>{
-                                     "tarnel-client: sent; the server answers this command with "
+  EXPECT_EQ(output_.err_lines(),
+            std::vector<std::string>{"tarnel-client: sent; the server answers this command with "
                                      "nothing"});
 }
 
@@ -410,10 +409,10 @@ TEST_F(PartialFile, AfterAFailureOnlyAFileWithNewBytesStays) {
     bool told;  // the message says where the partial download is
   };
   const Case cases[] = {
-      {true, 0, Exit::kLink, false, false},     // empty, or a mere copy of LOCAL
-      {true, 10, Exit::kLink, true, true},      // new data: for --resume
-      {false, 0, Exit::kLink, true, true},      // there before this run
-      {false, 0, Exit::kMismatch, true, false}, // the message says what to do
+      {true, 0, Exit::kLink, false, false},      // empty, or a mere copy of LOCAL
+      {true, 10, Exit::kLink, true, true},       // new data: for --resume
+      {false, 0, Exit::kLink, true, true},       // there before this run
+      {false, 0, Exit::kMismatch, true, false},  // the message says what to do
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "made_here " << c.made_here << ", written " << c.written
@@ -479,14 +478,14 @@ TEST_F(PartialFile, ATimeThatCannotBeSetIsWarnedOfAndTheFileStillArrives) {
   testing::RecordingOutput output;
   FileReport report;
 
-  const Outcome o = finish_download(plan(false), announced, output, &part, &report,
-                                    failing_set_times);
+  const Outcome o =
+      finish_download(plan(false), announced, output, &part, &report, failing_set_times);
   ASSERT_TRUE(o.ok()) << o.message;
   EXPECT_EQ(read_file(path("got.bin")), "abc");
   EXPECT_FALSE(exists(path("got.bin.tarnel-part")));
-  EXPECT_EQ(output.err_lines(),
-            std::vector<std::string>{"tarnel-client: warning: cannot set the modification time of " +
-                                     path("got.bin") + ": Read-only file system"});
+  EXPECT_EQ(output.err_lines(), std::vector<std::string>{
+                                    "tarnel-client: warning: cannot set the modification time of " +
+                                    path("got.bin") + ": Read-only file system"});
   EXPECT_EQ(report.text, "Received \\served.bin into " + path("got.bin") + ": 3 bytes");
 }
 

@@ -117,8 +117,8 @@ Outcome verify_stored(Session& session, Output& output, const std::string& remot
     if (session.last_send_result() == SendResult::SEND_REFUSED) {
       // The server was still waiting for a frame to refuse: it could not
       // create or write the file when the only data frame came.
-      return Outcome::Fail(Exit::kLink, "the server did not store " + remote +
-                                            " (it could not create or write it)");
+      return Outcome::Fail(
+          Exit::kLink, "the server did not store " + remote + " (it could not create or write it)");
     }
     return Outcome{o.exit == Exit::kDirError ? Exit::kLink : o.exit,
                    "the server does not show " + remote + " after the upload: " + o.message};
@@ -140,8 +140,8 @@ PutPlan::~PutPlan() {
   if (fd >= 0) close(fd);  // only read: nothing to lose
 }
 
-Outcome plan_put(const std::string& local, const std::string& remote_given,
-                 const Options& options, PutPlan* plan) {
+Outcome plan_put(const std::string& local, const std::string& remote_given, const Options& options,
+                 PutPlan* plan) {
   plan->fd = open(local.c_str(), O_RDONLY | O_CLOEXEC);
   if (plan->fd < 0) return local_failure("read", local);
   const int fd = plan->fd;
@@ -302,8 +302,7 @@ Outcome finish_upload(Session& session, const PutPlan& plan, int64_t start, Outp
 }
 
 Outcome put_file(Session& session, const std::string& local, const std::string& remote_given,
-                 const Options& options, Output& output, Progress& progress,
-                 FileReport* report) {
+                 const Options& options, Output& output, Progress& progress, FileReport* report) {
   PutPlan plan;
   Outcome o = plan_put(local, remote_given, options, &plan);
   if (!o.ok()) return o;

@@ -12,9 +12,15 @@ TEST(MapClientPath, TurnsClientPathsIntoAbsoluteLocalPaths) {
     const char* from;
     const char* to;
   } const cases[] = {
-      {"\\dir\\f", "/dir/f"},  {"dir\\f", "/dir/f"}, {"/dir/f", "/dir/f"},
-      {"a/b\\c", "/a/b/c"},    {"", "/"},            {"C:\\x", "/C:/x"},
-      {"..\\etc", "/../etc"},  {"\\", "/"},          {"a b\\C D", "/a b/C D"},
+      {"\\dir\\f", "/dir/f"},
+      {"dir\\f", "/dir/f"},
+      {"/dir/f", "/dir/f"},
+      {"a/b\\c", "/a/b/c"},
+      {"", "/"},
+      {"C:\\x", "/C:/x"},
+      {"..\\etc", "/../etc"},
+      {"\\", "/"},
+      {"a b\\C D", "/a b/C D"},
   };
   for (const auto& c : cases) EXPECT_EQ(map_client_path(c.from), c.to) << c.from;
 }

@@ -4,7 +4,6 @@
 // acknowledgement, and it is slow to read it. Every reply code that ends a
 // frame must stay on the server's lines long enough for such a sender.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <functional>
@@ -33,13 +32,13 @@ std::string client_path(std::string local) {
 }
 
 /// Returns from the exchange with a failure when `got` is not `want`.
-#define STEP_EQ(got, want)                                                              \
-  do {                                                                                      \
-    const auto got_ = (got);                                                                \
-    const auto want_ = (want);                                                              \
-    if (!(got_ == want_))                                                                   \
+#define STEP_EQ(got, want)                                                                     \
+  do {                                                                                         \
+    const auto got_ = (got);                                                                   \
+    const auto want_ = (want);                                                                 \
+    if (!(got_ == want_))                                                                      \
       return ::testing::AssertionFailure() << #got << " is " << ::testing::PrintToString(got_) \
-                                           << ", want " << ::testing::PrintToString(want_);  \
+                                           << ", want " << ::testing::PrintToString(want_);    \
   } while (0)
 
 using Play = std::function<::testing::AssertionResult(LiteralPeer& peer, const std::string& dir)>;
@@ -163,13 +162,13 @@ const ExchangeCase kCases[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    LiteralPeer, CommandExchange,
-    ::testing::Combine(::testing::ValuesIn(kCases), ::testing::Values(0u, 1000u)),
-    [](const auto& row) {
-      return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
-             std::to_string(std::get<1>(row.param));
-    });
+INSTANTIATE_TEST_SUITE_P(LiteralPeer, CommandExchange,
+                         ::testing::Combine(::testing::ValuesIn(kCases),
+                                            ::testing::Values(0u, 1000u)),
+                         [](const auto& row) {
+                           return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
+                                  std::to_string(std::get<1>(row.param));
+                         });
 
 // Round trips through the same client end: what tarnel-client does in
 // tests/, with nothing of the link's own code on the client's side.
@@ -240,7 +239,8 @@ const ExchangeCase kRoundTrips[] = {
        if (auto r = upload(peer, "APUT ", path, client_text); !r) return r;
        std::string data;
        std::vector<std::string> replies;
-       if (auto r = download(peer, "AGET ", path, client_text.size(), &data, &replies); !r) return r;
+       if (auto r = download(peer, "AGET ", path, client_text.size(), &data, &replies); !r)
+         return r;
        STEP_EQ(replies.back(), "SIZE " + std::to_string(client_text.size()));
        STEP_EQ(data == client_text, true);
        STEP_EQ(testing::read_file(dir + "/t.txt") == stored_text, true);
@@ -319,13 +319,13 @@ TEST_P(LiteralRoundTrip, ServerDoesWhatTheClientAsked) {
   play_against_server(bus_ns, c.play);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LiteralPeer, LiteralRoundTrip,
-    ::testing::Combine(::testing::ValuesIn(kRoundTrips), ::testing::Values(0u, 1000u)),
-    [](const auto& row) {
-      return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
-             std::to_string(std::get<1>(row.param));
-    });
+INSTANTIATE_TEST_SUITE_P(LiteralPeer, LiteralRoundTrip,
+                         ::testing::Combine(::testing::ValuesIn(kRoundTrips),
+                                            ::testing::Values(0u, 1000u)),
+                         [](const auto& row) {
+                           return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
+                                  std::to_string(std::get<1>(row.param));
+                         });
 
 }  // namespace
 }  // namespace tarnel

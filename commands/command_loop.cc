@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/client_path.h"
 #include "base/numbers.h"
+#include "commands/client_path.h"
+#include "files/download.h"
 #include "files/listing.h"
 #include "files/management.h"
-#include "files/download.h"
 #include "files/resume.h"
 #include "files/upload.h"
 #include "link/text.h"
@@ -123,7 +123,8 @@ void CommandLoop::run() {
 
 void CommandLoop::dispatch(const std::string& text) {
   for (const Command& command : kCommands) {
-    if (text.size() >= command.word.size() && text.compare(0, command.word.size(), command.word) == 0) {
+    if (text.size() >= command.word.size() &&
+        text.compare(0, command.word.size(), command.word) == 0) {
       (this->*command.handler)(text.substr(command.word.size()));
       return;
     }

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "link/lines.h"
 #include "base/console.h"
+#include "link/lines.h"
 
 namespace tarnel {
 

@@ -9,7 +9,6 @@
 
 #include "base/numbers.h"
 #include "files/metadata.h"
-#include "testing/transfer_testing.h"
 #include "files/resume.h"
 #include "link/frame.h"
 #include "testing/cable_pair.h"
@@ -18,6 +17,7 @@
 #include "testing/scripted_port.h"
 #include "testing/server_thread.h"
 #include "testing/temp_dir.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
@@ -113,7 +113,8 @@ TEST_F(CommandLoopTest, FailedFrameGetsTheBadCommandSignalAndNoEcho) {
 TEST_F(CommandLoopTest, EveryCommandIsEchoedExactlyAsReceived) {
   const std::string long_text = "RNFR " + std::string(250, 'n');
   const std::string texts[] = {
-      "PUT \\d\\a.txt", "TIME 0", "ATTR 32", "REST 5", "RNFR a  b\t", "APUT x", "TIME 7 ", long_text,
+      "PUT \\d\\a.txt", "TIME 0", "ATTR 32", "REST 5",
+      "RNFR a  b\t",    "APUT x", "TIME 7 ", long_text,
   };
   for (const std::string& text : texts) send(text);  // none of them gets a reply
   EXPECT_EQ(ask("CONNECT"), "OK A");
@@ -138,7 +139,9 @@ TEST_F(CommandLoopTest, ControlBytesAreEchoedInAVisibleForm) {
       {std::string("CONNECT \x00\x07\x08\t\x1f", 13), "CONNECT ^@^G^H^I^_"},
       {"CONNECT \x7f", "CONNECT ^?"},
       // C1 controls: 0x9B is CSI on an 8-bit terminal, like ESC [.
-      {"CONNECT \x80\x9b" "2J\x9f", "CONNECT M-^@M-^[2JM-^_"},
+      {"CONNECT \x80\x9b"
+       "2J\x9f",
+       "CONNECT M-^@M-^[2JM-^_"},
       // Everything else as received: printable ASCII, the caret and the
       // backslash themselves, and the bytes from 0xA0 on.
       {"CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff", "CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff"},

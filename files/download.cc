@@ -11,6 +11,8 @@
 //
 // A path that cannot be offered (missing, unreadable, a directory, a device or
 // FIFO, 2 GiB or more) gets the single reply "FILE ERROR n".
+#include "files/download.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +29,6 @@
 #include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
-#include "files/download.h"
 #include "files/resume.h"
 #include "link/frame.h"
 #include "link/send.h"
@@ -40,11 +41,11 @@ constexpr int64_t kMaxSize = std::numeric_limits<int32_t>::max();
 
 /// Where the data phase starts, found by the text-mode scan.
 struct TextView {
-  int64_t total = 0;     // size of the whole file in the client view
-  int64_t stored = 0;    // stored bytes scanned
-  int64_t start = 0;     // stored position of the first byte to send
-  bool split = false;    // the offset falls between a CR and its LF
-  bool ok = true;        // every "WAIT" was delivered
+  int64_t total = 0;   // size of the whole file in the client view
+  int64_t stored = 0;  // stored bytes scanned
+  int64_t start = 0;   // stored position of the first byte to send
+  bool split = false;  // the offset falls between a CR and its LF
+  bool ok = true;      // every "WAIT" was delivered
   uint16_t read_error = 0;
 };
 
@@ -103,8 +104,8 @@ void send_cancel(Lines& lines, FrameBuffer& frame) {
 }
 
 /// The data phase: `remaining` stored bytes from the current position.
-bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool text,
-               bool split, uint8_t* block) {
+bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool text, bool split,
+               uint8_t* block) {
   std::unique_ptr<FrameBuffer> frame(new (std::nothrow) FrameBuffer);
   if (!frame) return false;
   bool ok = true;

@@ -1,3 +1,5 @@
+#include "files/download.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,18 +13,17 @@
 
 #include "files/errors.h"
 #include "files/file_state.h"
-#include "testing/transfer_testing.h"
-#include "files/download.h"
 #include "files/resume.h"
 #include "link/text.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
 
 using testing::Exchange;
-using testing::same_bytes;
-using testing::Received;
 using testing::receive_download;
+using testing::Received;
+using testing::same_bytes;
 using testing::write_file;
 
 using Lengths = std::vector<size_t>;
@@ -278,8 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"OffsetBetweenCrAndLfOfTheLastLineSendsThatLf", "a\nb\n", 5, {"SIZE 6"}, "\n"},
         TextCase{"OffsetAfterAPairStartsWithTheNextByte", "a\nb\n", 3, {"SIZE 6"}, "b\r\n"},
         TextCase{"OffsetAtTheEndSendsNothing", "a\nb\n", 6, {"SIZE 6"}, ""},
-        TextCase{"OffsetBeyondTheClientViewSendsFromTheStart", "a\nb\n", 7, {"SIZE 6"},
-                 "a\r\nb\r\n"},
+        TextCase{
+            "OffsetBeyondTheClientViewSendsFromTheStart", "a\nb\n", 7, {"SIZE 6"}, "a\r\nb\r\n"},
         TextCase{"EmptyFile", "", 0, {"SIZE 0"}, ""}),
     [](const auto& row) { return row.param.name; });
 

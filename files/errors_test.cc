@@ -26,10 +26,10 @@ TEST(IoErrorNumber, FollowsTheClientsTable) {
     int errno_value;
     uint16_t number;
   } const cases[] = {
-      {ENOENT, 2},   {ENOTDIR, 3}, {ENAMETOOLONG, 3}, {ELOOP, 3},   {ENFILE, 4},
-      {EMFILE, 4},   {EACCES, 5},  {EEXIST, 5},       {EROFS, 5},   {EBADF, 6},
-      {EINTR, 101},  {EIO, 101},   {EAGAIN, 101},     {ENOSPC, 101}, {EPIPE, 101},
-      {ETXTBSY, 162}, {ENOMEM, 217}, {EFAULT, 217},   {EINVAL, 218},
+      {ENOENT, 2},    {ENOTDIR, 3},  {ENAMETOOLONG, 3}, {ELOOP, 3},    {ENFILE, 4},
+      {EMFILE, 4},    {EACCES, 5},   {EEXIST, 5},       {EROFS, 5},    {EBADF, 6},
+      {EINTR, 101},   {EIO, 101},    {EAGAIN, 101},     {ENOSPC, 101}, {EPIPE, 101},
+      {ETXTBSY, 162}, {ENOMEM, 217}, {EFAULT, 217},     {EINVAL, 218},
   };
   for (const auto& c : cases) EXPECT_EQ(io_error_number(c.errno_value), c.number) << c.errno_value;
 }

@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/console.h"
 #include "files/clock.h"
 #include "files/search.h"
 #include "link/lines.h"
-#include "base/console.h"
 
 namespace tarnel {
 

@@ -17,9 +17,9 @@
 #include "base/numbers.h"
 #include "files/errors.h"
 #include "files/metadata.h"
-#include "testing/transfer_testing.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
@@ -393,14 +393,16 @@ TEST_F(ListingTest, KeepAliveAtMostOncePerSecondOfTheClock) {
   for (int i = 0; i < 5; ++i) make_file(dir_path("f" + std::to_string(i)));
   // Seven entries ("." and ".." too): the clock reads 10 at the start, then
   // once per entry 10, 10, 11, 11, 12, 13, 13.
-  auto readings = std::make_shared<std::vector<int64_t>>(std::vector<int64_t>{10, 10, 10, 11, 11, 12, 13, 13});
+  auto readings =
+      std::make_shared<std::vector<int64_t>>(std::vector<int64_t>{10, 10, 10, 11, 11, 12, 13, 13});
   auto next = std::make_shared<size_t>(0);
   Listing got = list(dir_path(), [readings, next] {
     const size_t i = std::min(*next, readings->size() - 1);
     ++*next;
     return (*readings)[i];
   });
-  EXPECT_EQ(got.replies, (std::vector<std::string>{"WAIT", "WAIT", "WAIT", "SIZE " + std::to_string(5 * 19)}));
+  EXPECT_EQ(got.replies,
+            (std::vector<std::string>{"WAIT", "WAIT", "WAIT", "SIZE " + std::to_string(5 * 19)}));
   EXPECT_EQ(got.lines().size(), 5u);
   EXPECT_TRUE(result_);
 
@@ -430,8 +432,7 @@ TEST_F(ListCommand, ResultLineFollowsTheListing) {
   ASSERT_EQ(peer_.send_command(missing), SendResult::SEND_OK);
   EXPECT_EQ(peer_.reply(), "DIR ERROR 18");
   server_->stop();
-  EXPECT_EQ(server_->console().output(),
-            command + "\nLIST OK\n" + missing + "\nLIST OK\n");
+  EXPECT_EQ(server_->console().output(), command + "\nLIST OK\n" + missing + "\nLIST OK\n");
 }
 
 TEST_F(ListCommand, KeyPressWhileTheFirstBlockFillsSendsOneCancelFrame) {

@@ -51,7 +51,8 @@ bool delete_file(Lines& lines, const std::string& path) {
     // fails too, the mode goes back.
     struct stat st;
     const bool made_writable =
-        names_a_file(path) && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0 &&
+        names_a_file(path) && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_mode & S_IWUSR) == 0 &&
         fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) == 0;
     io_unlink(path);
     error = take_io_error();

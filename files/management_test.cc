@@ -100,40 +100,88 @@ struct ManagementCase {
 // system call: 2 ENOENT, 3 ENOTDIR, 5 EEXIST; and those this server gives
 // the errno values the client has no number for: 8 EISDIR, 16 ENOTEMPTY.
 const ManagementCase kManagementCases[] = {
-    {.name = "MakeDirectory", .command = "MD ", .target = "new", .reply = "OK",
+    {.name = "MakeDirectory",
+     .command = "MD ",
+     .target = "new",
+     .reply = "OK",
      .directory_after = "new"},
     // There already (EEXIST), and the server may enter it: made.
-    {.name = "MakeDirectoryThatIsThere", .prepare = "new/", .command = "MD ", .target = "new",
-     .reply = "OK", .directory_after = "new"},
+    {.name = "MakeDirectoryThatIsThere",
+     .prepare = "new/",
+     .command = "MD ",
+     .target = "new",
+     .reply = "OK",
+     .directory_after = "new"},
     // EEXIST, and no way in: the number is the one of the creation.
-    {.name = "MakeDirectoryWhereAFileIs", .prepare = "file", .command = "MD ", .target = "file",
-     .reply = "DIR ERROR 5", .file_after = "file"},
-    {.name = "MakeDirectoryInAMissingDirectory", .command = "MD ", .target = "missing/sub",
-     .reply = "DIR ERROR 2", .gone_after = "missing"},
-    {.name = "MakeDirectoryInAFile", .prepare = "file", .command = "MD ", .target = "file/sub",
-     .reply = "DIR ERROR 3", .file_after = "file"},
-    {.name = "RemoveDirectory", .prepare = "empty/", .command = "RD ", .target = "empty",
-     .reply = "OK", .gone_after = "empty"},
-    {.name = "RemoveDirectoryThatIsAFile", .prepare = "file", .command = "RD ", .target = "file",
-     .reply = "DIR ERROR 3", .file_after = "file"},
-    {.name = "RemoveMissingDirectory", .command = "RD ", .target = "missing",
-     .reply = "DIR ERROR 2", .gone_after = "missing"},
-    {.name = "RemoveDirectoryThatHoldsEntries", .prepare = "full/ full/inside", .command = "RD ",
-     .target = "full", .reply = "DIR ERROR 16", .file_after = "full/inside"},
-    {.name = "DeleteFile", .prepare = "a.txt", .command = "DEL ", .target = "a.txt",
-     .reply = "OK", .gone_after = "a.txt"},
+    {.name = "MakeDirectoryWhereAFileIs",
+     .prepare = "file",
+     .command = "MD ",
+     .target = "file",
+     .reply = "DIR ERROR 5",
+     .file_after = "file"},
+    {.name = "MakeDirectoryInAMissingDirectory",
+     .command = "MD ",
+     .target = "missing/sub",
+     .reply = "DIR ERROR 2",
+     .gone_after = "missing"},
+    {.name = "MakeDirectoryInAFile",
+     .prepare = "file",
+     .command = "MD ",
+     .target = "file/sub",
+     .reply = "DIR ERROR 3",
+     .file_after = "file"},
+    {.name = "RemoveDirectory",
+     .prepare = "empty/",
+     .command = "RD ",
+     .target = "empty",
+     .reply = "OK",
+     .gone_after = "empty"},
+    {.name = "RemoveDirectoryThatIsAFile",
+     .prepare = "file",
+     .command = "RD ",
+     .target = "file",
+     .reply = "DIR ERROR 3",
+     .file_after = "file"},
+    {.name = "RemoveMissingDirectory",
+     .command = "RD ",
+     .target = "missing",
+     .reply = "DIR ERROR 2",
+     .gone_after = "missing"},
+    {.name = "RemoveDirectoryThatHoldsEntries",
+     .prepare = "full/ full/inside",
+     .command = "RD ",
+     .target = "full",
+     .reply = "DIR ERROR 16",
+     .file_after = "full/inside"},
+    {.name = "DeleteFile",
+     .prepare = "a.txt",
+     .command = "DEL ",
+     .target = "a.txt",
+     .reply = "OK",
+     .gone_after = "a.txt"},
     // The second attempt, after the file was made writable, removes it.
-    {.name = "DeleteReadOnlyFile", .prepare = "ro.txt", .file_mode = 0444, .command = "DEL ",
-     .target = "ro.txt", .reply = "OK", .gone_after = "ro.txt"},
-    {.name = "DeleteMissingFile", .command = "DEL ", .target = "missing",
-     .reply = "FILE ERROR 2", .gone_after = "missing"},
+    {.name = "DeleteReadOnlyFile",
+     .prepare = "ro.txt",
+     .file_mode = 0444,
+     .command = "DEL ",
+     .target = "ro.txt",
+     .reply = "OK",
+     .gone_after = "ro.txt"},
+    {.name = "DeleteMissingFile",
+     .command = "DEL ",
+     .target = "missing",
+     .reply = "FILE ERROR 2",
+     .gone_after = "missing"},
     // "DEL " never removes a directory: Linux's unlink refuses it with EISDIR.
-    {.name = "DeleteDirectory", .prepare = "dir/", .command = "DEL ", .target = "dir",
-     .reply = "FILE ERROR 8", .directory_after = "dir"},
+    {.name = "DeleteDirectory",
+     .prepare = "dir/",
+     .command = "DEL ",
+     .target = "dir",
+     .reply = "FILE ERROR 8",
+     .directory_after = "dir"},
 };
 
-class ManagementReply : public Management,
-                        public ::testing::WithParamInterface<ManagementCase> {};
+class ManagementReply : public Management, public ::testing::WithParamInterface<ManagementCase> {};
 
 TEST_P(ManagementReply, RepliesAndLeavesTheFilesAsTheCommandSays) {
   const ManagementCase& c = GetParam();
@@ -164,11 +212,10 @@ TEST_P(ManagementReply, RepliesAndLeavesTheFilesAsTheCommandSays) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, ManagementReply, ::testing::ValuesIn(kManagementCases),
-    [](const ::testing::TestParamInfo<ManagementCase>& param) {
-      return std::string(param.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Commands, ManagementReply, ::testing::ValuesIn(kManagementCases),
+                         [](const ::testing::TestParamInfo<ManagementCase>& param) {
+                           return std::string(param.param.name);
+                         });
 
 mode_t mode_of(const std::string& path) {
   struct stat st;

@@ -28,10 +28,10 @@ int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 
 void civil_from_days(int64_t days, int& year, int& month, int& day) {
   days += 719468;  // 0000-03-01 to 1970-01-01
   const int64_t era = floor_div(days, 146097);
-  const int64_t doe = days - era * 146097;                                // 0..146096
+  const int64_t doe = days - era * 146097;                                    // 0..146096
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // 0..399
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // 0..365
-  const int64_t mp = (5 * doy + 2) / 153;                                 // 0..11, from March
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // 0..365
+  const int64_t mp = (5 * doy + 2) / 153;                                     // 0..11, from March
   day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
@@ -114,8 +114,8 @@ void apply_time_stamp(int fd, int32_t stamp) {
       minute > 59 || second > 59) {
     return;
   }
-  const int64_t local = days_from_civil(year, month, day) * kSecondsPerDay + hour * 3600 +
-                        minute * 60 + second;
+  const int64_t local =
+      days_from_civil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
   const int64_t utc = local + static_cast<int64_t>(time_zone_offset) * 60;
   timespec times[2];
   times[0].tv_sec = 0;

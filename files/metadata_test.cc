@@ -154,9 +154,9 @@ TEST_F(Metadata, FileAttributeNumberOfMissingPathIsZeroWithSearchError3) {
 // mode alone does not tell. Root may write anything, so a child process that
 // has become another user answers.
 TEST_F(Metadata, FileAttributeNumberAsksWhetherThisUserMayWrite) {
-  const std::string mine = dir_.file("mine");     // root's, 0644
+  const std::string mine = dir_.file("mine");        // root's, 0644
   const std::string open_to_all = dir_.file("all");  // root's, 0666
-  const std::string read_only = dir_.file("ro");  // root's, 0444
+  const std::string read_only = dir_.file("ro");     // root's, 0444
   testing::write_file(mine, "x");
   testing::write_file(open_to_all, "x");
   testing::write_file(read_only, "x");

@@ -1,4 +1,6 @@
 // Resume negotiation ("REST ?") and the existing-file open mode.
+#include "files/resume.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/io.h"
-#include "files/resume.h"
 #include "link/text.h"
 
 namespace tarnel {

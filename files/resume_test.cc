@@ -1,3 +1,5 @@
+#include "files/resume.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -13,10 +15,9 @@
 
 #include "files/errors.h"
 #include "files/file_state.h"
-#include "testing/transfer_testing.h"
-#include "files/resume.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
@@ -30,8 +31,12 @@ TEST(RestartPoint, KeepsBack4096BytesInWholeKilobytes) {
     int64_t size;
     int32_t point;
   } const cases[] = {
-      {0, 0},          {4096, 0},      {5119, 0},
-      {5120, 1024},    {6143, 1024},   {10000, 5120},
+      {0, 0},
+      {4096, 0},
+      {5119, 0},
+      {5120, 1024},
+      {6143, 1024},
+      {10000, 5120},
       {1048576, 1044480},
       // Beyond what the client can have: start over.
       {(int64_t{1} << 31) + 8192, 0},
@@ -63,7 +68,10 @@ TEST(ResumeQuery, RawReplyCarriesTheRestartPoint) {
     int64_t size;
     const char* reply;
   } const cases[] = {
-      {5119, "REST=0"}, {5120, "REST=1024"}, {10000, "REST=5120"}, {1048576, "REST=1044480"},
+      {5119, "REST=0"},
+      {5120, "REST=1024"},
+      {10000, "REST=5120"},
+      {1048576, "REST=1044480"},
   };
   for (const auto& c : cases) {
     const std::string path = dir.file("f" + std::to_string(c.size));
@@ -76,7 +84,8 @@ TEST(ResumeQuery, TextReplyCountsTheLfBeforeThePointTwice) {
   testing::TempDir dir;
   std::string stored(9000, 'x');
   for (int i = 0; i < 400; ++i) stored[static_cast<size_t>(i) * 10 + 3] = '\n';
-  for (int i = 0; i < 50; ++i) stored[4096 + static_cast<size_t>(i) * 20] = '\n';  // after the point
+  for (int i = 0; i < 50; ++i)
+    stored[4096 + static_cast<size_t>(i) * 20] = '\n';  // after the point
   write_file(dir.file("t"), stored);
   EXPECT_EQ(ask_resume("APUT ", dir.file("t")), "REST=4496");
   EXPECT_EQ(ask_resume("PUT ", dir.file("t")), "REST=4096");

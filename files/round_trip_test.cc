@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "testing/transfer_testing.h"
 #include "testing/server_thread.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
@@ -77,7 +77,8 @@ TEST_P(RoundTripTest, UploadThenDownloadGivesTheSameBytes) {
 
   // The key that stops the loop would end a download still in its data
   // phase: wait for the result line first.
-  for (int i = 0; i < 1000 && server.console().output().find("DOWNLOAD") == std::string::npos; ++i) {
+  for (int i = 0; i < 1000 && server.console().output().find("DOWNLOAD") == std::string::npos;
+       ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   server.stop();

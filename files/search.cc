@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <vector>
 
 #include "files/errors.h"
@@ -22,7 +21,10 @@ namespace {
 class Matcher {
  public:
   Matcher(std::string_view pattern, std::string_view name)
-      : p_(pattern), n_(name), lp_(pattern.size()), ln_(name.size()),
+      : p_(pattern),
+        n_(name),
+        lp_(pattern.size()),
+        ln_(name.size()),
         memo_((lp_ + 2) * (ln_ + 2), kUnknown) {}
 
   bool match(size_t i, size_t j) {

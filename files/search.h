@@ -20,8 +20,8 @@ namespace tarnel {
 constexpr uint8_t SEARCH_ALL_ATTRIBUTES = 63;
 
 struct FoundEntry {
-  std::string name;      // the last path component, bytes as stored
-  int32_t size = 0;      // from stat; 2147483647 for 2^31 bytes and more
+  std::string name;  // the last path component, bytes as stored
+  int32_t size = 0;  // from stat; 2147483647 for 2^31 bytes and more
   int32_t time_stamp = 0;
   uint8_t attributes = 0;  // by the listing rule
 };

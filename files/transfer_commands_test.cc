@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "testing/transfer_testing.h"
 #include "testing/paced_server.h"
 #include "testing/server_thread.h"
+#include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {

@@ -6,6 +6,8 @@
 // is written before it is accepted: a frame that cannot be stored (a file
 // that cannot be opened or written, a resumed file whose stored bytes differ
 // from the first frame) is refused itself.
+#include "files/upload.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +24,6 @@
 #include "files/io.h"
 #include "files/metadata.h"
 #include "files/resume.h"
-#include "files/upload.h"
 #include "link/frame.h"
 #include "link/receive.h"
 #include "link/text.h"
@@ -125,7 +126,8 @@ bool holds_resume_offset(int fd, int32_t resume_offset) {
 
 bool holds_resume_offset(const std::string& path, int32_t resume_offset) {
   struct stat st;
-  return names_a_file(path) && stat(path.c_str(), &st) == 0 && holds_resume_offset(st, resume_offset);
+  return names_a_file(path) && stat(path.c_str(), &st) == 0 &&
+         holds_resume_offset(st, resume_offset);
 }
 
 /// Opens the file on the first frame, positioned where the frame goes; -1
@@ -146,7 +148,8 @@ int open_target(Console& console, const std::string& path, int32_t resume_offset
     return -1;
   }
   const bool positioned = io_seek(fd, resume_offset) == resume_offset;
-  if (take_io_error() != 0 || !positioned || !verify_resume(console, fd, resume_offset, first, text)) {
+  if (take_io_error() != 0 || !positioned ||
+      !verify_resume(console, fd, resume_offset, first, text)) {
     io_close(fd);
     take_io_error();
     return -1;

@@ -24,8 +24,8 @@ namespace tarnel {
 namespace {
 
 using testing::Exchange;
-using testing::same_bytes;
 using testing::read_file;
+using testing::same_bytes;
 using testing::send_upload;
 using testing::write_file;
 
@@ -223,8 +223,7 @@ TEST(ResumedUpload, NothingLeftToReceiveLeavesTheFileAlone) {
     int32_t size, resume, reported;
     bool text;
   } const cases[] = {
-      {5120, 5120, 5120, false},
-      {5200, 5120, 5200, true},  // text: the client view is complete
+      {5120, 5120, 5120, false}, {5200, 5120, 5200, true},  // text: the client view is complete
   };
   for (const auto& c : cases) {
     Exchange x;
@@ -393,7 +392,8 @@ TEST(ResumedUpload, FewerThan512StoredBytesAfterTheOffsetSkipTheComparison) {
             std::vector<SendResult>({SendResult::SEND_OK}));
   x.join();
   EXPECT_EQ(result, ReceiveResult::RECEIVE_STORED);
-  EXPECT_TRUE(same_bytes(read_file(x.dir().file("f")), std::string(5120, 's') + std::string(1000, 'n')));
+  EXPECT_TRUE(
+      same_bytes(read_file(x.dir().file("f")), std::string(5120, 's') + std::string(1000, 'n')));
   EXPECT_EQ(search_error, 0);
 }
 
@@ -437,8 +437,8 @@ TEST(ResumedUpload, TextComparesOnlyTheBytesThatAreStored) {
 TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
   Exchange x;
   const int32_t resume = 5120;
-  const std::string stored = std::string(static_cast<size_t>(resume), 's') + "a\n" +
-                             std::string(600, 'z');
+  const std::string stored =
+      std::string(static_cast<size_t>(resume), 's') + "a\n" + std::string(600, 'z');
   write_file(x.dir().file("t"), stored);
   std::string frame = "a\r\n" + std::string(600, 'z');
   frame[510] = 'Q';  // compared with stored byte 509 after the resume offset
@@ -458,8 +458,8 @@ TEST(ResumedUpload, TextMismatchListsThePositionsFromTheFirstDifference) {
 TEST(ResumedUpload, TextMismatchShowsControlBytesInAVisibleForm) {
   Exchange x;
   const int32_t resume = 5120;
-  std::string stored = std::string(static_cast<size_t>(resume), 's') + "a\n" +
-                       std::string(600, 'z');
+  std::string stored =
+      std::string(static_cast<size_t>(resume), 's') + "a\n" + std::string(600, 'z');
   stored[static_cast<size_t>(resume) + 509] = '\x1b';
   write_file(x.dir().file("t"), stored);
   std::string frame = "a\r\n" + std::string(600, 'z');

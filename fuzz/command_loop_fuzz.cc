@@ -37,6 +37,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/console.h"
 #include "commands/command_loop.h"
 #include "files/errors.h"
 #include "files/resume.h"
@@ -44,7 +45,6 @@
 #include "link/lines.h"
 #include "link/text.h"
 #include "link/virtual_cable.h"
-#include "base/console.h"
 
 namespace {
 
@@ -72,7 +72,8 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
   uint8_t port_in(uint16_t address) override {
     if (address != kBase + 1) return 0xFF;
     if (++reads > kReadLimit) {
-      std::fprintf(stderr, "the command loop ran past %llu reads\n", static_cast<unsigned long long>(kReadLimit));
+      std::fprintf(stderr, "the command loop ran past %llu reads\n",
+                   static_cast<unsigned long long>(kReadLimit));
       std::abort();
     }
     if (++reads_since_write_ >= 10000) maybe_begin();
@@ -114,7 +115,9 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
   bool verbose = std::getenv("TARNEL_FUZZ_VERBOSE") != nullptr;
   // (The server also looks at the key between the frames of a download: the
   // key is pressed only when it waits.)
-  bool key_pending() override { return frames.empty() && mode_ == Mode::kIdle && sleeps_since_write_ >= 2; }
+  bool key_pending() override {
+    return frames.empty() && mode_ == Mode::kIdle && sleeps_since_write_ >= 2;
+  }
 
   void refuse_next() { refuse_next_ = true; }
 
@@ -206,8 +209,8 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
   }
 
   static uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
   }
 
   Mode mode_ = Mode::kIdle;
@@ -224,7 +227,8 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
 };
 
 std::vector<uint8_t> frame_bytes(int32_t number, std::string_view payload) {
-  const auto length = static_cast<uint32_t>(std::min<size_t>(payload.size(), tarnel::FRAME_MAX_PAYLOAD));
+  const auto length =
+      static_cast<uint32_t>(std::min<size_t>(payload.size(), tarnel::FRAME_MAX_PAYLOAD));
   std::vector<uint8_t> out;
   auto put32 = [&](uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -239,8 +243,8 @@ std::vector<uint8_t> frame_bytes(int32_t number, std::string_view payload) {
 
 /// The command with its path under the scratch directory.
 std::string confine(std::string_view text) {
-  static constexpr std::string_view kPathWords[] = {"PUT ", "APUT ", "GET ",  "AGET ", "LIST ",
-                                                    "DEL ", "MD ",   "RD ",   "RNFR ", "RNTO "};
+  static constexpr std::string_view kPathWords[] = {"PUT ", "APUT ", "GET ", "AGET ", "LIST ",
+                                                    "DEL ", "MD ",   "RD ",  "RNFR ", "RNTO "};
   for (std::string_view word : kPathWords) {
     if (text.substr(0, word.size()) != word) continue;
     const size_t room = tarnel::TEXT_MAX - word.size() - scratch_dir.size() - 1;
@@ -274,7 +278,8 @@ std::string read_file(const std::string& path) {
 std::set<std::string> entries(const std::string& dir) {
   std::set<std::string> names;
   std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    names.insert(e.path().filename().string());
   return names;
 }
 
@@ -284,9 +289,10 @@ void check_outside() {
   base.erase("in");
   const std::set<std::string> want_out{"keep", "sentinel"};
   if (base != std::set<std::string>{"out"} || entries(outside_dir) != want_out ||
-      read_file(outside_dir + "/sentinel") != "sentinel" || !entries(outside_dir + "/keep").empty() ||
-      entries(".") != working_entries) {
-    std::fprintf(stderr, "a file outside the scratch directory %s was touched\n", scratch_dir.c_str());
+      read_file(outside_dir + "/sentinel") != "sentinel" ||
+      !entries(outside_dir + "/keep").empty() || entries(".") != working_entries) {
+    std::fprintf(stderr, "a file outside the scratch directory %s was touched\n",
+                 scratch_dir.c_str());
     std::abort();
   }
 }

@@ -22,18 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const size_t cut = input.find('\0');
   const std::string_view pattern = input.substr(0, cut);
-  const std::string_view name = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
+  const std::string_view name =
+      cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
   const auto start = std::chrono::steady_clock::now();
   const bool first = tarnel::match_name(pattern, name);
   const auto took = std::chrono::steady_clock::now() - start;
   if (took > kBound) {
-    std::fprintf(stderr, "match_name took %lld ms for a pattern of %zu and a name of %zu bytes\n",
-                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
-                 pattern.size(), name.size());
+    std::fprintf(
+        stderr, "match_name took %lld ms for a pattern of %zu and a name of %zu bytes\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
+        pattern.size(), name.size());
     std::abort();
   }
   if (tarnel::match_name(pattern, name) != first) std::abort();
   // A pattern without wildcards matches only its own name.
-  if (pattern.find_first_of("*?") == std::string_view::npos && first != (pattern == name)) std::abort();
+  if (pattern.find_first_of("*?") == std::string_view::npos && first != (pattern == name))
+    std::abort();
   return 0;
 }

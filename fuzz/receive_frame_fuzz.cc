@@ -66,9 +66,9 @@ class SenderPort : public tarnel::Port {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
-  const int32_t expected = static_cast<int32_t>(static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-                                                static_cast<uint32_t>(data[2]) << 16 |
-                                                static_cast<uint32_t>(data[3]) << 24);
+  const int32_t expected = static_cast<int32_t>(
+      static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
+      static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24);
   const bool keeps = data[4] & 1;
   SenderPort port(data + 5, size - 5);
   tarnel::Lines lines(port, 0x378, tarnel::Waiting::kServer);
@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // ends within the waits' limit: the reads stay bounded by the input.
   const uint64_t bound = (size + 2) * 2 * (21 * 10000 + 4);
   if (port.reads > bound) {
-    std::fprintf(stderr, "%llu reads for %zu input bytes\n", static_cast<unsigned long long>(port.reads), size);
+    std::fprintf(stderr, "%llu reads for %zu input bytes\n",
+                 static_cast<unsigned long long>(port.reads), size);
     std::abort();
   }
   return 0;

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t n = tarnel::text_to_number(text);
   // Plain decimal digits: the value is the decimal number, or the error
   // value beyond 2^31 - 1.
-  if (!text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string_view::npos) {
+  if (!text.empty() && text.size() <= 18 &&
+      text.find_first_not_of("0123456789") == std::string_view::npos) {
     const long long want = std::strtoll(std::string(text).c_str(), nullptr, 10);
     if (want <= INT32_MAX && n != want) std::abort();
     if (want > INT32_MAX && n != -1) std::abort();

@@ -9,9 +9,7 @@ namespace tarnel {
 
 #ifdef TARNEL_HAVE_PORT_IO
 
-bool IoPort::claim(int, uint16_t base, std::string*) {
-  return ioperm(base, 3, 1) == 0;
-}
+bool IoPort::claim(int, uint16_t base, std::string*) { return ioperm(base, 3, 1) == 0; }
 
 uint8_t IoPort::port_in(uint16_t address) { return inb(address); }
 

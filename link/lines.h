@@ -49,7 +49,9 @@ class Lines {
   static constexpr uint8_t kStatusNibbles = 0x78;
 
   Lines(Port& port, uint16_t port_base, Waiting waiting = Waiting::kServer)
-      : port_(port), port_base_(port_base), status_port_(static_cast<uint16_t>(port_base + 1)),
+      : port_(port),
+        port_base_(port_base),
+        status_port_(static_cast<uint16_t>(port_base + 1)),
         waiting_(waiting) {}
 
   uint8_t read_status() { return port_.port_in(status_port_); }
@@ -88,7 +90,9 @@ class Lines {
   static constexpr int kNoOtherStatus = -1;
 
   void clear_data_lines() { write_data(0x00); }
-  void init_control_lines() { port_.port_out(static_cast<uint16_t>(port_base_ + 2), kControlValue); }
+  void init_control_lines() {
+    port_.port_out(static_cast<uint16_t>(port_base_ + 2), kControlValue);
+  }
 
   /// 0x1E, 100 ms, 0x0E, 100 ms: a peer in the middle of sending a byte sees
   /// both acknowledgements, the second with nibble 0xE, and stops.

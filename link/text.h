@@ -17,9 +17,7 @@ namespace tarnel {
 /// line) is at most this long; longer results are cut.
 constexpr size_t TEXT_MAX = 255;
 
-inline std::string cut_text(std::string_view text) {
-  return std::string(text.substr(0, TEXT_MAX));
-}
+inline std::string cut_text(std::string_view text) { return std::string(text.substr(0, TEXT_MAX)); }
 
 /// receive_command results.
 enum class CommandResult : uint8_t { COMMAND_OK = 1, COMMAND_BUSY = 6, COMMAND_FAILED = 255 };

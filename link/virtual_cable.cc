@@ -18,11 +18,11 @@ namespace {
 
 constexpr char kMagic[8] = {'L', 'P', 'T', 'C', 'A', 'B', 'L', '1'};
 constexpr size_t kBusNsOffset = 8;
-constexpr size_t kDataOffset = 16;     // + end
-constexpr size_t kControlOffset = 18;  // + end
-constexpr size_t kReadsOffset = 32;    // + 16 * end
-constexpr size_t kWritesOffset = 40;   // + 16 * end
-constexpr size_t kHighBitsOffset = 64; // + 8 * end
+constexpr size_t kDataOffset = 16;      // + end
+constexpr size_t kControlOffset = 18;   // + end
+constexpr size_t kReadsOffset = 32;     // + 16 * end
+constexpr size_t kWritesOffset = 40;    // + 16 * end
+constexpr size_t kHighBitsOffset = 64;  // + 8 * end
 
 uint64_t now_ns() {
   timespec ts;

@@ -72,7 +72,8 @@ class VirtualCable {
 
   /// The status value that an end sees for the peer's data register value.
   static uint8_t status_for(uint8_t peer_data) {
-    return static_cast<uint8_t>(0x07 | ((peer_data & 0x0F) << 3) | ((peer_data & 0x10) ? 0x00 : 0x80));
+    return static_cast<uint8_t>(0x07 | ((peer_data & 0x0F) << 3) |
+                                ((peer_data & 0x10) ? 0x00 : 0x80));
   }
 
  private:

@@ -27,12 +27,18 @@ FaultPort::FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate, uns
 
 const char* FaultPort::kind_name(Kind kind) {
   switch (kind) {
-    case kFlipWritten: return "bit flipped in a nibble written";
-    case kFlipRead: return "bit flipped in the status read";
-    case kExtraEdge: return "handshake edge added";
-    case kLostEdge: return "handshake edge lost or late";
-    case kStall: return "end stalled past the handshake limit";
-    default: return "?";
+    case kFlipWritten:
+      return "bit flipped in a nibble written";
+    case kFlipRead:
+      return "bit flipped in the status read";
+    case kExtraEdge:
+      return "handshake edge added";
+    case kLostEdge:
+      return "handshake edge lost or late";
+    case kStall:
+      return "end stalled past the handshake limit";
+    default:
+      return "?";
   }
 }
 
@@ -99,7 +105,8 @@ void FaultPort::port_out(uint16_t address, uint8_t value) {
       make_fault(value, &skip);
     }
   }
-  if (changes_handshake && enabled_ && forging_ && !forge_received_ && !(intended & kHandshake)) forge(value);
+  if (changes_handshake && enabled_ && forging_ && !forge_received_ && !(intended & kHandshake))
+    forge(value);
   if (forge_read_ != 0 || (forging_ && forge_received_ && changes_handshake)) {
     forge_next_read((intended & kHandshake) != 0);
   }
@@ -122,8 +129,8 @@ void FaultPort::half_done(bool first_half, uint8_t written, uint8_t read) {
   const uint8_t received = static_cast<uint8_t>(low_read_ | read << 4);
   for (Tracker* t : {&sent_, &received_}) {
     const bool begins = t->feed(t == &sent_ ? sent : received);
-    if (t->position == FRAME_HEADER_SIZE && t->number >= 1 && t->length > 512 &&
-        enabled_ && !forging_ && forge_rate_ > 0 &&
+    if (t->position == FRAME_HEADER_SIZE && t->number >= 1 && t->length > 512 && enabled_ &&
+        !forging_ && forge_rate_ > 0 &&
         std::uniform_real_distribution<double>(0, 1)(rng_) < forge_rate_) {
       // Bit 7 needs bytes 512 apart, bit 6 1024, bit 5 2048.
       do {
@@ -196,7 +203,8 @@ void FaultPort::forge_next_read(bool first_half) {
     return;
   }
   if (!forge_flipped_ && index == forge_first_) forge_read_ = 1;
-  if (forge_flipped_ && index > forge_first_ && (index - forge_first_) % forge_step_ == 0) forge_read_ = 2;
+  if (forge_flipped_ && index > forge_first_ && (index - forge_first_) % forge_step_ == 0)
+    forge_read_ = 2;
 }
 
 void FaultPort::forge_read(uint8_t raw, uint8_t& value) {
@@ -217,7 +225,8 @@ void FaultPort::schedule(const Tracker& t) {
   if (waiting_for_length_ == &t && t.position >= 8) {
     // The payload and checksum: bytes 12 .. length + 15.
     waiting_for_length_ = nullptr;
-    std::uniform_int_distribution<int32_t> byte(12, t.length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE - 1);
+    std::uniform_int_distribution<int32_t> byte(
+        12, t.length + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE - 1);
     const int32_t p = byte(rng_);
     due_write_ = frame_start_write_ + 2 * (p - 4) + static_cast<int64_t>(rng_() & 1);
     return;

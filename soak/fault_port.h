@@ -111,10 +111,10 @@ class FaultPort : public Port {
   bool fault_in_header_ = false;
 
   // Effects on reads.
-  uint8_t read_xor_ = 0;           // until the next write
+  uint8_t read_xor_ = 0;  // until the next write
   int single_read_xor_pending_ = 0;
   uint8_t single_read_xor_ = 0;
-  int64_t hide_edge_reads_ = 0;    // reads left with bit 7 held as it was
+  int64_t hide_edge_reads_ = 0;  // reads left with bit 7 held as it was
   uint8_t held_bit7_ = 0;
 
   // The pair of flips to come (set_forge_rate).
@@ -124,7 +124,7 @@ class FaultPort : public Port {
   int forge_bit_ = 0;         // 5..7
   int32_t forge_step_ = 0, forge_first_ = 0;
   bool forge_flipped_ = false;
-  int forge_was_ = 0;  // the bit's value before the first flip
+  int forge_was_ = 0;            // the bit's value before the first flip
   bool forge_received_ = false;  // a frame this end receives
   // For a received frame: the high nibble read up to this end's next write
   // is the first of the pair (1), a candidate for the second (2), or neither.

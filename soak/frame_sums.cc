@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
       {"one bit of the length field flipped", length_bit},
   };
   Rng rng(seed);
-  std::printf("%-48s %8s %12s %10s %12s\n", "spoilt as", "payload", "trials", "passed", "pass rate");
+  std::printf("%-48s %8s %12s %10s %12s\n", "spoilt as", "payload", "trials", "passed",
+              "pass rate");
   for (const Model& m : models) {
     for (size_t length : {size_t{4096}, size_t{32}}) {
       uint64_t tried = 0, passed = 0;
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
       for (uint64_t t = 0; t < trials; ++t) {
         for (size_t i = 0; i < length; i += 8) {
           uint64_t r = rng();
-          for (size_t k = i; k < i + 8 && k < length; ++k, r >>= 8) payload[k] = static_cast<uint8_t>(r);
+          for (size_t k = i; k < i + 8 && k < length; ++k, r >>= 8)
+            payload[k] = static_cast<uint8_t>(r);
         }
         const Bytes image = frame_image(payload);
         Bytes spoilt = image;

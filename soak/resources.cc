@@ -82,8 +82,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnel-resources: bad value for %s\n", a.c_str());
         return 2;
       }
-      if (a == "--commands") commands = v;
-      else bus_ns = static_cast<uint32_t>(v);
+      if (a == "--commands")
+        commands = v;
+      else
+        bus_ns = static_cast<uint32_t>(v);
     } else {
       std::fprintf(stderr, "usage: tarnel-resources [--commands N] [--bus-ns NS]\n");
       return 2;
@@ -111,7 +113,8 @@ int main(int argc, char** argv) {
   child.stdin_fd = keys[0];
   child.stdout_fd = console;
   child.cwd = dir;
-  const pid_t server = testing::start_child(program_dir() + "/tarnel-sim", {"--cable", cable}, child);
+  const pid_t server =
+      testing::start_child(program_dir() + "/tarnel-sim", {"--cable", cable}, child);
   close(keys[0]);
   close(console);
 
@@ -175,17 +178,22 @@ int main(int argc, char** argv) {
         break;
       case 2:  // PUT, TIME, ATTR, REST 0, SIZE and 3 frames; then LIST
       case 3:  // APUT ...
-        note(client::put_file(session, local, f, round % 12 == 2 ? raw : text, output, progress, &report), true, "PUT");
+        note(client::put_file(session, local, f, round % 12 == 2 ? raw : text, output, progress,
+                              &report),
+             true, "PUT");
         sent += 6;
         break;
       case 4:  // PUT ... with REST ?
-        note(client::put_file(session, local, f, resume, output, progress, &report), true, "PUT with REST ?");
+        note(client::put_file(session, local, f, resume, output, progress, &report), true,
+             "PUT with REST ?");
         sent += 6;
         break;
       case 5:
       case 6:
         ::unlink(fetched.c_str());
-        note(client::get_file(session, f, fetched, round % 12 == 5 ? raw : text, output, progress, &report), true, "GET");
+        note(client::get_file(session, f, fetched, round % 12 == 5 ? raw : text, output, progress,
+                              &report),
+             true, "GET");
         sent += 1;
         break;
       case 7: {
@@ -206,9 +214,12 @@ int main(int argc, char** argv) {
       }
       case 9: {
         ::unlink(fetched.c_str());
-        note(client::get_file(session, served + "/missing", fetched, raw, output, progress, &report), false, "GET missing");
+        note(
+            client::get_file(session, served + "/missing", fetched, raw, output, progress, &report),
+            false, "GET missing");
         std::string data;
-        note(client::fetch_listing(session, output, served + "/missing/*.*", &data), false, "LIST missing");
+        note(client::fetch_listing(session, output, served + "/missing/*.*", &data), false,
+             "LIST missing");
         sent += 2;
         break;
       }
@@ -237,9 +248,10 @@ int main(int argc, char** argv) {
   note(session.connect(&reply), true, "CONNECT");
   const int fds_end = open_fds(server);
   const long rss_end = rss_kb(server);
-  std::printf("end after %ld commands: %d open descriptors, %ld kB resident (start: %d, %ld kB); "
-              "%ld commands did not end as they should\n",
-              sent, fds_end, rss_end, fds_start, rss_start, unexpected);
+  std::printf(
+      "end after %ld commands: %d open descriptors, %ld kB resident (start: %d, %ld kB); "
+      "%ld commands did not end as they should\n",
+      sent, fds_end, rss_end, fds_start, rss_start, unexpected);
   (void)!write(keys[1], "q", 1);
   close(keys[1]);
   testing::wait_child(server, 5000);

@@ -7,7 +7,8 @@
 // files once more at the end; then the server must still serve a clean
 // client.
 //
-//   tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] [--forge-rate F] [--verbose]
+//   tarnel-soak [--seconds S] [--seed N] [--fault-rate R] [--bus-ns NS] [--forge-rate F]
+//   [--verbose]
 //
 // --verbose: every failure the client reports, on standard error.
 // --forge-rate F: also give a data frame the client sends, with the chance
@@ -85,7 +86,8 @@ bool parse_args(int argc, char** argv, Settings* s) {
       s->verbose = true;
       continue;
     }
-    if (a == "--seconds" || a == "--seed" || a == "--fault-rate" || a == "--bus-ns" || a == "--forge-rate") {
+    if (a == "--seconds" || a == "--seed" || a == "--fault-rate" || a == "--bus-ns" ||
+        a == "--forge-rate") {
       if (!(v = value(a.c_str()))) return false;
       errno = 0;
       if (a == "--seconds") s->seconds = std::strtod(v, &end);
@@ -143,8 +145,12 @@ std::string program_dir() {
 class Soak {
  public:
   Soak(const Settings& s, const std::string& dir)
-      : s_(s), dir_(dir), server_dir_(dir + "/server"), local_dir_(dir + "/local"),
-        cable_path_(dir + "/soak.cable"), rng_(s.seed) {}
+      : s_(s),
+        dir_(dir),
+        server_dir_(dir + "/server"),
+        local_dir_(dir + "/local"),
+        cable_path_(dir + "/soak.cable"),
+        rng_(s.seed) {}
 
   int run();
 
@@ -211,7 +217,8 @@ class Soak {
 bool Soak::start_server() {
   int keys[2];
   if (pipe2(keys, O_CLOEXEC) != 0) return false;
-  const int console = open((dir_ + "/console.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int console =
+      open((dir_ + "/console.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   testing::ChildOptions o;
   o.stdin_fd = keys[0];
   o.stdout_fd = console;
@@ -267,10 +274,14 @@ std::string Soak::content(size_t size, bool text) {
 
 size_t Soak::pick_size() {
   switch (rng_() % 8) {
-    case 0: return 0;
-    case 1: return 4096 * (1 + rng_() % 4) + (rng_() % 3) - 1;  // frame edges
-    case 2: return rng_() % 4096;
-    default: return rng_() % 300000;
+    case 0:
+      return 0;
+    case 1:
+      return 4096 * (1 + rng_() % 4) + (rng_() % 3) - 1;  // frame edges
+    case 2:
+      return rng_() % 4096;
+    default:
+      return rng_() % 300000;
   }
 }
 
@@ -480,11 +491,12 @@ int Soak::run() {
     if (Clock::now() >= next_report) {
       // A line now and then for a long run.
       next_report += std::chrono::minutes(5);
-      std::printf("%.0f s: transfers %llu, faults %llu, failures detected %llu, silent corruptions %llu\n",
-                  std::chrono::duration<double>(Clock::now() - start).count(),
-                  static_cast<unsigned long long>(transfers_),
-                  static_cast<unsigned long long>(fault_port_->faults()),
-                  static_cast<unsigned long long>(failures_), static_cast<unsigned long long>(silent_));
+      std::printf(
+          "%.0f s: transfers %llu, faults %llu, failures detected %llu, silent corruptions %llu\n",
+          std::chrono::duration<double>(Clock::now() - start).count(),
+          static_cast<unsigned long long>(transfers_),
+          static_cast<unsigned long long>(fault_port_->faults()),
+          static_cast<unsigned long long>(failures_), static_cast<unsigned long long>(silent_));
       std::fflush(stdout);
     }
     ++ops_;
@@ -519,36 +531,40 @@ int Soak::run() {
   session_.reset();
   stop_server();
 
-  std::printf("seed %llu, fault rate %.3f, %.0f s; %llu operations, %llu transfer attempts "
-              "(%llu resumed, %llu transfers given up), %llu bytes moved, %llu listings, "
-              "%llu renames, %llu deletions\n",
-              static_cast<unsigned long long>(s_.seed), s_.rate, elapsed,
-              static_cast<unsigned long long>(ops_), static_cast<unsigned long long>(attempts_),
-              static_cast<unsigned long long>(resumed_), static_cast<unsigned long long>(given_up_),
-              static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(listings_),
-              static_cast<unsigned long long>(renames_), static_cast<unsigned long long>(deletions_));
-  std::printf("failures found by the client's resume comparison %llu, by the server's refusal to "
-              "resume onto a stored part that differs (or cannot be written) %llu, by the size check "
-              "after an upload %llu\n",
-              static_cast<unsigned long long>(resume_refusals_),
-              static_cast<unsigned long long>(upload_resume_refusals_),
-              static_cast<unsigned long long>(size_check_failures_));
+  std::printf(
+      "seed %llu, fault rate %.3f, %.0f s; %llu operations, %llu transfer attempts "
+      "(%llu resumed, %llu transfers given up), %llu bytes moved, %llu listings, "
+      "%llu renames, %llu deletions\n",
+      static_cast<unsigned long long>(s_.seed), s_.rate, elapsed,
+      static_cast<unsigned long long>(ops_), static_cast<unsigned long long>(attempts_),
+      static_cast<unsigned long long>(resumed_), static_cast<unsigned long long>(given_up_),
+      static_cast<unsigned long long>(bytes_), static_cast<unsigned long long>(listings_),
+      static_cast<unsigned long long>(renames_), static_cast<unsigned long long>(deletions_));
+  std::printf(
+      "failures found by the client's resume comparison %llu, by the server's refusal to "
+      "resume onto a stored part that differs (or cannot be written) %llu, by the size check "
+      "after an upload %llu\n",
+      static_cast<unsigned long long>(resume_refusals_),
+      static_cast<unsigned long long>(upload_resume_refusals_),
+      static_cast<unsigned long long>(size_check_failures_));
   std::printf("frames seen %llu;", static_cast<unsigned long long>(fault_port_->frames()));
   if (s_.forge_rate > 0) {
     std::printf(" frames given flips their sums cannot see: %llu;",
                 static_cast<unsigned long long>(fault_port_->forged()));
   }
   for (int k = 0; k < FaultPort::kKinds; ++k) {
-    std::printf(" %s: %llu%s", FaultPort::kind_name(static_cast<FaultPort::Kind>(k)),
-                static_cast<unsigned long long>(fault_port_->faults_of(static_cast<FaultPort::Kind>(k))),
-                k + 1 < FaultPort::kKinds ? ";" : "\n");
+    std::printf(
+        " %s: %llu%s", FaultPort::kind_name(static_cast<FaultPort::Kind>(k)),
+        static_cast<unsigned long long>(fault_port_->faults_of(static_cast<FaultPort::Kind>(k))),
+        k + 1 < FaultPort::kKinds ? ";" : "\n");
   }
-  std::printf("transfers %llu, faults %llu, failures detected %llu, silent corruptions %llu, "
-              "server serving %s\n",
-              static_cast<unsigned long long>(transfers_),
-              static_cast<unsigned long long>(fault_port_->faults()),
-              static_cast<unsigned long long>(failures_), static_cast<unsigned long long>(silent_),
-              serving ? "yes" : "no");
+  std::printf(
+      "transfers %llu, faults %llu, failures detected %llu, silent corruptions %llu, "
+      "server serving %s\n",
+      static_cast<unsigned long long>(transfers_),
+      static_cast<unsigned long long>(fault_port_->faults()),
+      static_cast<unsigned long long>(failures_), static_cast<unsigned long long>(silent_),
+      serving ? "yes" : "no");
   std::fflush(stdout);
   return silent_ == 0 && serving ? 0 : 1;
 }
@@ -572,7 +588,9 @@ int main(int argc, char** argv) {
     status = soak.run();
   }
   std::error_code ec;
-  if (status == 0) std::filesystem::remove_all(pattern, ec);
-  else std::fprintf(stderr, "tarnel-soak: files kept in %s\n", pattern.c_str());
+  if (status == 0)
+    std::filesystem::remove_all(pattern, ec);
+  else
+    std::fprintf(stderr, "tarnel-soak: files kept in %s\n", pattern.c_str());
   return status;
 }

@@ -105,7 +105,9 @@ StdConsole::SettingsCall StdConsole::replace_settings_call(SettingsCall call) {
   return before;
 }
 
-void StdConsole::write(std::string_view text) { write_all(STDOUT_FILENO, text.data(), text.size()); }
+void StdConsole::write(std::string_view text) {
+  write_all(STDOUT_FILENO, text.data(), text.size());
+}
 
 void StdConsole::end_line() {
   // A raw terminal does not return to the first column by itself.

@@ -1,5 +1,7 @@
 // tarnel-sim and tarnel as processes: the console text, the end on a key,
 // the terminal mode and the failed allocation.
+#include "startup/console.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -15,7 +17,6 @@
 #include <string>
 
 #include "link/virtual_cable.h"
-#include "startup/console.h"
 #include "testing/process.h"
 #include "testing/temp_dir.h"
 
@@ -392,8 +393,8 @@ TEST_F(Terminal, RestoredAfterSigterm) {
 
 struct FatalSignal {
   const char* name;
-  int signal;       // sent with kill(); 0: the cable file is cut short instead
-  int expected;     // the signal that ends the server
+  int signal;    // sent with kill(); 0: the cable file is cut short instead
+  int expected;  // the signal that ends the server
 };
 
 // Whatever signal ends the program, the operator gets the terminal back as
@@ -401,12 +402,8 @@ struct FatalSignal {
 TEST_F(Terminal, RestoredOnEverySignalThatEndsTheProgram) {
   const FatalSignal cases[] = {
       // The mapping of a cable file cut to nothing faults at the next poll.
-      {"TruncatedCable", 0, SIGBUS},
-      {"Segv", SIGSEGV, SIGSEGV},
-      {"Abort", SIGABRT, SIGABRT},
-      {"Usr1", SIGUSR1, SIGUSR1},
-      {"Alarm", SIGALRM, SIGALRM},
-      {"Hangup", SIGHUP, SIGHUP},
+      {"TruncatedCable", 0, SIGBUS}, {"Segv", SIGSEGV, SIGSEGV},  {"Abort", SIGABRT, SIGABRT},
+      {"Usr1", SIGUSR1, SIGUSR1},    {"Alarm", SIGALRM, SIGALRM}, {"Hangup", SIGHUP, SIGHUP},
   };
   for (const FatalSignal& c : cases) {
     SCOPED_TRACE(c.name);
@@ -527,30 +524,33 @@ class ConsoleTerminal : public ::testing::Test {
 // A cooked terminal turns a line feed into CR LF by itself: the "\r\n" of a
 // raw one would show as "\r\r\n".
 TEST_F(ConsoleTerminal, ThatCannotBeMadeRawServesAsItIs) {
-  EXPECT_EQ(in_child_on(slave_, [] {
-              StdConsole::replace_settings_call(&refuse_settings);
-              StdConsole console;
-              console.prepare();
-              if (raw(STDOUT_FILENO)) return std::string("raw");
-              console.line("line");
-              if (!StdConsole::restore()) return std::string("nothing to restore, yet not done");
-              return std::string();
-            }),
+  EXPECT_EQ(in_child_on(slave_,
+                        [] {
+                          StdConsole::replace_settings_call(&refuse_settings);
+                          StdConsole console;
+                          console.prepare();
+                          if (raw(STDOUT_FILENO)) return std::string("raw");
+                          console.line("line");
+                          if (!StdConsole::restore())
+                            return std::string("nothing to restore, yet not done");
+                          return std::string();
+                        }),
             "");
   EXPECT_EQ(shown("line\r\n"), "line\r\n");
   EXPECT_TRUE(same_as_before());
 }
 
 TEST_F(ConsoleTerminal, ASignalBreakingInDoesNotKeepItFromRawMode) {
-  EXPECT_EQ(in_child_on(slave_, [] {
-              StdConsole::replace_settings_call(&interrupted_then_set);
-              StdConsole console;
-              console.prepare();
-              if (!raw(STDOUT_FILENO)) return std::string("not raw");
-              console.line("line");
-              if (!StdConsole::restore()) return std::string("not restored");
-              return std::string();
-            }),
+  EXPECT_EQ(in_child_on(slave_,
+                        [] {
+                          StdConsole::replace_settings_call(&interrupted_then_set);
+                          StdConsole console;
+                          console.prepare();
+                          if (!raw(STDOUT_FILENO)) return std::string("not raw");
+                          console.line("line");
+                          if (!StdConsole::restore()) return std::string("not restored");
+                          return std::string();
+                        }),
             "");
   EXPECT_EQ(shown("line\r\n"), "line\r\n");
   EXPECT_TRUE(same_as_before());
@@ -560,24 +560,27 @@ TEST_F(ConsoleTerminal, ASignalBreakingInDoesNotKeepItFromRawMode) {
 // gone) refuses the settings: the console stays raw as far as it knows, and
 // the next try, on the terminal again, puts them back.
 TEST_F(ConsoleTerminal, RefusedRestoreIsNotTakenForDone) {
-  EXPECT_EQ(in_child_on(slave_, [] {
-              StdConsole console;
-              console.prepare();
-              if (!raw(STDOUT_FILENO)) return std::string("not raw");
-              const int terminal = dup(STDOUT_FILENO);
-              const int devnull = open("/dev/null", O_WRONLY);
-              if (terminal < 0 || devnull < 0 || dup2(devnull, STDOUT_FILENO) != STDOUT_FILENO) {
-                return std::string("no descriptors");
-              }
-              const bool refused = !StdConsole::restore();
-              if (dup2(terminal, STDOUT_FILENO) != STDOUT_FILENO) return std::string("no dup2");
-              if (!refused) return std::string("restore on /dev/null reported done");
-              if (!raw(STDOUT_FILENO)) return std::string("not raw after the refusal");
-              console.line("raw");
-              if (!StdConsole::restore()) return std::string("second restore failed");
-              console.line("cooked");
-              return std::string();
-            }),
+  EXPECT_EQ(in_child_on(slave_,
+                        [] {
+                          StdConsole console;
+                          console.prepare();
+                          if (!raw(STDOUT_FILENO)) return std::string("not raw");
+                          const int terminal = dup(STDOUT_FILENO);
+                          const int devnull = open("/dev/null", O_WRONLY);
+                          if (terminal < 0 || devnull < 0 ||
+                              dup2(devnull, STDOUT_FILENO) != STDOUT_FILENO) {
+                            return std::string("no descriptors");
+                          }
+                          const bool refused = !StdConsole::restore();
+                          if (dup2(terminal, STDOUT_FILENO) != STDOUT_FILENO)
+                            return std::string("no dup2");
+                          if (!refused) return std::string("restore on /dev/null reported done");
+                          if (!raw(STDOUT_FILENO)) return std::string("not raw after the refusal");
+                          console.line("raw");
+                          if (!StdConsole::restore()) return std::string("second restore failed");
+                          console.line("cooked");
+                          return std::string();
+                        }),
             "");
   EXPECT_EQ(shown("cooked\r\n"), "raw\r\ncooked\r\n");
   EXPECT_TRUE(same_as_before());

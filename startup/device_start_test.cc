@@ -74,8 +74,8 @@ TEST(DeviceServer, AnswersConnectThroughTheDevice) {
     int status = -1;
     std::thread server([&] { status = run_program({}, port, console, user, "/dev/parport0"); });
     Peer peer(cable);
-    const bool serving =
-        wait_for_text(console, "Accepting connections through port LPT1, port addr: 53264\n", 10000);
+    const bool serving = wait_for_text(
+        console, "Accepting connections through port LPT1, port addr: 53264\n", 10000);
     std::string reply;
     if (serving) {
       EXPECT_EQ(peer.send_command("CONNECT"), SendResult::SEND_OK);
@@ -170,7 +170,8 @@ TEST(DeviceProgram, UnusableDeviceIsAFailedAllocation) {
     testing::ChildOptions o;
     o.stdin_fd = devnull;
     o.stdout_fd = out[1];
-    pid_t pid = testing::start_child(testing::program_path("tarnel"), {"--device", c.device, "3"}, o);
+    pid_t pid =
+        testing::start_child(testing::program_path("tarnel"), {"--device", c.device, "3"}, o);
     close(out[1]);
     const std::string text = testing::read_until_eof(out[0], 10000);
     const int status = testing::wait_child(pid, 10000);

@@ -1,8 +1,8 @@
 // The set-user-ID-root program started by an ordinary user gives root up
 // for good: real, effective and saved user IDs all the user's.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

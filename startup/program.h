@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "link/port.h"
 #include "base/console.h"
+#include "link/port.h"
 #include "startup/identity.h"
 
 namespace tarnel {

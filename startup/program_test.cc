@@ -99,27 +99,27 @@ TEST_P(PortArgument, ChoosesPortByFirstCharacterOfSoleArgument) {
   FakeIdentity root(0, 0);
   Outcome r = run(GetParam().args, port, root);
   std::string expected = "Accepting connections through port LPT" +
-                         std::to_string(GetParam().number) + ", port addr: " +
-                         GetParam().address + "\n";
+                         std::to_string(GetParam().number) + ", port addr: " + GetParam().address +
+                         "\n";
   EXPECT_NE(r.output.find(expected), std::string::npos) << r.output;
   EXPECT_EQ(r.claimed_number, GetParam().number);
   EXPECT_EQ(r.claimed_base, port_base_for(GetParam().number));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PortArgument,
-    ::testing::Values(ArgCase{{}, 1, "888"}, ArgCase{{"1"}, 1, "888"}, ArgCase{{"2"}, 2, "956"},
-                      ArgCase{{"3"}, 3, "632"}, ArgCase{{"0"}, 1, "888"}, ArgCase{{"4"}, 1, "888"},
-                      ArgCase{{"x"}, 1, "888"}, ArgCase{{""}, 1, "888"},
-                      ArgCase{{"23"}, 2, "956"}, ArgCase{{"12"}, 1, "888"},
-                      ArgCase{{"2", "3"}, 1, "888"}, ArgCase{{"3", "x"}, 1, "888"}));
+INSTANTIATE_TEST_SUITE_P(Table, PortArgument,
+                         ::testing::Values(ArgCase{{}, 1, "888"}, ArgCase{{"1"}, 1, "888"},
+                                           ArgCase{{"2"}, 2, "956"}, ArgCase{{"3"}, 3, "632"},
+                                           ArgCase{{"0"}, 1, "888"}, ArgCase{{"4"}, 1, "888"},
+                                           ArgCase{{"x"}, 1, "888"}, ArgCase{{""}, 1, "888"},
+                                           ArgCase{{"23"}, 2, "956"}, ArgCase{{"12"}, 1, "888"},
+                                           ArgCase{{"2", "3"}, 1, "888"},
+                                           ArgCase{{"3", "x"}, 1, "888"}));
 
 TEST(StartUp, StartedByRootPrintsWarningAndServes) {
   ClaimPort port(true);
   FakeIdentity root(0, 0);
   Outcome r = run({"3"}, port, root);
-  EXPECT_EQ(r.output, kBanner + "Current effective user ID: 0, ID of calling user: 0\n" +
-                          kWarning +
+  EXPECT_EQ(r.output, kBanner + "Current effective user ID: 0, ID of calling user: 0\n" + kWarning +
                           "Trying to allocate port: Success!\n"
                           "Accepting connections through port LPT3, port addr: 632\n"
                           "Program aborted.\n");
@@ -152,8 +152,7 @@ TEST(StartUp, FailedAllocationEndsWithoutServing) {
   ClaimPort port(false);
   FakeIdentity root(0, 0);
   Outcome r = run({"2"}, port, root);
-  EXPECT_EQ(r.output, kBanner + "Current effective user ID: 0, ID of calling user: 0\n" +
-                          kWarning +
+  EXPECT_EQ(r.output, kBanner + "Current effective user ID: 0, ID of calling user: 0\n" + kWarning +
                           "Trying to allocate port: Failed!\n"
                           "Program aborted.\n");
   EXPECT_EQ(r.status, 0);
@@ -219,7 +218,8 @@ TEST(StartUp, DeviceStartedByUserNeedsNoWarning) {
 }
 
 TEST(StartUp, DeviceStartedByRootWarnsOfServingAsRoot) {
-  ClaimPort port(false, "Cannot use the parallel-port device /dev/parport9: No such file or directory");
+  ClaimPort port(false,
+                 "Cannot use the parallel-port device /dev/parport9: No such file or directory");
   FakeIdentity root(0, 0);
   Outcome r = run({}, port, root, "/dev/parport9");
   EXPECT_EQ(r.output, kBanner +

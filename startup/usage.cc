@@ -46,7 +46,8 @@ std::string server_usage(std::string_view program) {
   text +=
       "The server shows every command on its console; any key ends it.\n"
       "Every path that the starting user can reach is open to the other PC.\n"
-      "See " + name + "(1).\n";
+      "See " +
+      name + "(1).\n";
   return text;
 }
 

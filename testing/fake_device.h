@@ -92,13 +92,20 @@ class FakeDevice : public DeviceCalls {
  private:
   static std::string request_name(unsigned long request) {
     switch (request) {
-      case PPEXCL: return "PPEXCL";
-      case PPCLAIM: return "PPCLAIM";
-      case PPRELEASE: return "PPRELEASE";
-      case PPDATADIR: return "PPDATADIR";
-      case PPWDATA: return "PPWDATA";
-      case PPWCONTROL: return "PPWCONTROL";
-      default: return "ioctl " + std::to_string(request);
+      case PPEXCL:
+        return "PPEXCL";
+      case PPCLAIM:
+        return "PPCLAIM";
+      case PPRELEASE:
+        return "PPRELEASE";
+      case PPDATADIR:
+        return "PPDATADIR";
+      case PPWDATA:
+        return "PPWDATA";
+      case PPWCONTROL:
+        return "PPWCONTROL";
+      default:
+        return "ioctl " + std::to_string(request);
     }
   }
 

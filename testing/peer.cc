@@ -12,7 +12,8 @@ namespace tarnel::testing {
 
 SendResult Peer::send_command(std::string_view text) {
   lines_.delay_ms(1);
-  SendResult result = SendResult::SEND_ABORTED;  // set to the frame's result: a peer's link is never busy
+  SendResult result =
+      SendResult::SEND_ABORTED;  // set to the frame's result: a peer's link is never busy
   send_text(lines_, text, &result);
   return result;
 }

@@ -11,7 +11,9 @@
 
 namespace tarnel::testing {
 
-std::string program_path(const std::string& name) { return std::string(TARNEL_BIN_DIR) + "/" + name; }
+std::string program_path(const std::string& name) {
+  return std::string(TARNEL_BIN_DIR) + "/" + name;
+}
 
 pid_t start_child(const std::string& path, const std::vector<std::string>& args,
                   const ChildOptions& options) {

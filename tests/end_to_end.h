@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -215,8 +215,7 @@ class Client {
 };
 
 /// Runs the client to its end.
-inline ClientRun run_client(Bench& bench, std::vector<std::string> args,
-                            int timeout_ms = 120000) {
+inline ClientRun run_client(Bench& bench, std::vector<std::string> args, int timeout_ms = 120000) {
   return Client(bench, std::move(args)).wait(timeout_ms);
 }
 

@@ -8,8 +8,8 @@
 #include "link/lines.h"
 #include "link/text.h"
 #include "link/virtual_cable.h"
-#include "tests/end_to_end.h"
 #include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
 
 namespace tarnel::end_to_end {
 namespace {
@@ -26,10 +26,16 @@ std::vector<std::string> args(std::initializer_list<std::string> a) { return a; 
 
 const ErrorCase kCases[] = {
     {"UnknownCommand", false, [](Bench&) { return args({"frobnicate"}); }, 2, "unknown command"},
-    {"PortOutOfRange", false, [](Bench&) { return args({"--port", "7", "connect"}); }, 2,
-     "--port needs a number from 1 to 3"},
-    {"MissingArgument", false, [](Bench&) { return args({"mv", "a"}); }, 2,
-     "wrong number of arguments"},
+    {"PortOutOfRange", false,
+     [](Bench&) {
+       return args({"--port", "7", "connect"});
+     },
+     2, "--port needs a number from 1 to 3"},
+    {"MissingArgument", false,
+     [](Bench&) {
+       return args({"mv", "a"});
+     },
+     2, "wrong number of arguments"},
     {"CableOfTheWrongSize", false,
      [](Bench& b) {
        testing::write_file(b.file("bad.cable"), std::string(100, 'x'));
@@ -37,9 +43,15 @@ const ErrorCase kCases[] = {
      },
      3, "not 4096"},
     {"NoServer", false, [](Bench&) { return args({"connect"}); }, 4, "no server answering"},
-    {"UnknownServerCommand", true, [](Bench&) { return args({"raw", "HELLO"}); }, 6,
-     "bad-command signal"},
-    {"FileError", true, [](Bench& b) { return args({"get", b.remote("missing"), b.file("x")}); },
+    {"UnknownServerCommand", true,
+     [](Bench&) {
+       return args({"raw", "HELLO"});
+     },
+     6, "bad-command signal"},
+    {"FileError", true,
+     [](Bench& b) {
+       return args({"get", b.remote("missing"), b.file("x")});
+     },
      8, "\"FILE ERROR 2\": not found"},
     {"FileErrorForADirectory", true,
      [](Bench& b) {
@@ -47,10 +59,16 @@ const ErrorCase kCases[] = {
        return args({"get", b.remote("sub"), b.file("x")});
      },
      8, "is a directory"},
-    {"DirErrorOfAListing", true, [](Bench& b) { return args({"ls", b.remote("nodir") + "/"}); },
+    {"DirErrorOfAListing", true,
+     [](Bench& b) {
+       return args({"ls", b.remote("nodir") + "/"});
+     },
      9, "\"DIR ERROR 18\": no such directory"},
-    {"DirErrorOfMkdir", true, [](Bench& b) { return args({"mkdir", b.remote("no/such")}); }, 9,
-     "\"DIR ERROR 2\": not found"},
+    {"DirErrorOfMkdir", true,
+     [](Bench& b) {
+       return args({"mkdir", b.remote("no/such")});
+     },
+     9, "\"DIR ERROR 2\": not found"},
     {"DirErrorOfRmdir", true,
      [](Bench& b) {
        mkdir(b.file("full").c_str(), 0777);
@@ -58,7 +76,10 @@ const ErrorCase kCases[] = {
        return args({"rmdir", b.remote("full")});
      },
      9, "directory not empty"},
-    {"RenameError", true, [](Bench& b) { return args({"mv", b.remote("missing"), b.remote("y")}); },
+    {"RenameError", true,
+     [](Bench& b) {
+       return args({"mv", b.remote("missing"), b.remote("y")});
+     },
      10, "\"RENAME ERROR 2\": not found"},
     {"RestError", true,
      [](Bench& b) {
@@ -67,7 +88,10 @@ const ErrorCase kCases[] = {
        return args({"put", "--resume", b.file("local"), b.remote("plain") + "/x"});
      },
      11, "\"REST ERROR 3\": path not found, or not a directory"},
-    {"LocalFileUnreadable", true, [](Bench& b) { return args({"put", b.file("absent"), "x"}); },
+    {"LocalFileUnreadable", true,
+     [](Bench& b) {
+       return args({"put", b.file("absent"), "x"});
+     },
      12, "cannot read"},
     {"LocalFileUnwritable", true,
      [](Bench& b) {
@@ -119,7 +143,9 @@ TEST(ClientErrors, HelpListsEveryExitStatus) {
   ClientRun help = run_client(bench, {"--help"});
   ASSERT_EQ(help.exit, 0);
   for (int status : {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 130}) {
-    const std::string entry = (status < 10 ? "    " : status < 100 ? "   " : "  ") +
+    const std::string entry = (status < 10    ? "    "
+                               : status < 100 ? "   "
+                                              : "  ") +
                               std::to_string(status) + "  ";
     EXPECT_NE(help.out.find(entry), std::string::npos) << status;
   }
@@ -205,7 +231,8 @@ TEST_P(RefusedUploadTest, IsReportedAsFailed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RefusedUploadTest,
-                         ::testing::Values(RefusedUpload{"Empty", 0}, RefusedUpload{"OneFrame", 100},
+                         ::testing::Values(RefusedUpload{"Empty", 0},
+                                           RefusedUpload{"OneFrame", 100},
                                            RefusedUpload{"ThreeFrames", 10000}),
                          [](const ::testing::TestParamInfo<RefusedUpload>& row) {
                            return std::string(row.param.name);

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <map>
 
-#include "tests/end_to_end.h"
 #include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
 
 namespace tarnel::end_to_end {
 namespace {
@@ -68,9 +68,12 @@ void make_tree(const std::string& root, bool text) {
     const char* path;
     size_t size;
   };
-  const File files[] = {{"/notes.txt", 3000},          {"/empty", 0},
-                        {"/sub/big.bin", text ? 100000u : 1u << 20},     {"/sub/deeper/one", 1},
-                        {"/sub/deeper/deepest/e2", 0}, {"/sub/deeper/deepest/f", 4097}};
+  const File files[] = {{"/notes.txt", 3000},
+                        {"/empty", 0},
+                        {"/sub/big.bin", text ? 100000u : 1u << 20},
+                        {"/sub/deeper/one", 1},
+                        {"/sub/deeper/deepest/e2", 0},
+                        {"/sub/deeper/deepest/f", 4097}};
   time_t t = 1600000000;
   for (const File& f : files) {
     testing::write_file(root + f.path, random_content(f.size, text, static_cast<uint32_t>(f.size)));
@@ -172,8 +175,8 @@ TEST(SeveralFiles, AFailingFileIsReportedAndTheCopyGoesOn) {
   ASSERT_EQ(mkdir(bench.file("back").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(bench.file("adir").c_str(), 0755), 0);
 
-  ClientRun up = run_client(bench, {"put", bench.file("a"), bench.file("missing"), bench.file("adir"),
-                                    bench.file("b"), bench.remote("srv")});
+  ClientRun up = run_client(bench, {"put", bench.file("a"), bench.file("missing"),
+                                    bench.file("adir"), bench.file("b"), bench.remote("srv")});
   EXPECT_EQ(up.exit, 12) << up;  // a local file that cannot be read comes first
   EXPECT_EQ(slurp(bench.file("srv/a")), "first");
   EXPECT_EQ(slurp(bench.file("srv/b")), "second");
@@ -191,7 +194,8 @@ TEST(SeveralFiles, AFailingFileIsReportedAndTheCopyGoesOn) {
   EXPECT_NE(down.out.find("Received 2 files, 11 bytes in "), std::string::npos) << down;
 
   // Several sources need a directory to go into.
-  ClientRun not_dir = run_client(bench, {"put", bench.file("a"), bench.file("b"), bench.remote("srv/a")});
+  ClientRun not_dir =
+      run_client(bench, {"put", bench.file("a"), bench.file("b"), bench.remote("srv/a")});
   EXPECT_EQ(not_dir.exit, 9) << not_dir;
   EXPECT_NE(not_dir.err.find("is not a directory on the server"), std::string::npos) << not_dir;
   EXPECT_EQ(bench.stop_server(), 0);

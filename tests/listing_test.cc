@@ -6,8 +6,8 @@
 #include <map>
 
 #include "client/protocol.h"
-#include "tests/end_to_end.h"
 #include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
 
 namespace tarnel::end_to_end {
 namespace {

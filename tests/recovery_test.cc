@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/end_to_end.h"
 #include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
 
 namespace tarnel::end_to_end {
 namespace {
@@ -66,7 +66,8 @@ TEST_P(StoppedDownloadTest, NextCommandIsServedAndResumeCompletesTheFile) {
   ClientRun resumed =
       run_client(bench, {"get", "--resume", bench.remote("source.bin"), bench.file("copy.bin")});
   ASSERT_EQ(resumed.exit, 0) << resumed;
-  EXPECT_NE(resumed.out.find("resumed with " + std::to_string(held) + " bytes held"), std::string::npos)
+  EXPECT_NE(resumed.out.find("resumed with " + std::to_string(held) + " bytes held"),
+            std::string::npos)
       << resumed;
   EXPECT_EQ(slurp(bench.file("copy.bin")), content);
   EXPECT_FALSE(exists(part));

@@ -2,8 +2,8 @@
 // and in text mode, over frame and block boundaries.
 #include <gtest/gtest.h>
 
-#include "tests/end_to_end.h"
 #include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
 
 namespace tarnel::end_to_end {
 namespace {
@@ -23,7 +23,8 @@ TEST_P(RoundTripTest, UploadThenDownloadGivesTheSameFile) {
   const RoundTrip p = GetParam();
   Bench bench;
   bench.start_server();
-  const std::string content = random_content(p.size, p.text, static_cast<uint32_t>(p.size) + p.text);
+  const std::string content =
+      random_content(p.size, p.text, static_cast<uint32_t>(p.size) + p.text);
   testing::write_file(bench.file("local.bin"), content);
   std::vector<std::string> mode;
   if (p.text) mode.push_back("--text");
@@ -66,7 +67,8 @@ TEST(TextMode, TravelsWithCrLfAndComesBackWithLf) {
   ClientRun wire = run_client(bench, {"raw", "AGET", bench.remote("stored.txt")});
   ASSERT_EQ(wire.exit, 0) << wire;
   EXPECT_NE(wire.out.find("SIZE 9\na\r\nb\r\n\r\nc"), std::string::npos) << wire;
-  ClientRun down = run_client(bench, {"get", "--text", bench.remote("stored.txt"), bench.file("t")});
+  ClientRun down =
+      run_client(bench, {"get", "--text", bench.remote("stored.txt"), bench.file("t")});
   ASSERT_EQ(down.exit, 0) << down;
   EXPECT_EQ(slurp(bench.file("t")), "a\nb\n\nc");
 }
