@@ -40,10 +40,6 @@ set(may_soak ${product} testing)
 set(may_bench ${product} testing)
 set(may_fuzz ${product} testing)
 
-# Known exceptions, "file>include", each with its reason. Keep this empty.
-set(exceptions
-)
-
 set(count 0)
 foreach(folder IN LISTS product others)
   file(GLOB sources RELATIVE "${TARNEL_ROOT}"
@@ -66,8 +62,7 @@ foreach(folder IN LISTS product others)
       endif()
       set(include "${CMAKE_MATCH_1}")
       set(target "${CMAKE_MATCH_2}")
-      if(target IN_LIST may OR NOT (target IN_LIST product OR target IN_LIST others)
-         OR "${source}>${include}" IN_LIST exceptions)
+      if(target IN_LIST may OR NOT (target IN_LIST product OR target IN_LIST others))
         continue()
       endif()
 
