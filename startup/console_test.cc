@@ -28,6 +28,7 @@ using testing::program_path;
 using testing::read_file;
 using testing::read_until;
 using testing::read_until_eof;
+using testing::run_to_end;
 using testing::start_child;
 using testing::TempDir;
 using testing::wait_child;
@@ -83,17 +84,8 @@ TEST_F(SimProcess, PrintsStartUpAndEndsOnOneByteOfInput) {
 }
 
 TEST_F(SimProcess, StandardInputAtEndOfFileEndsAtOnce) {
-  int devnull = open("/dev/null", O_RDONLY);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  ChildOptions o;
-  o.stdin_fd = devnull;
-  o.stdout_fd = out[1];
   auto start = std::chrono::steady_clock::now();
-  pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", dir_.file("X")}, o);
-  close(out[1]);
-  std::string text = read_until_eof(out[0], 10000);
-  int status = wait_child(pid, 10000);
+  const auto [text, status] = run_to_end(program_path("tarnel-sim"), {"--cable", dir_.file("X")});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(text, root_start("\n") +
                       "Trying to allocate port: Success!\n"
@@ -101,8 +93,6 @@ TEST_F(SimProcess, StandardInputAtEndOfFileEndsAtOnce) {
                       "Program aborted.\n");
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  close(out[0]);
-  close(devnull);
 }
 
 TEST_F(SimProcess, DefaultCableIsNamedAfterThePortInWorkingDirectory) {
@@ -131,16 +121,7 @@ TEST_F(SimProcess, UnusableCableFileIsAFailedAllocationAndStaysUnchanged) {
     SCOPED_TRACE(c.name);
     std::string path = dir_.file(c.name);
     write_file(path, c.bytes);
-    int devnull = open("/dev/null", O_RDONLY);
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    ChildOptions o;
-    o.stdin_fd = devnull;
-    o.stdout_fd = out[1];
-    pid_t pid = start_child(program_path("tarnel-sim"), {"--cable", path}, o);
-    close(out[1]);
-    std::string text = read_until_eof(out[0], 10000);
-    int status = wait_child(pid, 10000);
+    const auto [text, status] = run_to_end(program_path("tarnel-sim"), {"--cable", path});
     std::string tail = "Trying to allocate port: Failed!\nProgram aborted.\n";
     ASSERT_GE(text.size(), tail.size());
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
@@ -152,8 +133,6 @@ TEST_F(SimProcess, UnusableCableFileIsAFailedAllocationAndStaysUnchanged) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(read_file(path), c.bytes);
-    close(out[0]);
-    close(devnull);
   }
 }
 
@@ -298,18 +277,9 @@ TEST(SimProcesses, KeepsServingWhenItsConsoleTakesNothing) {
 }
 
 TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
-  int devnull = open("/dev/null", O_RDONLY);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  ChildOptions o;
-  o.stdin_fd = devnull;  // ends at once even where the port is granted
-  o.stdout_fd = out[1];
-  pid_t pid = start_child(program_path("tarnel"), {}, o);
-  close(out[1]);
-  std::string text = read_until_eof(out[0], 10000);
-  int status = wait_child(pid, 10000);
-  close(out[0]);
-  close(devnull);
+  // Standard input at its end: the program ends at once even where the port
+  // is granted.
+  const auto [text, status] = run_to_end(program_path("tarnel"), {});
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   if (text.find("Trying to allocate port: Success!") != std::string::npos) {
@@ -320,26 +290,35 @@ TEST(RealPort, KernelRefusalEndsWithFailedAllocation) {
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 
-// The terminal: raw while the server runs on it, put back on every way out.
-class Terminal : public SimProcess {
+/// A pseudo-terminal for a test, with its settings as they were at the start.
+class PseudoTerminal {
  protected:
-  void SetUp() override {
-    SimProcess::SetUp();
-    if (IsSkipped()) return;
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
-      GTEST_SKIP() << "no pseudo-terminal here";
-    }
-    ASSERT_EQ(tcgetattr(slave_, &before_), 0);
-  }
-  void TearDown() override {
+  PseudoTerminal() = default;
+  ~PseudoTerminal() {
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
   }
+  /// Opens the terminal; false where there is none. The caller notes its
+  /// settings in before_.
+  bool open_terminal() { return openpty(&master_, &slave_, nullptr, nullptr, nullptr) == 0; }
   bool same_as_before() {
     termios now;
     if (tcgetattr(slave_, &now) != 0) return false;
     return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
            now.c_lflag == before_.c_lflag && now.c_cflag == before_.c_cflag;
+  }
+  int master_ = -1, slave_ = -1;
+  termios before_{};
+};
+
+// The terminal: raw while the server runs on it, put back on every way out.
+class Terminal : public SimProcess, protected PseudoTerminal {
+ protected:
+  void SetUp() override {
+    SimProcess::SetUp();
+    if (IsSkipped()) return;
+    if (!open_terminal()) GTEST_SKIP() << "no pseudo-terminal here";
+    ASSERT_EQ(tcgetattr(slave_, &before_), 0);
   }
   bool canonical() {
     termios now;
@@ -361,8 +340,6 @@ class Terminal : public SimProcess {
     wait_child(pid, 0);
     return -1;
   }
-  int master_ = -1, slave_ = -1;
-  termios before_{};
 };
 
 TEST_F(Terminal, RawWhileServingAndRestoredAfterAKey) {
@@ -493,23 +470,11 @@ int interrupted_then_set(int fd, int when, const termios* settings) {
   return tcsetattr(fd, when, settings);
 }
 
-class ConsoleTerminal : public ::testing::Test {
+class ConsoleTerminal : public ::testing::Test, protected PseudoTerminal {
  protected:
   void SetUp() override {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
-      GTEST_SKIP() << "no pseudo-terminal here";
-    }
+    if (!open_terminal()) GTEST_SKIP() << "no pseudo-terminal here";
     ASSERT_EQ(tcgetattr(slave_, &before_), 0);
-  }
-  void TearDown() override {
-    if (master_ >= 0) close(master_);
-    if (slave_ >= 0) close(slave_);
-  }
-  bool same_as_before() {
-    termios now;
-    if (tcgetattr(slave_, &now) != 0) return false;
-    return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
-           now.c_lflag == before_.c_lflag && now.c_cflag == before_.c_cflag;
   }
   /// What the terminal shows, once it shows `end`.
   std::string shown(const std::string& end) {
@@ -517,8 +482,6 @@ class ConsoleTerminal : public ::testing::Test {
     read_until(master_, end, 2000, &text);
     return text;
   }
-  int master_ = -1, slave_ = -1;
-  termios before_{};
 };
 
 // A cooked terminal turns a line feed into CR LF by itself: the "\r\n" of a

@@ -164,19 +164,8 @@ TEST(DeviceProgram, UnusableDeviceIsAFailedAllocation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.device);
-    int devnull = open("/dev/null", O_RDONLY);
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    testing::ChildOptions o;
-    o.stdin_fd = devnull;
-    o.stdout_fd = out[1];
-    pid_t pid =
-        testing::start_child(testing::program_path("tarnel"), {"--device", c.device, "3"}, o);
-    close(out[1]);
-    const std::string text = testing::read_until_eof(out[0], 10000);
-    const int status = testing::wait_child(pid, 10000);
-    close(out[0]);
-    close(devnull);
+    const auto [text, status] =
+        testing::run_to_end(testing::program_path("tarnel"), {"--device", c.device, "3"});
     const std::string tail = "Cannot use the parallel-port device " + c.device + ": " + c.reason +
                              "\nTrying to allocate port: Failed!\nProgram aborted.\n";
     ASSERT_GE(text.size(), tail.size()) << text;
@@ -203,21 +192,11 @@ TEST(DeviceProgram, SetUserIdCopyOpensTheDeviceAsTheUser) {
   ASSERT_EQ(chown(root_only.c_str(), 0, 0), 0);
   ASSERT_EQ(chmod(root_only.c_str(), 0600), 0);
 
-  int devnull = open("/dev/null", O_RDONLY);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
   testing::ChildOptions o;
-  o.stdin_fd = devnull;
-  o.stdout_fd = out[1];
   o.before_exec = [] {
     if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
   };
-  const pid_t pid = testing::start_child(copy, {"--device", root_only}, o);
-  close(out[1]);
-  const std::string text = testing::read_until_eof(out[0], 10000);
-  testing::wait_child(pid, 10000);
-  close(out[0]);
-  close(devnull);
+  const std::string text = testing::run_to_end(copy, {"--device", root_only}, o).output;
   if (text.find("Current effective user ID: 65534, ID of calling user: 65534\nCannot") !=
       std::string::npos) {
     GTEST_SKIP() << "set-user-ID is not honoured in " << dir.path() << " (nosuid mount?)";

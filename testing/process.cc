@@ -70,4 +70,25 @@ std::string read_until_eof(int fd, int timeout_ms) {
   return out;
 }
 
+Finished run_to_end(const std::string& path, const std::vector<std::string>& args,
+                    ChildOptions options, int timeout_ms) {
+  Finished done;
+  const int devnull = open("/dev/null", O_RDONLY);
+  int out[2];
+  if (devnull < 0 || pipe(out) != 0) {
+    if (devnull >= 0) close(devnull);
+    done.output = "(no /dev/null or no pipe for the child)";
+    return done;
+  }
+  options.stdin_fd = devnull;
+  options.stdout_fd = out[1];
+  const pid_t pid = start_child(path, args, options);
+  close(devnull);
+  close(out[1]);
+  done.output = read_until_eof(out[0], timeout_ms);
+  close(out[0]);
+  done.status = wait_child(pid, timeout_ms);
+  return done;
+}
+
 }  // namespace tarnel::testing

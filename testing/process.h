@@ -39,6 +39,18 @@ std::string read_until_eof(int fd, int timeout_ms);
 /// time runs out or the writer closes (false). Everything read goes to *out.
 bool read_until(int fd, const std::string& needle, int timeout_ms, std::string* out);
 
+/// What a program run to its end wrote on standard output, and its wait
+/// status (-1 when it had to be killed).
+struct Finished {
+  std::string output;
+  int status = -1;
+};
+/// Runs `path` with `args` to its end, its standard input at end of file
+/// (/dev/null) and its standard output read by the test until it closes;
+/// the rest of `options` as given. Waits up to `timeout_ms` for each.
+Finished run_to_end(const std::string& path, const std::vector<std::string>& args,
+                    ChildOptions options = {}, int timeout_ms = 10000);
+
 }  // namespace tarnel::testing
 
 #endif  // TARNEL_TESTING_PROCESS_H_
