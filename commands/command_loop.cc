@@ -36,7 +36,8 @@ struct CommandState {
 
 class CommandLoop {
  public:
-  CommandLoop(Lines& lines, Console& console) : lines_(lines), console_(console) {}
+  CommandLoop(Lines& lines, Console& console, FileSystem& fs)
+      : lines_(lines), console_(console), fs_(fs) {}
 
   void run();
 
@@ -80,6 +81,7 @@ class CommandLoop {
 
   Lines& lines_;
   Console& console_;
+  FileSystem& fs_;
   CommandState state_;
 };
 
@@ -153,7 +155,7 @@ void CommandLoop::prepare_upload(const std::string& argument, bool text) {
 
 void CommandLoop::resume(const std::string&) {
   // A failed query leaves the offsets, and whose they are, as they were.
-  if (resume_query(lines_, state_.upload)) {
+  if (resume_query(lines_, fs_, state_.upload)) {
     state_.resume_query_name = state_.upload.name;
     state_.resume_query_text = state_.upload.text;
     state_.resume_offset_from_query = true;
@@ -170,7 +172,7 @@ void CommandLoop::rest(const std::string& argument) {
 
 void CommandLoop::size(const std::string& argument) {
   const ReceiveResult result =
-      receive_file(lines_, console_, state_.upload, text_to_number(argument));
+      receive_file(lines_, console_, fs_, state_.upload, text_to_number(argument));
   const bool stored = result == ReceiveResult::RECEIVE_STORED;
   result_line(stored, "UPLOAD OK", "UPLOAD FAILED");
   set_result(stored);
@@ -181,8 +183,8 @@ void CommandLoop::size(const std::string& argument) {
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
-  const bool ok =
-      send_file(lines_, console_, map_client_path(argument), state_.upload.resume_offset, text);
+  const bool ok = send_file(lines_, console_, fs_, map_client_path(argument),
+                            state_.upload.resume_offset, text);
   result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
   set_result(ok);
   abort_flag = false;
@@ -193,14 +195,14 @@ void CommandLoop::download(const std::string& argument, bool text) {
 
 void CommandLoop::list(const std::string& argument) {
   state_.upload.text = false;
-  const bool ok = list_directory(lines_, console_, argument);
+  const bool ok = list_directory(lines_, console_, fs_, argument);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);
   abort_flag = false;
 }
 
 void CommandLoop::del(const std::string& argument) {
-  set_result(delete_file(lines_, map_client_path(argument)));
+  set_result(delete_file(lines_, fs_, map_client_path(argument)));
 }
 
 void CommandLoop::connect(const std::string&) {
@@ -210,11 +212,11 @@ void CommandLoop::connect(const std::string&) {
 }
 
 void CommandLoop::md(const std::string& argument) {
-  set_result(make_directory(lines_, map_client_path(argument)));
+  set_result(make_directory(lines_, fs_, map_client_path(argument)));
 }
 
 void CommandLoop::rd(const std::string& argument) {
-  set_result(remove_directory(lines_, map_client_path(argument)));
+  set_result(remove_directory(lines_, fs_, map_client_path(argument)));
 }
 
 void CommandLoop::rnto(const std::string& argument) {
@@ -222,7 +224,7 @@ void CommandLoop::rnto(const std::string& argument) {
   // Without a source there is nothing to rename and no reply at all.
   if (state_.rename_source.empty()) return;
   // The source stays: a second "RNTO " tries the same source again.
-  if (rename_file(lines_, state_.rename_source, map_client_path(argument))) {
+  if (rename_file(lines_, fs_, state_.rename_source, map_client_path(argument))) {
     state_.last_result = 1;
   }
 }
@@ -258,6 +260,8 @@ void console_echo(Console& console, std::string_view text) {
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
 
-void command_loop(Lines& lines, Console& console) { CommandLoop(lines, console).run(); }
+void command_loop(Lines& lines, Console& console, FileSystem& fs) {
+  CommandLoop(lines, console, fs).run();
+}
 
 }  // namespace tarnel

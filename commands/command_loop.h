@@ -6,12 +6,14 @@
 #include <string_view>
 
 #include "base/console.h"
+#include "files/file_system.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
-/// Runs until the abort flag is set (a key pressed on the console).
-void command_loop(Lines& lines, Console& console);
+/// Runs until the abort flag is set (a key pressed on the console). Every
+/// file service reaches the disk through `fs`.
+void command_loop(Lines& lines, Console& console, FileSystem& fs);
 
 /// Polls until the client begins a frame (status bit 7 reads 0) or a key is
 /// pending, sleeping 50 ms after each poll that finds the client silent.

@@ -15,6 +15,7 @@
 
 #include "base/console.h"
 #include "files/clock.h"
+#include "files/file_system.h"
 #include "files/search.h"
 #include "link/lines.h"
 
@@ -38,7 +39,7 @@ bool listing_line(const FoundEntry& entry, std::string& line);
 /// True when the exchange went through to its end. A key pressed on the
 /// console while the blocks go out ends the listing with a cancel frame and
 /// leaves the abort flag set.
-bool list_directory(Lines& lines, Console& console, std::string_view path,
+bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
                     const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel

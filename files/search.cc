@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "files/errors.h"
-#include "files/io.h"
 #include "files/metadata.h"
 #include "link/text.h"
 
@@ -87,9 +86,9 @@ class Matcher {
 };
 
 /// Fills `found` from stat; false when the status cannot be read.
-bool fill_entry(const std::string& path, std::string_view name, FoundEntry& found) {
+bool fill_entry(FileSystem& fs, const std::string& path, std::string_view name, FoundEntry& found) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (fs.stat(path, st) != 0) return false;
   found.name.assign(name);
   // The size field is signed 32-bit: larger files show the largest value it
   // holds rather than a wrapped, possibly negative number.
@@ -121,8 +120,10 @@ bool match_name(std::string_view pattern, std::string_view name) {
   return Matcher(pattern, name).match(1, 1);
 }
 
-void find_first(std::string_view search_path, uint8_t attribute_mask, SearchRecord& record) {
+void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
+                SearchRecord& record) {
   find_close(record);
+  record.fs = &fs;
   record.started = false;
   if (search_path.empty()) {
     record.search_path.clear();
@@ -144,7 +145,7 @@ void find_first(std::string_view search_path, uint8_t attribute_mask, SearchReco
   record.attribute_mask = attribute_mask;
 
   if (record.single_entry) {
-    if (!fill_entry(record.search_path, record.name_pattern(), record.found)) {
+    if (!fill_entry(fs, record.search_path, record.name_pattern(), record.found)) {
       search_error = errno == ENOENT ? SEARCH_NOT_FOUND : SEARCH_NO_MORE;
     } else if (!within_mask(record.found.attributes, attribute_mask)) {
       search_error = SEARCH_NOT_FOUND;
@@ -165,17 +166,18 @@ void find_next(SearchRecord& record) {
     record.started = true;
     // The directory part is taken literally, wildcards in it included.
     std::string directory(record.directory_part());
-    record.directory = directory.empty() ? nullptr : opendir(directory.c_str());
+    if (!directory.empty()) record.directory = record.fs->open_directory(directory);
   }
   if (record.directory != nullptr) {
     const std::string_view pattern = record.name_pattern();
-    while (dirent* entry = readdir(record.directory)) {
-      std::string_view name = entry->d_name;
+    std::string name;
+    while (record.directory->next(name)) {
       if (!match_name(pattern, name)) continue;
       // The full path, even past 255 bytes: a cut path would name another file.
       std::string path(record.directory_part());
       path.append(name);
-      if (!fill_entry(path, name, record.found)) continue;  // dangling link, removed meanwhile
+      if (!fill_entry(*record.fs, path, name, record.found))
+        continue;  // dangling link, removed meanwhile
       if (!within_mask(record.found.attributes, record.attribute_mask)) continue;
       search_error = SEARCH_OK;
       return;
@@ -185,11 +187,6 @@ void find_next(SearchRecord& record) {
   search_error = SEARCH_NO_MORE;
 }
 
-void find_close(SearchRecord& record) {
-  if (record.directory != nullptr) {
-    closedir(record.directory);
-    record.directory = nullptr;
-  }
-}
+void find_close(SearchRecord& record) { record.directory.reset(); }
 
 }  // namespace tarnel

@@ -7,12 +7,12 @@
 #ifndef TARNEL_FILES_SEARCH_H_
 #define TARNEL_FILES_SEARCH_H_
 
-#include <dirent.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "files/file_system.h"
 
 namespace tarnel {
 
@@ -40,7 +40,9 @@ struct SearchRecord {
   /// True when the search path holds neither "*" nor "?".
   bool single_entry = false;
   uint8_t attribute_mask = 0;
-  DIR* directory = nullptr;
+  /// The file system searched, from find_first.
+  FileSystem* fs = nullptr;
+  std::unique_ptr<DirectoryReader> directory;
   /// Whether the directory was opened already (it is opened only once).
   bool started = false;
   FoundEntry found;
@@ -51,7 +53,8 @@ struct SearchRecord {
   std::string_view name_pattern() const;
 };
 
-void find_first(std::string_view search_path, uint8_t attribute_mask, SearchRecord& record);
+void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
+                SearchRecord& record);
 void find_next(SearchRecord& record);
 void find_close(SearchRecord& record);
 
