@@ -1,12 +1,14 @@
 // tarnel-sim: the server with the virtual cable in place of the printer
-// port. Usage: tarnel-sim [--cable PATH] [portnr]
+// port. Usage: tarnel-sim [--cable PATH] [--root DIR] [--read-only] [portnr]
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/virtual_cable.h"
 #include "startup/console.h"
 #include "startup/program.h"
+#include "startup/sharing.h"
 #include "startup/usage.h"
 
 int main(int argc, char** argv) {
@@ -25,9 +27,24 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  // What is shared: taken off too, and the folder opened before anything
+  // else is done, so that a folder that cannot be served ends the program
+  // at once.
+  tarnel::Sharing sharing;
+  std::string why;
+  if (!tarnel::take_sharing_options(args, sharing, &why)) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", why.c_str());
+    return 2;
+  }
+  const std::unique_ptr<tarnel::SharedFiles> shared = tarnel::SharedFiles::make(sharing, &why);
+  if (!shared) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", why.c_str());
+    return 2;
+  }
   tarnel::StdConsole console;
   console.prepare();
   tarnel::CablePort port(cable_path, tarnel::VirtualCable::kEndA);
   tarnel::Identity identity;
-  return tarnel::run_program(args, port, console, identity);
+  return tarnel::run_program(args, port, console, identity, "", &shared->fs(),
+                             shared->description());
 }

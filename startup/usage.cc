@@ -34,6 +34,11 @@ std::string server_usage(std::string_view program) {
         "                 the device (group lp)\n";
   }
   text +=
+      "  --root DIR     share only the folder DIR: the client's \"\\\" is DIR, and no\n"
+      "                 path leads out of it, neither by \"..\" nor by a symbolic\n"
+      "                 link (a way out answers as a missing file)\n"
+      "  --read-only    change nothing: uploads, DEL, MD, RD and RNTO are refused;\n"
+      "                 every file and folder shows read-only\n"
       "  --help         show this text and exit\n"
       "  --version      show the version and exit\n"
       "\n";
@@ -45,7 +50,8 @@ std::string server_usage(std::string_view program) {
   }
   text +=
       "The server shows every command on its console; any key ends it.\n"
-      "Every path that the starting user can reach is open to the other PC.\n"
+      "Without --root, every path that the starting user can reach is open to the\n"
+      "other PC.\n"
       "See " +
       name + "(1).\n";
   return text;
