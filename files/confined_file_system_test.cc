@@ -59,8 +59,8 @@ const SeamCase kSeamCases[] = {
     {"\"..\" above the root from below",
      [](FileSystem& fs) { return open_close(fs, "/sub/../../outside/secret.txt", O_RDONLY); },
      ENOENT},
-    {"link to a file outside",
-     [](FileSystem& fs) { return open_close(fs, "/to_file", O_RDONLY); }, ENOENT},
+    {"link to a file outside", [](FileSystem& fs) { return open_close(fs, "/to_file", O_RDONLY); },
+     ENOENT},
     {"through a link to a directory outside",
      [](FileSystem& fs) { return open_close(fs, "/to_dir/secret.txt", O_RDONLY); }, ENOENT},
     {"absolute link, target inside",
@@ -77,8 +77,8 @@ const SeamCase kSeamCases[] = {
     {"lstat through a link outside",
      [](FileSystem& fs) { return lstat_of(fs, "/to_dir/secret.txt"); }, ENOENT},
     {"lstat \"..\" of the root", [](FileSystem& fs) { return lstat_of(fs, "/.."); }, ENOENT},
-    {"access through a link outside",
-     [](FileSystem& fs) { return fs.access("/to_file", R_OK); }, ENOENT},
+    {"access through a link outside", [](FileSystem& fs) { return fs.access("/to_file", R_OK); },
+     ENOENT},
     {"list the root", [](FileSystem& fs) { return list(fs, "/"); }, 0},
     {"list \"..\"", [](FileSystem& fs) { return list(fs, "/.."); }, ENOENT},
     {"list a link to a directory outside", [](FileSystem& fs) { return list(fs, "/to_dir/"); },
@@ -98,8 +98,8 @@ const SeamCase kSeamCases[] = {
      [](FileSystem& fs) { return open_close(fs, "/to_file", O_WRONLY | O_TRUNC); }, ENOENT},
     {"mkdir inside", [](FileSystem& fs) { return fs.mkdir("/sub/made", 0777); }, 0},
     {"mkdir above the root", [](FileSystem& fs) { return fs.mkdir("/../made", 0777); }, ENOENT},
-    {"mkdir through a link outside",
-     [](FileSystem& fs) { return fs.mkdir("/to_dir/made", 0777); }, ENOENT},
+    {"mkdir through a link outside", [](FileSystem& fs) { return fs.mkdir("/to_dir/made", 0777); },
+     ENOENT},
     {"mkdir of the root's \"..\"", [](FileSystem& fs) { return fs.mkdir("/..", 0777); }, ENOENT},
     // Removing.
     {"rmdir inside", [](FileSystem& fs) { return fs.rmdir("/empty"); }, 0},
@@ -133,8 +133,8 @@ const SeamCase kSeamCases[] = {
     {"chmod of the root's \"..\"", [](FileSystem& fs) { return fs.chmod("/..", 0700); }, ENOENT},
     {"chmod_entry through a link outside",
      [](FileSystem& fs) { return fs.chmod_entry("/to_dir/secret.txt", 0600); }, ENOENT},
-    {"chmod_entry of the root's \"..\"",
-     [](FileSystem& fs) { return fs.chmod_entry("/..", 0700); }, ENOENT},
+    {"chmod_entry of the root's \"..\"", [](FileSystem& fs) { return fs.chmod_entry("/..", 0700); },
+     ENOENT},
 };
 
 TEST(ConfinedFileSystem, NoPathLeavesTheRootAndPathsInsideWork) {

@@ -138,9 +138,13 @@ const WayOut kWaysOut[] = {
     {"delete through a link", {}, "DEL \\to_dir\\secret.txt", "FILE ERROR 2"},
     {"rename out", {"RNFR \\a.txt"}, "RNTO \\..\\outside\\a.txt", "RENAME ERROR 2"},
     {"rename into a link outside", {"RNFR \\a.txt"}, "RNTO \\to_dir\\a.txt", "RENAME ERROR 2"},
-    {"rename in from outside", {"RNFR \\..\\outside\\secret.txt"}, "RNTO \\stolen.txt",
+    {"rename in from outside",
+     {"RNFR \\..\\outside\\secret.txt"},
+     "RNTO \\stolen.txt",
      "RENAME ERROR 2"},
-    {"rename in through a link", {"RNFR \\to_dir\\secret.txt"}, "RNTO \\stolen.txt",
+    {"rename in through a link",
+     {"RNFR \\to_dir\\secret.txt"},
+     "RNTO \\stolen.txt",
      "RENAME ERROR 2"},
     {"MD outside", {}, "MD \\..\\made", "DIR ERROR 2"},
     {"MD through a link", {}, "MD \\to_dir\\made", "DIR ERROR 2"},
@@ -183,8 +187,7 @@ TEST_F(SharedFolder, InsideEverythingWorksAndTheRootListsOnlyWhatLiesInside) {
   serve(false);
   const std::string before = tree_.outside_snapshot();
   // Links that lead out, absolute links and dangling ones are left out.
-  EXPECT_EQ(client_.list("\\"),
-            (std::vector<std::string>{"a.txt 32", "empty 16", "sub 16"}));
+  EXPECT_EQ(client_.list("\\"), (std::vector<std::string>{"a.txt 32", "empty 16", "sub 16"}));
   EXPECT_EQ(client_.list(""), client_.list("\\*.*"));
   EXPECT_EQ(client_.list("\\sub\\..\\sub\\"), (std::vector<std::string>{"b.txt 32", "up 32"}));
   std::string data;
@@ -243,8 +246,7 @@ TEST_F(SharedFolder, ReadOnlyChangesNothingAndReadsWork) {
   EXPECT_EQ(replies[1], "ATTR 33");
   EXPECT_EQ(replies[2], "SIZE 8");
   EXPECT_EQ(data, "inside a");
-  EXPECT_EQ(client_.list("\\"),
-            (std::vector<std::string>{"a.txt 33", "empty 17", "sub 17"}));
+  EXPECT_EQ(client_.list("\\"), (std::vector<std::string>{"a.txt 33", "empty 17", "sub 17"}));
   EXPECT_EQ(testing::tree_snapshot(tree_.base()), before);
 }
 
