@@ -14,8 +14,7 @@ namespace {
 /// (only the file-system IDs change: nothing else of the process's rights).
 class AsRealUser {
  public:
-  AsRealUser()
-      : saved_gid_(setfsgid(getgid())), saved_uid_(setfsuid(getuid())) {}
+  AsRealUser() : saved_gid_(setfsgid(getgid())), saved_uid_(setfsuid(getuid())) {}
   ~AsRealUser() {
     setfsuid(static_cast<uid_t>(saved_uid_));
     setfsgid(static_cast<gid_t>(saved_gid_));
