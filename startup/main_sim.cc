@@ -1,33 +1,7 @@
 // tarnel-sim: the server with the virtual cable in place of the printer
-// port. Usage: tarnel-sim [--cable PATH] [portnr]
-#include <cstdio>
-#include <string>
-#include <vector>
-
-#include "link/virtual_cable.h"
-#include "startup/console.h"
-#include "startup/program.h"
-#include "startup/usage.h"
+// port. Usage: tarnel-sim [OPTIONS] [portnr]
+#include "startup/server_main.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (tarnel::print_info_option(args, "tarnel-sim")) return 0;
-  std::string cable_path;
-  // The option is taken off first; the rest is the server's usual command line.
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--cable") {
-      if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "tarnel-sim: --cable needs a path\n");
-        return 2;
-      }
-      cable_path = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-      break;
-    }
-  }
-  tarnel::StdConsole console;
-  console.prepare();
-  tarnel::CablePort port(cable_path, tarnel::VirtualCable::kEndA);
-  tarnel::Identity identity;
-  return tarnel::run_program(args, port, console, identity);
+  return tarnel::server_main(tarnel::Server::kTarnelSim, argc, argv);
 }

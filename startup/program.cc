@@ -38,20 +38,31 @@ void device_root_warning(Console& console, const std::string& device) {
 
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
                 Identity& identity, const std::string& device) {
+  ServerOptions options;
+  options.words = args;
+  options.device = device;
+  return run_program(options, device.empty() ? PortClaim::kIoPorts : PortClaim::kDevice, port,
+                     console, identity);
+}
+
+int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
+                Identity& identity) {
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
   console.write("Press any key to abort!" + std::string(57, ' '));
   console.write(std::string(80, '='));
 
-  const int port_number = port_number_from_args(args);
+  const int port_number = port_number_from_args(options.words);
   privilege_report(console, identity);
   const bool set_user_id = identity.real_uid() != identity.effective_uid();
   if (!set_user_id) {
-    if (device.empty()) {
+    // The simulated server shows the start-up of the real one on its I/O
+    // ports; through the device no root rights are needed.
+    if (claim != PortClaim::kDevice) {
       for (const char* line : kWarning) console.line(line);
     } else if (identity.effective_uid() == 0) {
-      device_root_warning(console, device);
+      device_root_warning(console, options.device);
     }
   }
 

@@ -8,14 +8,23 @@
 #include "base/console.h"
 #include "link/port.h"
 #include "startup/identity.h"
+#include "startup/options.h"
 
 namespace tarnel {
 
+/// The exit status of a bad command line; nothing has started then.
+constexpr int kExitUsage = 2;
+
 /// Prints the banner and the reports, claims the port, drops root rights and
-/// serves until a key is pressed. `args` are the arguments after the program
-/// name. `device`: the parallel-port device that `port` claims, which needs
-/// no root rights; empty for the other backends. Returns the exit status,
-/// which is 0 on every path.
+/// serves until a key is pressed.
+/// `claim`: what claiming `port` takes, which chooses the start-up warning.
+/// Returns the exit status, which is 0 on every path.
+int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
+                Identity& identity);
+
+/// As tarnel starts: `args` are the arguments after the program name, taken
+/// as the port number; `device`: the parallel-port device that `port`
+/// claims, which needs no root rights; empty for the I/O ports.
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
                 Identity& identity, const std::string& device = "");
 
