@@ -70,8 +70,9 @@ TEST(OptionTable, HelpListsEveryEntryInItsColumn) {
             "  -r, --recursive copy trees\n"
             "  --a-rather-long-name VALUE\n"
             "                  help below\n");
-  EXPECT_EQ(option_names(kTable), (std::vector<std::string>{"--cable", "--port", "--device",
-                                                            "--recursive", "--a-rather-long-name"}));
+  EXPECT_EQ(option_names(kTable),
+            (std::vector<std::string>{"--cable", "--port", "--device", "--recursive",
+                                      "--a-rather-long-name"}));
 }
 
 }  // namespace

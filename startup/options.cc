@@ -28,6 +28,12 @@ constexpr ServerOption kServerOptions[] = {
       "the cable file (default tarnel-lpt<portnr>.cable in the\n"
       "current directory), created when absent",
       nullptr, nullptr, "a path"}},
+    {kBoth,
+     {"--service", nullptr,
+      "run under a service manager: standard input is not read\n"
+      "and the terminal is left alone; SIGTERM, SIGINT and SIGHUP\n"
+      "end the server as a key press does (exit status 0); a\n"
+      "start that fails exits with status 1"}},
     {kBoth, {"--help", nullptr, "show this text and exit"}},
     {kBoth, {"--version", nullptr, "show the version and exit"}},
 };
@@ -67,6 +73,8 @@ bool parse_server_options(Server server, const std::vector<std::string>& args,
       o.device = value;
     } else if (name == "--cable") {
       o.cable = value;
+    } else if (name == "--service") {
+      o.service = true;
     }
   }
   if (!check_exclusions(table, parsed, error)) return false;

@@ -27,6 +27,7 @@ struct ServerOptions {
   std::vector<std::string> words;
   std::string device;    // tarnel --device: the parallel-port device
   std::string cable;     // tarnel-sim --cable; "" : the default for the port number
+  bool service = false;  // --service: run under a service manager
 };
 
 /// The options `server` takes, in the order --help lists them.

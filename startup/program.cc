@@ -47,6 +47,9 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
 
 int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
                 Identity& identity) {
+  // A start that fails shows the lines of the design's failed start; only a
+  // service manager is told by the status.
+  const int failed = options.service ? kExitStartFailed : 0;
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
@@ -78,7 +81,7 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
       // Serving the client with root rights left over is never acceptable.
       console.line(drop_error);
       console.line("Program aborted.");
-      return 0;
+      return failed;
     }
     privilege_report(console, identity);
   }
@@ -93,7 +96,7 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
     command_loop(lines, console);
   }
   console.line("Program aborted.");
-  return 0;
+  return port_base != 0 ? 0 : failed;
 }
 
 }  // namespace tarnel

@@ -12,13 +12,19 @@
 
 namespace tarnel {
 
+/// The exit status of a start that fails under --service (the port, device
+/// or cable cannot be claimed, root rights cannot be given up), so that a
+/// service manager sees the failure. Without --service such a start ends
+/// with 0, like the orderly end.
+constexpr int kExitStartFailed = 1;
 /// The exit status of a bad command line; nothing has started then.
 constexpr int kExitUsage = 2;
 
 /// Prints the banner and the reports, claims the port, drops root rights and
-/// serves until a key is pressed.
+/// serves until a key is pressed (under --service: a stop signal comes).
 /// `claim`: what claiming `port` takes, which chooses the start-up warning.
-/// Returns the exit status, which is 0 on every path.
+/// Returns the exit status: 0, but kExitStartFailed for a start that fails
+/// under --service.
 int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
                 Identity& identity);
 

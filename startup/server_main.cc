@@ -27,7 +27,11 @@ int server_main(Server server, int argc, char** argv) {
     return kExitUsage;
   }
   StdConsole console;
-  console.prepare();
+  if (options.service) {
+    console.prepare_service();
+  } else {
+    console.prepare();
+  }
   MadePort made = make_port(port_request(server, options));
   if (made.backend->release_on_signal) at_program_end(made.backend->release_on_signal);
   Identity identity;
