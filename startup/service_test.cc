@@ -128,8 +128,9 @@ TEST_P(DeviceService, StopSignalEndsTheServerAndReleasesTheDevice) {
   ASSERT_TRUE(serving) << console;
   ASSERT_TRUE(status != -1 && WIFEXITED(status)) << console;
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  const std::string end = "Accepting connections through port LPT1, port addr: 888\n"
-                          "Program aborted.\n";
+  const std::string end =
+      "Accepting connections through port LPT1, port addr: 888\n"
+      "Program aborted.\n";
   ASSERT_GE(console.size(), end.size());
   EXPECT_EQ(console.substr(console.size() - end.size()), end);
   const std::string tail = "PPRELEASE\nclose\n";
@@ -148,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, DeviceService, ::testing::Values(SIGTERM, SIGI
 // Under --service a device that cannot be claimed is a failed start: the
 // design's lines, then status 1 for the service manager.
 TEST(DeviceService, UnusableDeviceExitsWithStatusOne) {
-  const auto [text, status] = testing::run_to_end(testing::program_path("tarnel"),
-                                                  {"--service", "--device", "/dev/null"});
+  const auto [text, status] =
+      testing::run_to_end(testing::program_path("tarnel"), {"--service", "--device", "/dev/null"});
   EXPECT_NE(text.find("not a parallel-port device\nTrying to allocate port: Failed!\n"
                       "Program aborted.\n"),
             std::string::npos)

@@ -182,12 +182,13 @@ TEST_P(ServiceStop, EndsTheOrderlyWay) {
   expect_orderly_end(again, again.stop(p.sig));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, ServiceStop,
-    ::testing::Values(Stop{SIGTERM, "idle"}, Stop{SIGTERM, "download"}, Stop{SIGTERM, "upload"},
-                      Stop{SIGINT, "idle"}, Stop{SIGINT, "download"}, Stop{SIGINT, "upload"},
-                      Stop{SIGHUP, "idle"}, Stop{SIGHUP, "download"}, Stop{SIGHUP, "upload"}),
-    StopName);
+INSTANTIATE_TEST_SUITE_P(Signals, ServiceStop,
+                         ::testing::Values(Stop{SIGTERM, "idle"}, Stop{SIGTERM, "download"},
+                                           Stop{SIGTERM, "upload"}, Stop{SIGINT, "idle"},
+                                           Stop{SIGINT, "download"}, Stop{SIGINT, "upload"},
+                                           Stop{SIGHUP, "idle"}, Stop{SIGHUP, "download"},
+                                           Stop{SIGHUP, "upload"}),
+                         StopName);
 
 // A start that fails under --service tells the service manager.
 TEST(Service, FailedStartExitsWithStatusOne) {
