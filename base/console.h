@@ -32,6 +32,11 @@ class Console {
   virtual void end_line() = 0;
   /// Whether a key is waiting on the console (the key is not read).
   virtual bool key_pending() = 0;
+  /// Whether the server is asked to end without waiting for a transfer to
+  /// finish (a service manager stopping it): an upload then ends after the
+  /// frame it is receiving, where a key press lets it run to its end. Once
+  /// true, it stays true, and key_pending() is true too.
+  virtual bool stop_requested() { return false; }
 
   void line(std::string_view text) {
     write(text);

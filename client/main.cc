@@ -7,10 +7,9 @@
 #include "client/options.h"
 #include "client/output.h"
 #include "client/session.h"
-#include "link/device_port.h"
-#include "link/io_port.h"
 #include "link/lines.h"
 #include "link/port_allocation.h"
+#include "link/port_factory.h"
 #include "link/virtual_cable.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +21,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
     output.message(error.c_str());
+    const std::string usage = usage_text();
+    output.err(usage.substr(0, usage.find('\n') + 1));
     output.err("Try 'tarnel-client --help'.\n");
     return static_cast<int>(Exit::kUsage);
   }
@@ -34,20 +35,19 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::unique_ptr<Port> port;
-  uint16_t base;
+  PortRequest request;
+  request.device = options.device;
+  request.io_ports = options.port != 0;
+  request.cable = options.cable_path;
+  request.end = VirtualCable::kEndB;
+  request.bus_ns_if_created = options.bus_ns;
+  MadePort made = make_port(request);
+  std::unique_ptr<Port>& port = made.port;
+  const uint16_t base = port->base_address(1, port_base_for(options.port != 0 ? options.port : 1));
   std::string why;
-  if (!options.device.empty()) {
-    port = std::make_unique<DevicePort>(options.device);
-    base = port->base_address(1, port_base_for(1));
-  } else if (options.port != 0) {
-    base = port_base_for(options.port);
-    port = std::make_unique<IoPort>();
+  if (made.backend->claim == PortClaim::kIoPorts) {
     why = "cannot claim the printer port LPT" + std::to_string(options.port) +
           " (ioperm needs root rights)";
-  } else {
-    base = port_base_for(1);
-    port = std::make_unique<CablePort>(options.cable_path, VirtualCable::kEndB, options.bus_ns);
   }
   std::string claim_why;
   if (!port->claim(options.port != 0 ? options.port : 1, base, &claim_why)) {

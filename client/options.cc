@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "base/option_table.h"
 #include "client/command_table.h"
 #include "client/outcome.h"
 #include "client/protocol.h"
@@ -9,11 +10,33 @@
 namespace tarnel::client {
 namespace {
 
-/// Every option the command line takes (the manual page's test reads this
-/// list; parse_options refuses any other).
-constexpr const char* kOptionNames[] = {
-    "--cable", "--device",    "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
-    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version",
+/// Every option of the command line, in the order --help lists them.
+constexpr OptionSpec kOptions[] = {
+    {"--cable", "PATH", "the virtual cable file (default tarnel-lpt1.cable), created\nwhen absent",
+     "--port", nullptr, "a value"},
+    {"--bus-ns", "N", "time of one port access on a cable created here (default 1000)"},
+    {"--port", "N",
+     "a real printer port instead: 1 (0x378), 2 (0x3BC), 3 (0x278);\nneeds the right to use "
+     "ioperm"},
+    {"--device", "PATH",
+     "a real printer port through the kernel's parallel-port\ndevice (/dev/parport0, ...): any "
+     "card address, no root\nrights, only access to the device (usually the lp group)",
+     "--cable --port"},
+    {"--text", nullptr,
+     "get, put: text mode; the local file has LF line ends and\ntravels with CR LF (the server "
+     "stores LF; it drops every CR\nof a text upload)"},
+    {"--resume", nullptr,
+     "get: continue an interrupted download (LOCAL.tarnel-part);\nput: continue where the "
+     "server's copy ends"},
+    {"--recursive", nullptr,
+     "get, put: copy directories with everything in them (a source\ncopied into an existing "
+     "directory keeps its name there)",
+     nullptr, "-r"},
+    {"--raw", nullptr, "ls: print the listing lines as the server sends them"},
+    {"--timeout", "SEC", "how long to wait for a reply (default 10)"},
+    {"--verbose", nullptr, "log every command, reply and link event on standard error"},
+    {"--help", nullptr, "show this text and exit"},
+    {"--version", nullptr, "show the version and exit"},
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -28,6 +51,8 @@ bool number_option(const std::string& name, const std::string& value, int64_t mi
 
 }  // namespace
 
+std::span<const OptionSpec> option_table() { return kOptions; }
+
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error) {
   Options o;
   // --help and --version are taken off first: they win over anything else
@@ -41,111 +66,48 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     *options = o;
     return true;
   }
-  bool cable_given = false;
-  std::vector<std::string> words;
-  bool options_end = false;
-  for (size_t i = 0; i < argv.size(); ++i) {
-    std::string arg = argv[i];
-    if (!options_end && arg == "-r") arg = "--recursive";
-    if (options_end || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      words.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_end = true;
-      continue;
-    }
-    std::string value;
-    bool has_value = false;
-    if (const size_t eq = arg.find('='); eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      has_value = true;
-    }
-    auto take_value = [&]() -> bool {
-      if (has_value) return true;
-      if (i + 1 >= argv.size()) {
-        *error = arg + " needs a value";
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-    auto no_value = [&]() -> bool {
-      if (has_value) *error = arg + " takes no value";
-      return !has_value;
-    };
-    bool known = false;
-    for (const char* name : kOptionNames) known = known || arg == name;
-    if (!known) {
-      *error = "unknown option " + arg;
-      return false;
-    }
-    int64_t n;
-    if (arg == "--cable") {
-      if (!take_value()) return false;
+  ParsedOptions parsed;
+  if (!parse_command_line(kOptions, argv, &parsed, error)) return false;
+  int64_t n;
+  // Each option given, by its table entry; a value is checked as it comes.
+  for (const auto& [name, value] : parsed.given) {
+    if (name == "--cable") {
       if (value.empty()) {
         *error = "--cable needs a path";
         return false;
       }
       o.cable_path = value;
-      cable_given = true;
-    } else if (arg == "--device") {
-      if (!take_value()) return false;
+    } else if (name == "--device") {
       if (value.empty()) {
         *error = "--device needs a path";
         return false;
       }
       o.device = value;
-    } else if (arg == "--bus-ns") {
-      if (!take_value() ||
-          !number_option(arg, value, 0, std::numeric_limits<uint32_t>::max(), &n, error)) {
+    } else if (name == "--bus-ns") {
+      if (!number_option(name, value, 0, std::numeric_limits<uint32_t>::max(), &n, error)) {
         return false;
       }
       o.bus_ns = static_cast<uint32_t>(n);
-    } else if (arg == "--port") {
-      if (!take_value() || !number_option(arg, value, 1, 3, &n, error)) return false;
+    } else if (name == "--port") {
+      if (!number_option(name, value, 1, 3, &n, error)) return false;
       o.port = static_cast<int>(n);
-    } else if (arg == "--timeout") {
-      if (!take_value() || !number_option(arg, value, 1, 3600, &n, error)) return false;
+    } else if (name == "--timeout") {
+      if (!number_option(name, value, 1, 3600, &n, error)) return false;
       o.timeout_ms = static_cast<unsigned>(n) * 1000;
-    } else if (arg == "--text") {
-      if (!no_value()) return false;
+    } else if (name == "--text") {
       o.text = true;
-    } else if (arg == "--resume") {
-      if (!no_value()) return false;
+    } else if (name == "--resume") {
       o.resume = true;
-    } else if (arg == "--recursive") {
-      if (!no_value()) return false;
+    } else if (name == "--recursive") {
       o.recursive = true;
-    } else if (arg == "--raw") {
-      if (!no_value()) return false;
+    } else if (name == "--raw") {
       o.raw = true;
-    } else if (arg == "--verbose") {
-      if (!no_value()) return false;
+    } else if (name == "--verbose") {
       o.verbose = true;
-    } else if (arg == "--help") {
-      o.help = true;
-    } else if (arg == "--version") {
-      o.version = true;
-    } else {
-      *error = "unknown option " + arg;
-      return false;
     }
   }
-  if (o.help || o.version) {
-    *options = o;
-    return true;
-  }
-  if (cable_given && o.port != 0) {
-    *error = "--cable and --port exclude each other";
-    return false;
-  }
-  if (!o.device.empty() && (cable_given || o.port != 0)) {
-    *error =
-        std::string("--device and ") + (cable_given ? "--cable" : "--port") + " exclude each other";
-    return false;
-  }
+  if (!check_exclusions(kOptions, parsed, error)) return false;
+  const std::vector<std::string>& words = parsed.words;
   if (words.empty()) {
     *error = "no command given";
     return false;
@@ -179,7 +141,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
 }
 
 std::vector<std::string> option_names() {
-  return std::vector<std::string>(std::begin(kOptionNames), std::end(kOptionNames));
+  std::vector<std::string> names = tarnel::option_names(kOptions);
+  names.push_back("-r");
+  return names;
 }
 
 std::vector<std::string> command_names() {
@@ -200,26 +164,9 @@ std::string usage_text() {
   for (const CommandSpec& c : command_table()) text += c.help;
   text +=
       "\n"
-      "Options:\n"
-      "  --cable PATH    the virtual cable file (default tarnel-lpt1.cable), created\n"
-      "                  when absent\n"
-      "  --bus-ns N      time of one port access on a cable created here (default 1000)\n"
-      "  --port N        a real printer port instead: 1 (0x378), 2 (0x3BC), 3 (0x278);\n"
-      "                  needs the right to use ioperm\n"
-      "  --device PATH   a real printer port through the kernel's parallel-port\n"
-      "                  device (/dev/parport0, ...): any card address, no root\n"
-      "                  rights, only access to the device (usually the lp group)\n"
-      "  --text          get, put: text mode; the local file has LF line ends and\n"
-      "                  travels with CR LF (the server stores LF; it drops every CR\n"
-      "                  of a text upload)\n"
-      "  --resume        get: continue an interrupted download (LOCAL.tarnel-part);\n"
-      "                  put: continue where the server's copy ends\n"
-      "  -r, --recursive get, put: copy directories with everything in them (a source\n"
-      "                  copied into an existing directory keeps its name there)\n"
-      "  --raw           ls: print the listing lines as the server sends them\n"
-      "  --timeout SEC   how long to wait for a reply (default 10)\n"
-      "  --verbose       log every command, reply and link event on standard error\n"
-      "  --help, --version\n"
+      "Options:\n";
+  text += options_help(kOptions, 16);
+  text +=
       "\n"
       "A download goes to LOCAL.tarnel-part and is renamed to LOCAL once complete.\n"
       "A copy of several files uses one connection; a file that fails is reported\n"

@@ -3,8 +3,11 @@
 #define TARNEL_CLIENT_OPTIONS_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "base/option_table.h"
 
 namespace tarnel::client {
 
@@ -34,7 +37,10 @@ struct Options {
 /// "--" ends them. False with a one-line reason on a bad command line.
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error);
 
-/// Every option and every command that parse_options takes.
+/// The command line's options: name, argument, help line, exclusions.
+std::span<const OptionSpec> option_table();
+
+/// Every option (and short name) and every command that parse_options takes.
 std::vector<std::string> option_names();
 std::vector<std::string> command_names();
 

@@ -192,7 +192,12 @@ ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
   // Each frame is stored before it is accepted: a frame whose data cannot be
   // stored is refused itself, and the last one is accepted only once the
   // file is complete and closed.
+  // Asked to stop while a frame was on its way: that frame is stored, the
+  // next one refused, so the client learns at once and the file holds what
+  // was accepted, which a resumed upload completes.
+  bool stopping = false;
   auto store = [&](const FrameBuffer& f) {
+    if (stopping) return false;
     if (!opened) {
       fd = open_target(console, fs, path, upload.resume_offset, f, upload.text);
       opened = fd >= 0;
@@ -214,6 +219,7 @@ ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
   const FrameKeeper keep = std::ref(store);  // no allocation for the closure
   do {
     frame.number = expected;
+    stopping = console.stop_requested();
     const RecvResult r = receive_frame(lines, frame, keep);
     if (r != RecvResult::RECV_OK) {
       console.line(number_to_text(static_cast<int32_t>(

@@ -55,7 +55,9 @@ enum class ReceiveResult {
 /// (-1 for a "SIZE " that is not a number). Each frame is stored before it is
 /// accepted, and the last one only once the file is closed; a frame that
 /// cannot be stored is refused, and so is the first frame of a resumed
-/// upload whose stored file is shorter than the resume offset. RECEIVE_STORED
+/// upload whose stored file is shorter than the resume offset, and every frame
+/// that begins after the console's stop_requested() has turned true (the one
+/// under way when it turns is stored). RECEIVE_STORED
 /// (0) when stored; RECEIVE_CREATE_FAILED (1) when the empty file could not be
 /// created or no upload was pending; RECEIVE_WRITE_FAILED (2) when a frame
 /// was refused because a write or the closing failed; RECEIVE_NOT_STORED (4)

@@ -16,7 +16,15 @@ void run_cleanups() {
   for (int i = cleanup_count.load() - 1; i >= 0; --i) cleanups[i]();
 }
 
+// Service mode: the first stop signal only sets the request.
+volatile sig_atomic_t stop_mode = 0;
+volatile sig_atomic_t stop_received = 0;
+
 void on_fatal_signal(int sig) {
+  if (stop_mode && !stop_received && (sig == SIGTERM || sig == SIGINT || sig == SIGHUP)) {
+    stop_received = 1;
+    return;
+  }
   run_cleanups();
   // Ends the process by the same signal: raised now it stays pending until
   // the handler returns (or, for a fault, the faulting access is retried).
@@ -44,6 +52,9 @@ void catch_signal(int sig) {
 }
 
 void install() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
   static char alternate_stack[64 * 1024];
   stack_t stack = {};
   stack.ss_sp = alternate_stack;
@@ -59,10 +70,17 @@ void install() {
 bool at_program_end(void (*cleanup)()) {
   const int n = cleanup_count.load();
   if (n >= kMaxCleanups) return false;
-  if (n == 0) install();
+  install();
   cleanups[n] = cleanup;
   cleanup_count.store(n + 1);
   return true;
 }
+
+void stop_on_signals() {
+  stop_mode = 1;
+  install();
+}
+
+bool stop_signal_received() { return stop_received != 0; }
 
 }  // namespace tarnel

@@ -20,6 +20,17 @@ namespace tarnel {
 /// registration beyond that returns false.
 bool at_program_end(void (*cleanup)());
 
+/// For a server under a service manager: from now on the first SIGTERM,
+/// SIGINT or SIGHUP ends nothing by itself but asks the program to stop
+/// (stop_signal_received() turns true), and the program ends in its own
+/// orderly way; a second one of them ends it at once, as every signal above
+/// does, through the cleanups. One of them that was ignored when the program
+/// started stays ignored.
+void stop_on_signals();
+
+/// Whether a stop signal has come since stop_on_signals().
+bool stop_signal_received();
+
 }  // namespace tarnel
 
 #endif  // TARNEL_STARTUP_CLEANUP_H_

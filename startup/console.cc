@@ -89,6 +89,12 @@ void StdConsole::prepare() {
   if (!set_settings(settings)) settings_saved = 0;
 }
 
+void StdConsole::prepare_service() {
+  signal(SIGPIPE, SIG_IGN);
+  service_ = true;
+  stop_on_signals();
+}
+
 bool StdConsole::restore() {
   if (!settings_saved) return true;
   // No line is written about a refusal: a terminal refuses the settings it
@@ -119,11 +125,15 @@ void StdConsole::end_line() {
 }
 
 bool StdConsole::key_pending() {
+  // Under a service manager a stop signal is the key press.
+  if (service_) return stop_signal_received();
   pollfd p{STDIN_FILENO, POLLIN, 0};
   int n = poll(&p, 1, 0);
   // End of file, a hang-up or a closed descriptor count as a key: the
   // server needs an interactive standard input to keep running.
   return n > 0 && p.revents != 0;
 }
+
+bool StdConsole::stop_requested() { return service_ && stop_signal_received(); }
 
 }  // namespace tarnel

@@ -20,6 +20,12 @@ class StdConsole : public Console {
   /// Switches the terminal of standard output to raw mode when it is one,
   /// and catches the signals that end the program, to clean up on the way.
   void prepare();
+  /// For a server under a service manager (--service), in place of
+  /// prepare(): standard input is never looked at (it may be /dev/null,
+  /// closed or a terminal) and the terminal mode is left alone; SIGTERM,
+  /// SIGINT and SIGHUP stand for the key press and ask for the stop at once
+  /// (stop_on_signals), a second one ends the program at once.
+  void prepare_service();
   /// Puts the saved terminal settings back. True when the terminal has them
   /// again, or nothing was saved; false when the terminal refused them: they
   /// stay saved, lines still end as on the raw terminal, and a later call
@@ -34,6 +40,10 @@ class StdConsole : public Console {
   void write(std::string_view text) override;
   void end_line() override;
   bool key_pending() override;
+  bool stop_requested() override;
+
+ private:
+  bool service_ = false;
 };
 
 }  // namespace tarnel

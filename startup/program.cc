@@ -5,6 +5,7 @@
 #include "files/metadata.h"
 #include "link/lines.h"
 #include "link/port_allocation.h"
+#include "link/virtual_cable.h"
 
 namespace tarnel {
 namespace {
@@ -38,22 +39,35 @@ void device_root_warning(Console& console, const std::string& device) {
 }  // namespace
 
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity, const std::string& device, SharedFiles* shared,
-                const std::string& own_file) {
+                Identity& identity, const std::string& device) {
+  ServerOptions options;
+  options.words = args;
+  options.device = device;
+  return run_program(options, device.empty() ? PortClaim::kIoPorts : PortClaim::kDevice, port,
+                     console, identity);
+}
+
+int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
+                Identity& identity, SharedFiles* shared) {
+  // A start that fails shows the lines of the design's failed start; only a
+  // service manager is told by the status.
+  const int failed = options.service ? kExitStartFailed : 0;
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
   console.write("Press any key to abort!" + std::string(57, ' '));
   console.write(std::string(80, '='));
 
-  const int port_number = port_number_from_args(args);
+  const int port_number = port_number_from_args(options.words);
   privilege_report(console, identity);
   const bool set_user_id = identity.real_uid() != identity.effective_uid();
   if (!set_user_id) {
-    if (device.empty()) {
+    // The simulated server shows the start-up of the real one on its I/O
+    // ports; through the device no root rights are needed.
+    if (claim != PortClaim::kDevice) {
       for (const char* line : kWarning) console.line(line);
     } else if (identity.effective_uid() == 0) {
-      device_root_warning(console, device);
+      device_root_warning(console, options.device);
     }
   }
 
@@ -69,7 +83,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
       // Serving the client with root rights left over is never acceptable.
       console.line(drop_error);
       console.line("Program aborted.");
-      return 0;
+      return failed;
     }
     privilege_report(console, identity);
   }
@@ -77,6 +91,13 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
   if (port_base != 0) {
     if (shared != nullptr) {
       if (!shared->description().empty()) console.line(shared->description());
+      // The file the port stands on, out of the client's reach.
+      std::string own_file;
+      if (claim == PortClaim::kCable) {
+        own_file = options.cable.empty() ? default_cable_path(port_number) : options.cable;
+      } else if (claim == PortClaim::kDevice) {
+        own_file = options.device;
+      }
       if (!own_file.empty()) shared->protect_own_file(own_file);
     }
     console.line("Accepting connections through port LPT" + std::to_string(port_number) +
@@ -89,7 +110,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
     command_loop(lines, console, shared != nullptr ? shared->fs() : whole);
   }
   console.line("Program aborted.");
-  return 0;
+  return port_base != 0 ? 0 : failed;
 }
 
 }  // namespace tarnel

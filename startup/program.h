@@ -8,22 +8,35 @@
 #include "base/console.h"
 #include "link/port.h"
 #include "startup/identity.h"
+#include "startup/options.h"
 #include "startup/sharing.h"
 
 namespace tarnel {
 
+/// The exit status of a start that fails under --service (the port, device
+/// or cable cannot be claimed, root rights cannot be given up), so that a
+/// service manager sees the failure. Without --service such a start ends
+/// with 0, like the orderly end.
+constexpr int kExitStartFailed = 1;
+/// The exit status of a bad command line; nothing has started then.
+constexpr int kExitUsage = 2;
+
 /// Prints the banner and the reports, claims the port, drops root rights and
-/// serves until a key is pressed. `args` are the arguments after the program
-/// name. `device`: the parallel-port device that `port` claims, which needs
-/// no root rights; empty for the other backends. `shared`: what the client
-/// is served, the whole file system when null; its description, when not
-/// empty, is written before the server accepts connections. `own_file`: the
-/// file the port stands on (the cable file, the device), kept out of the
-/// client's reach once claimed; empty for none. Returns the exit status,
-/// which is 0 on every path.
+/// serves until a key is pressed (under --service: a stop signal comes).
+/// `claim`: what claiming `port` takes, which chooses the start-up warning.
+/// `shared`: what the client is served (the whole file system when null);
+/// its description, when not empty, is written before the server accepts
+/// connections, and the file the port stands on (the cable file, the
+/// device) is kept out of the client's reach. Returns the exit status: 0,
+/// but kExitStartFailed for a start that fails under --service.
+int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
+                Identity& identity, SharedFiles* shared = nullptr);
+
+/// As tarnel starts: `args` are the arguments after the program name, taken
+/// as the port number; `device`: the parallel-port device that `port`
+/// claims, which needs no root rights; empty for the I/O ports.
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity, const std::string& device = "", SharedFiles* shared = nullptr,
-                const std::string& own_file = "");
+                Identity& identity, const std::string& device = "");
 
 }  // namespace tarnel
 

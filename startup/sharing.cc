@@ -39,31 +39,6 @@ class AsRealUser {
 
 }  // namespace
 
-bool take_sharing_options(std::vector<std::string>& args, Sharing& sharing, std::string* why) {
-  bool root_given = false;
-  for (size_t i = 0; i < args.size();) {
-    if (args[i] == "--read-only") {
-      sharing.read_only = true;
-      args.erase(args.begin() + static_cast<long>(i));
-    } else if (args[i] == "--root") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        *why = "--root needs a folder";
-        return false;
-      }
-      if (root_given) {
-        *why = "--root is given twice";
-        return false;
-      }
-      root_given = true;
-      sharing.root = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-    } else {
-      ++i;
-    }
-  }
-  return true;
-}
-
 std::unique_ptr<SharedFiles> SharedFiles::make(const Sharing& sharing, std::string* why) {
   auto shared = std::unique_ptr<SharedFiles>(new SharedFiles);
   if (sharing.root.empty()) {

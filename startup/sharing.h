@@ -17,11 +17,6 @@ struct Sharing {
   bool read_only = false;
 };
 
-/// Takes "--root DIR" and "--read-only" off `args`, wherever they stand; the
-/// rest is the server's usual command line. False, with one line in *why,
-/// when "--root" has no folder after it or is given twice.
-bool take_sharing_options(std::vector<std::string>& args, Sharing& sharing, std::string* why);
-
 /// The file system that the server serves, built as `sharing` says: the
 /// whole one, or the one beneath the root, wrapped read-only when asked.
 /// Owns every layer.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "startup/options.h"
+
 namespace tarnel {
 
 std::string server_usage(std::string_view program) {
@@ -17,9 +19,7 @@ std::string server_usage(std::string_view program) {
         "4096-byte file that two programs share, each at one end (this server at\n"
         "end A, tarnel-client at end B).\n"
         "\n"
-        "  portnr         1, 2 or 3 (default 1); only its first character counts\n"
-        "  --cable PATH   the cable file (default tarnel-lpt<portnr>.cable in the\n"
-        "                 current directory), created when absent\n";
+        "  portnr         1, 2 or 3 (default 1); only its first character counts\n";
   } else {
     text =
         "Usage: tarnel [--device /dev/parportN] [portnr]\n"
@@ -28,20 +28,10 @@ std::string server_usage(std::string_view program) {
         "the file manager on a second PC.\n"
         "\n"
         "  portnr         the printer port: 1 (0x378, the default), 2 (0x3BC) or\n"
-        "                 3 (0x278); only its first character counts\n"
-        "  --device PATH  use the kernel's parallel-port device (ppdev) instead of\n"
-        "                 I/O port access: no root rights needed, only access to\n"
-        "                 the device (group lp)\n";
+        "                 3 (0x278); only its first character counts\n";
   }
-  text +=
-      "  --root DIR     share only the folder DIR: the client's \"\\\" is DIR, and no\n"
-      "                 path leads out of it, neither by \"..\" nor by a symbolic\n"
-      "                 link (a way out answers as a missing file)\n"
-      "  --read-only    change nothing: uploads, DEL, MD, RD and RNTO are refused;\n"
-      "                 every file and folder shows read-only\n"
-      "  --help         show this text and exit\n"
-      "  --version      show the version and exit\n"
-      "\n";
+  text += options_help(server_option_table(sim ? Server::kTarnelSim : Server::kTarnel), 15);
+  text += "\n";
   if (!sim) {
     text +=
         "Without --device, tarnel needs root rights to claim the port: install it\n"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,48 @@ TEST(InfoOptions, AnsweredFirstAndNothingElseHappens) {
     }
     EXPECT_EQ(text.find("TARNEL:parallel port server"), std::string::npos) << text;
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out"});
+  }
+}
+
+// An argument that begins with "-" and is no option of the program: one line
+// naming it and the usage on standard error, status 2, nothing served and
+// nothing created.
+TEST(UnknownOptions, RefusedWithOneLineAndTheUsage) {
+  const InfoCase cases[] = {
+      {"tarnel", {"--root", "/srv"}, "tarnel: unknown option --root\nUsage: tarnel "},
+      {"tarnel", {"-2"}, "tarnel: unknown option -2\nUsage: tarnel "},
+      {"tarnel", {"2", "--cable", "x.cable"}, "tarnel: unknown option --cable\nUsage: tarnel "},
+      {"tarnel-sim", {"--frob"}, "tarnel-sim: unknown option --frob\nUsage: tarnel-sim "},
+      {"tarnel-sim", {"--device", "/dev/null"}, "tarnel-sim: unknown option --device\nUsage: "},
+      {"tarnel-client", {"-x", "ls"}, "tarnel-client: unknown option -x\nUsage: tarnel-client "},
+  };
+  for (const InfoCase& c : cases) {
+    std::string line = c.program;
+    for (const std::string& a : c.args) line += " " + a;
+    SCOPED_TRACE(line);
+    testing::TempDir dir;
+    const std::string out_path = dir.file("out");
+    const std::string err_path = dir.file("err");
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(out, 0);
+    ASSERT_GE(err, 0);
+    testing::ChildOptions o;
+    o.stdout_fd = out;
+    o.stderr_fd = err;
+    o.cwd = dir.path();
+    const pid_t pid = testing::start_child(testing::program_path(c.program), c.args, o);
+    close(out);
+    close(err);
+    const int status = testing::wait_child(pid, 10000);
+    ASSERT_TRUE(status != -1 && WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(slurp(out_path), "") << "nothing on the console";
+    const std::string text = slurp(err_path);
+    EXPECT_EQ(text.substr(0, std::string(c.starts).size()), c.starts) << text;
+    std::vector<std::string> names = entries(dir.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"err", "out"}));
   }
 }
 
