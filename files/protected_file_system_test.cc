@@ -32,7 +32,7 @@ FileIdentity identity(const std::string& path) {
 struct ProtectCase {
   const char* what;
   std::function<int(FileSystem&, const std::string& dir)> call;
-  int error;  // 0: allowed
+  int error;              // 0: allowed
   bool own_file_changes;  // the protected tree may change (an allowed change elsewhere)
 };
 
@@ -40,14 +40,16 @@ struct ProtectCase {
 // folders), srv/other.txt, a symbolic link srv/link and a hard link
 // srv/hard to the cable file.
 const ProtectCase kProtectCases[] = {
-    {"read it", [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/own/lpt1.cable", O_RDONLY); },
-     0, false},
+    {"read it",
+     [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/own/lpt1.cable", O_RDONLY); }, 0,
+     false},
     {"cut it",
      [](FileSystem& fs, auto& d) {
        return open_close(fs, d + "/srv/own/lpt1.cable", O_WRONLY | O_CREAT | O_TRUNC);
      },
      EACCES, false},
-    {"write it", [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/own/lpt1.cable", O_RDWR); },
+    {"write it",
+     [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/own/lpt1.cable", O_RDWR); },
      EACCES, false},
     {"cut it through a link",
      [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/link", O_WRONLY | O_TRUNC); },
@@ -66,27 +68,33 @@ const ProtectCase kProtectCases[] = {
      [](FileSystem& fs, auto& d) { return fs.rename(d + "/srv/own/lpt1.cable", d + "/moved"); },
      EACCES, false},
     {"rename onto it",
-     [](FileSystem& fs, auto& d) { return fs.rename(d + "/srv/other.txt", d + "/srv/own/lpt1.cable"); },
+     [](FileSystem& fs, auto& d) {
+       return fs.rename(d + "/srv/other.txt", d + "/srv/own/lpt1.cable");
+     },
      EACCES, false},
-    {"rename its folder", [](FileSystem& fs, auto& d) { return fs.rename(d + "/srv/own", d + "/moved"); },
-     EACCES, false},
+    {"rename its folder",
+     [](FileSystem& fs, auto& d) { return fs.rename(d + "/srv/own", d + "/moved"); }, EACCES,
+     false},
     {"rename a folder above it",
      [](FileSystem& fs, auto& d) { return fs.rename(d + "/srv", d + "/moved"); }, EACCES, false},
     {"remove its folder", [](FileSystem& fs, auto& d) { return fs.rmdir(d + "/srv/own"); }, EACCES,
      false},
     {"change its mode",
-     [](FileSystem& fs, auto& d) { return fs.chmod(d + "/srv/own/lpt1.cable", 0400); }, EACCES, false},
-    {"change its mode as an entry",
-     [](FileSystem& fs, auto& d) { return fs.chmod_entry(d + "/srv/own/lpt1.cable", 0400); }, EACCES,
+     [](FileSystem& fs, auto& d) { return fs.chmod(d + "/srv/own/lpt1.cable", 0400); }, EACCES,
      false},
+    {"change its mode as an entry",
+     [](FileSystem& fs, auto& d) { return fs.chmod_entry(d + "/srv/own/lpt1.cable", 0400); },
+     EACCES, false},
     // The rest of the tree as before.
     {"cut another file",
-     [](FileSystem& fs, auto& d) { return open_close(fs, d + "/srv/other.txt", O_WRONLY | O_TRUNC); },
+     [](FileSystem& fs, auto& d) {
+       return open_close(fs, d + "/srv/other.txt", O_WRONLY | O_TRUNC);
+     },
      0, true},
-    {"delete the link itself", [](FileSystem& fs, auto& d) { return fs.unlink(d + "/srv/link"); }, 0,
-     true},
-    {"make a folder beside it", [](FileSystem& fs, auto& d) { return fs.mkdir(d + "/srv/own/new", 0777); },
+    {"delete the link itself", [](FileSystem& fs, auto& d) { return fs.unlink(d + "/srv/link"); },
      0, true},
+    {"make a folder beside it",
+     [](FileSystem& fs, auto& d) { return fs.mkdir(d + "/srv/own/new", 0777); }, 0, true},
 };
 
 TEST(ProtectedFileSystem, KeepsTheServersOwnFileAndItsFoldersAndLetsTheRestChange) {
@@ -102,8 +110,8 @@ TEST(ProtectedFileSystem, KeepsTheServersOwnFileAndItsFoldersAndLetsTheRestChang
     const std::string before = testing::tree_snapshot(d);
     WholeFileSystem whole;
     ProtectedFileSystem fs(whole);
-    fs.protect(identity(d + "/srv/own/lpt1.cable"), {identity(d), identity(d + "/srv"),
-                                                     identity(d + "/srv/own")});
+    fs.protect(identity(d + "/srv/own/lpt1.cable"),
+               {identity(d), identity(d + "/srv"), identity(d + "/srv/own")});
     errno = 0;
     const int r = c.call(fs, d);
     const int error = r == 0 ? 0 : errno;
