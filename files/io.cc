@@ -36,8 +36,6 @@ bool run(Call call) {
 
 }  // namespace
 
-bool names_a_file(std::string_view path) { return path.find('\0') == std::string_view::npos; }
-
 int io_open(const std::string& path, int flags, mode_t mode) {
   if (io_error != 0) return -1;
   int fd = usable(path) ? ::open(path.c_str(), flags, mode) : -1;

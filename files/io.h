@@ -14,12 +14,9 @@
 #include <string>
 #include <string_view>
 
-namespace tarnel {
+#include "files/file_system.h"
 
-/// False for a path that holds a NUL byte. It names no file: the system
-/// would see only the part before the NUL, another name. The operations
-/// here that take a path fail on such a path as on a missing file (ENOENT).
-bool names_a_file(std::string_view path);
+namespace tarnel {
 
 int io_open(const std::string& path, int flags, mode_t mode = 0666);
 ssize_t io_read(int fd, void* buffer, size_t size);
