@@ -36,7 +36,8 @@ struct CommandState {
 
 class CommandLoop {
  public:
-  CommandLoop(Lines& lines, Console& console) : lines_(lines), console_(console) {}
+  CommandLoop(Lines& lines, Console& console, const ClientNames& names)
+      : lines_(lines), console_(console), names_(names) {}
 
   void run();
 
@@ -64,9 +65,16 @@ class CommandLoop {
   void connect(const std::string& argument);
   void md(const std::string& argument);
   void rd(const std::string& argument);
-  void rnfr(const std::string& argument) { state_.rename_source = map_client_path(argument); }
+  void rnfr(const std::string& argument) {
+    state_.rename_source = local(argument, NameUse::kExisting);
+  }
   void rnto(const std::string& argument);
 
+  /// The local path of a client path: every path of a command but the
+  /// listing's comes through here.
+  std::string local(const std::string& argument, NameUse use) {
+    return local_client_path(names_, fs_, argument, use);
+  }
   void prepare_upload(const std::string& argument, bool text);
   void download(const std::string& argument, bool text);
   void forget_resume_query() {
@@ -80,6 +88,8 @@ class CommandLoop {
 
   Lines& lines_;
   Console& console_;
+  const ClientNames& names_;
+  WholeFileSystem fs_;
   CommandState state_;
 };
 
@@ -137,7 +147,7 @@ void CommandLoop::dispatch(const std::string& text) {
 
 void CommandLoop::prepare_upload(const std::string& argument, bool text) {
   PendingUpload& upload = state_.upload;
-  upload.name = map_client_path(argument);
+  upload.name = local(argument, NameUse::kNew);
   // Offsets that "REST ?" measured belong to the file (and the counting) it
   // measured; an offset "REST " named before "PUT " carries into the upload.
   if (!state_.resume_query_name.empty() &&
@@ -181,8 +191,8 @@ void CommandLoop::size(const std::string& argument) {
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
-  const bool ok =
-      send_file(lines_, console_, map_client_path(argument), state_.upload.resume_offset, text);
+  const bool ok = send_file(lines_, console_, local(argument, NameUse::kExisting),
+                            state_.upload.resume_offset, text);
   result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
   set_result(ok);
   abort_flag = false;
@@ -193,14 +203,14 @@ void CommandLoop::download(const std::string& argument, bool text) {
 
 void CommandLoop::list(const std::string& argument) {
   state_.upload.text = false;
-  const bool ok = list_directory(lines_, console_, argument);
+  const bool ok = list_directory(lines_, console_, argument, monotonic_seconds, names_);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);
   abort_flag = false;
 }
 
 void CommandLoop::del(const std::string& argument) {
-  set_result(delete_file(lines_, map_client_path(argument)));
+  set_result(delete_file(lines_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::connect(const std::string&) {
@@ -210,11 +220,11 @@ void CommandLoop::connect(const std::string&) {
 }
 
 void CommandLoop::md(const std::string& argument) {
-  set_result(make_directory(lines_, map_client_path(argument)));
+  set_result(make_directory(lines_, local(argument, NameUse::kNew)));
 }
 
 void CommandLoop::rd(const std::string& argument) {
-  set_result(remove_directory(lines_, map_client_path(argument)));
+  set_result(remove_directory(lines_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::rnto(const std::string& argument) {
@@ -222,7 +232,7 @@ void CommandLoop::rnto(const std::string& argument) {
   // Without a source there is nothing to rename and no reply at all.
   if (state_.rename_source.empty()) return;
   // The source stays: a second "RNTO " tries the same source again.
-  if (rename_file(lines_, state_.rename_source, map_client_path(argument))) {
+  if (rename_file(lines_, state_.rename_source, local(argument, NameUse::kNew))) {
     state_.last_result = 1;
   }
 }
@@ -258,6 +268,8 @@ void console_echo(Console& console, std::string_view text) {
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
 
-void command_loop(Lines& lines, Console& console) { CommandLoop(lines, console).run(); }
+void command_loop(Lines& lines, Console& console, const ClientNames& names) {
+  CommandLoop(lines, console, names).run();
+}
 
 }  // namespace tarnel

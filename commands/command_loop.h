@@ -6,12 +6,15 @@
 #include <string_view>
 
 #include "base/console.h"
+#include "files/names.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
-/// Runs until the abort flag is set (a key pressed on the console).
-void command_loop(Lines& lines, Console& console);
+/// Runs until the abort flag is set (a key pressed on the console). The
+/// client's names are read and shown as `names` says (its code page and
+/// the stand-ins; names as bytes by default).
+void command_loop(Lines& lines, Console& console, const ClientNames& names = ClientNames());
 
 /// Polls until the client begins a frame (status bit 7 reads 0) or a key is
 /// pending, sleeping 50 ms after each poll that finds the client silent.

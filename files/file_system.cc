@@ -83,19 +83,24 @@ int WholeFileSystem::unlink(const std::string& path) {
   return on_file(path, [&] { return ::unlink(path.c_str()); });
 }
 int WholeFileSystem::rename(const std::string& source, const std::string& target) {
-  return on_file(source,
-                 [&] { return on_file(target, [&] { return ::rename(source.c_str(), target.c_str()); }); });
+  return on_file(source, [&] {
+    return on_file(target, [&] { return ::rename(source.c_str(), target.c_str()); });
+  });
 }
 int WholeFileSystem::chmod_entry(const std::string& path, mode_t mode) {
   return on_file(path,
                  [&] { return ::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW); });
 }
 
-ssize_t WholeFileSystem::read(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
+ssize_t WholeFileSystem::read(int fd, void* buffer, size_t size) {
+  return ::read(fd, buffer, size);
+}
 ssize_t WholeFileSystem::write(int fd, const void* buffer, size_t size) {
   return ::write(fd, buffer, size);
 }
-off_t WholeFileSystem::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+off_t WholeFileSystem::seek(int fd, off_t offset, int whence) {
+  return ::lseek(fd, offset, whence);
+}
 int WholeFileSystem::truncate(int fd, off_t length) { return ::ftruncate(fd, length); }
 int WholeFileSystem::fstat(int fd, struct stat& st) { return ::fstat(fd, &st); }
 int WholeFileSystem::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }

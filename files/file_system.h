@@ -156,9 +156,7 @@ class FileSystemWrapper : public FileSystem {
   ssize_t write(int fd, const void* buffer, size_t size) override {
     return target_.write(fd, buffer, size);
   }
-  off_t seek(int fd, off_t offset, int whence) override {
-    return target_.seek(fd, offset, whence);
-  }
+  off_t seek(int fd, off_t offset, int whence) override { return target_.seek(fd, offset, whence); }
   int truncate(int fd, off_t length) override { return target_.truncate(fd, length); }
   int fstat(int fd, struct stat& st) override { return target_.fstat(fd, st); }
   int fchmod(int fd, mode_t mode) override { return target_.fchmod(fd, mode); }

@@ -1,6 +1,5 @@
 #include "files/names.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -170,25 +169,23 @@ bool ClientNames::local_name(std::string_view client_component, std::string* loc
   return charset_.to_utf8(client_component, local);
 }
 
-int ClientNames::find_stand_in(const std::string& directory, std::string_view client_component,
-                               std::string* local) const {
-  DIR* dir = opendir(directory.empty() ? "/" : directory.c_str());
-  if (dir == nullptr) return 0;
+int ClientNames::find_stand_in(FileSystem& fs, const std::string& directory,
+                               std::string_view client_component, std::string* local) const {
+  const std::unique_ptr<DirectoryReader> reader =
+      fs.open_directory(directory.empty() ? "/" : directory);
+  if (reader == nullptr) return 0;
   int found = 0;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    std::string client;
-    if (travels(name, &client)) continue;
-    if (stand_in(name) == client_component) {
-      if (++found == 1) local->assign(name);
-    }
+  std::string name;
+  std::string client;
+  while (reader->next(name)) {
+    if (name == "." || name == ".." || travels(name, &client)) continue;
+    if (stand_in(name) == client_component && ++found == 1) *local = name;
   }
-  closedir(dir);
   return found;
 }
 
-std::string ClientNames::local_path(std::string_view client_path, NameUse use) const {
+std::string ClientNames::local_path(FileSystem& fs, std::string_view client_path,
+                                    NameUse use) const {
   const std::string text = client_path_text(client_path);
   std::string local;
   size_t at = 1;  // after the leading "/"
@@ -201,9 +198,9 @@ std::string ClientNames::local_path(std::string_view client_path, NameUse use) c
     if (looks_like_stand_in(component)) {
       const std::string direct = local + "/" + name;
       struct stat st;
-      if (lstat(direct.c_str(), &st) != 0 && errno == ENOENT) {
+      if (fs.lstat(direct, st) != 0 && errno == ENOENT) {
         std::string entry;
-        const int found = find_stand_in(local, component, &entry);
+        const int found = find_stand_in(fs, local, component, &entry);
         if (found > 1 || (found == 1 && last && use == NameUse::kNew)) return unusable_path();
         if (found == 1) name = entry;
       }

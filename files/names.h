@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "base/charset.h"
+#include "files/file_system.h"
 
 namespace tarnel {
 
@@ -96,12 +97,13 @@ class ClientNames {
   /// stand-in of an entry of its directory becomes that entry's name. For
   /// NameUse::kNew, a last component that is an existing entry's stand-in
   /// is unusable. The local path may be longer than 255 bytes.
-  std::string local_path(std::string_view client_path, NameUse use) const;
+  /// Entries are looked up through `fs`.
+  std::string local_path(FileSystem& fs, std::string_view client_path, NameUse use) const;
 
  private:
   /// The entry of `directory` whose stand-in is `client_component`: 1 when
   /// found (its name in *local), 0 when none, 2 or more when several are.
-  int find_stand_in(const std::string& directory, std::string_view client_component,
+  int find_stand_in(FileSystem& fs, const std::string& directory, std::string_view client_component,
                     std::string* local) const;
 
   Charset charset_;

@@ -120,13 +120,14 @@ TEST(ClientNames, RefusesClientNamesThatCannotBeStored) {
 }
 
 TEST(ClientNames, PathsOfNamesThatTravelAreMappedAsBefore) {
+  WholeFileSystem fs;
   const ClientNames bytes;
   for (const char* path : {"\\dir\\f", "dir\\f", "/dir/f", "", "C:\\x", "..\\etc", "\\a\\\\b\\",
                            "\\M\xFCller~0123456789AB.txt"}) {
-    EXPECT_EQ(bytes.local_path(path, NameUse::kExisting), client_path_text(path)) << path;
-    EXPECT_EQ(bytes.local_path(path, NameUse::kNew), client_path_text(path)) << path;
+    EXPECT_EQ(bytes.local_path(fs, path, NameUse::kExisting), client_path_text(path)) << path;
+    EXPECT_EQ(bytes.local_path(fs, path, NameUse::kNew), client_path_text(path)) << path;
   }
-  EXPECT_EQ(names_for("CP850").local_path("\\d\x8E\\\x81.txt", NameUse::kNew),
+  EXPECT_EQ(names_for("CP850").local_path(fs, "\\d\x8E\\\x81.txt", NameUse::kNew),
             "/d\xC3\x84/\xC3\xBC.txt");
 }
 
@@ -136,6 +137,7 @@ class ClientNamesOnDisk : public ::testing::Test {
     for (const NameCase& c : name_table()) write_file(dir_.file(c.local), c.local);
   }
   TempDir dir_;
+  WholeFileSystem fs;
 };
 
 TEST_F(ClientNamesOnDisk, EveryListedNameFindsItsEntry) {
@@ -144,11 +146,11 @@ TEST_F(ClientNamesOnDisk, EveryListedNameFindsItsEntry) {
     for (const NameCase& c : name_table()) {
       const std::string shown = names.client_name(c.local);
       SCOPED_TRACE(shown);
-      EXPECT_EQ(names.local_path(dir_.path() + "\\" + shown, NameUse::kExisting),
+      EXPECT_EQ(names.local_path(fs, dir_.path() + "\\" + shown, NameUse::kExisting),
                 dir_.file(c.local));
       if (ClientNames::looks_like_stand_in(shown) && shown == names.stand_in(c.local)) {
         // A new entry may not take an existing entry's stand-in.
-        EXPECT_EQ(names.local_path(dir_.path() + "\\" + shown, NameUse::kNew), unusable_path());
+        EXPECT_EQ(names.local_path(fs, dir_.path() + "\\" + shown, NameUse::kNew), unusable_path());
       }
     }
   }
@@ -158,8 +160,8 @@ TEST_F(ClientNamesOnDisk, AnEntryOfExactlyThatNameComesFirst) {
   const ClientNames bytes;
   const std::string stand_in = bytes.stand_in("tab\tname.txt");
   write_file(dir_.file(stand_in), "a file really called so");
-  EXPECT_EQ(bytes.local_path(dir_.file(stand_in), NameUse::kExisting), dir_.file(stand_in));
-  EXPECT_EQ(bytes.local_path(dir_.file(stand_in), NameUse::kNew), dir_.file(stand_in));
+  EXPECT_EQ(bytes.local_path(fs, dir_.file(stand_in), NameUse::kExisting), dir_.file(stand_in));
+  EXPECT_EQ(bytes.local_path(fs, dir_.file(stand_in), NameUse::kNew), dir_.file(stand_in));
 }
 
 TEST_F(ClientNamesOnDisk, StandInsOfFoldersLeadIntoThem) {
@@ -168,20 +170,21 @@ TEST_F(ClientNamesOnDisk, StandInsOfFoldersLeadIntoThem) {
   ASSERT_EQ(mkdir(dir_.file(folder).c_str(), 0755), 0);
   write_file(dir_.file(folder) + "/inner.txt", "x");
   const std::string client = dir_.path() + "\\" + cp850.stand_in(folder) + "\\inner.txt";
-  EXPECT_EQ(cp850.local_path(client, NameUse::kExisting), dir_.file(folder) + "/inner.txt");
-  EXPECT_EQ(cp850.local_path(client, NameUse::kNew), dir_.file(folder) + "/inner.txt");
+  EXPECT_EQ(cp850.local_path(fs, client, NameUse::kExisting), dir_.file(folder) + "/inner.txt");
+  EXPECT_EQ(cp850.local_path(fs, client, NameUse::kNew), dir_.file(folder) + "/inner.txt");
   EXPECT_EQ(
-      cp850.local_path(dir_.path() + "\\" + cp850.stand_in(folder) + "\\n\x81u", NameUse::kNew),
+      cp850.local_path(fs, dir_.path() + "\\" + cp850.stand_in(folder) + "\\n\x81u", NameUse::kNew),
       dir_.file(folder) + "/n\xC3\xBCu");
 }
 
 TEST(ClientNamesPaths, UnusableNamesMapToAPathThatNamesNoFile) {
+  WholeFileSystem fs;
   const ClientNames cp1252 = names_for("CP1252");
   for (const char* path : {"\\dir\\a\tb", "\\a\rb\\c", "\\x\x1B", "\\z\x81", "\\nul"}) {
     std::string text = path;
     if (text == "\\nul") text = std::string("\\nu\0l", 5);
-    EXPECT_EQ(cp1252.local_path(text, NameUse::kExisting), unusable_path()) << path;
-    EXPECT_EQ(cp1252.local_path(text, NameUse::kNew), unusable_path()) << path;
+    EXPECT_EQ(cp1252.local_path(fs, text, NameUse::kExisting), unusable_path()) << path;
+    EXPECT_EQ(cp1252.local_path(fs, text, NameUse::kNew), unusable_path()) << path;
   }
   EXPECT_EQ(unusable_path().find('\0'), 0u);
 }
