@@ -107,7 +107,8 @@ void BM_CommandBurst(benchmark::State& state, const std::string command, bool re
 
     testing::FakeConsole console;
     abort_flag = false;
-    std::thread loop([&] { command_loop(server, console); });
+    WholeFileSystem fs;
+    std::thread loop([&] { command_loop(server, console, fs); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into its idle poll
     std::vector<double> times;
     for (int i = 0; i < kCommands; ++i) {

@@ -36,8 +36,8 @@ struct CommandState {
 
 class CommandLoop {
  public:
-  CommandLoop(Lines& lines, Console& console, const ClientNames& names)
-      : lines_(lines), console_(console), names_(names) {}
+  CommandLoop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names)
+      : lines_(lines), console_(console), fs_(fs), names_(names) {}
 
   void run();
 
@@ -88,8 +88,8 @@ class CommandLoop {
 
   Lines& lines_;
   Console& console_;
+  FileSystem& fs_;
   const ClientNames& names_;
-  WholeFileSystem fs_;
   CommandState state_;
 };
 
@@ -163,7 +163,7 @@ void CommandLoop::prepare_upload(const std::string& argument, bool text) {
 
 void CommandLoop::resume(const std::string&) {
   // A failed query leaves the offsets, and whose they are, as they were.
-  if (resume_query(lines_, state_.upload)) {
+  if (resume_query(lines_, fs_, state_.upload)) {
     state_.resume_query_name = state_.upload.name;
     state_.resume_query_text = state_.upload.text;
     state_.resume_offset_from_query = true;
@@ -180,7 +180,7 @@ void CommandLoop::rest(const std::string& argument) {
 
 void CommandLoop::size(const std::string& argument) {
   const ReceiveResult result =
-      receive_file(lines_, console_, state_.upload, text_to_number(argument));
+      receive_file(lines_, console_, fs_, state_.upload, text_to_number(argument));
   const bool stored = result == ReceiveResult::RECEIVE_STORED;
   result_line(stored, "UPLOAD OK", "UPLOAD FAILED");
   set_result(stored);
@@ -191,7 +191,7 @@ void CommandLoop::size(const std::string& argument) {
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
-  const bool ok = send_file(lines_, console_, local(argument, NameUse::kExisting),
+  const bool ok = send_file(lines_, console_, fs_, local(argument, NameUse::kExisting),
                             state_.upload.resume_offset, text);
   result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
   set_result(ok);
@@ -203,14 +203,14 @@ void CommandLoop::download(const std::string& argument, bool text) {
 
 void CommandLoop::list(const std::string& argument) {
   state_.upload.text = false;
-  const bool ok = list_directory(lines_, console_, argument, monotonic_seconds, names_);
+  const bool ok = list_directory(lines_, console_, fs_, argument, monotonic_seconds, names_);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);
   abort_flag = false;
 }
 
 void CommandLoop::del(const std::string& argument) {
-  set_result(delete_file(lines_, local(argument, NameUse::kExisting)));
+  set_result(delete_file(lines_, fs_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::connect(const std::string&) {
@@ -220,11 +220,11 @@ void CommandLoop::connect(const std::string&) {
 }
 
 void CommandLoop::md(const std::string& argument) {
-  set_result(make_directory(lines_, local(argument, NameUse::kNew)));
+  set_result(make_directory(lines_, fs_, local(argument, NameUse::kNew)));
 }
 
 void CommandLoop::rd(const std::string& argument) {
-  set_result(remove_directory(lines_, local(argument, NameUse::kExisting)));
+  set_result(remove_directory(lines_, fs_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::rnto(const std::string& argument) {
@@ -232,7 +232,7 @@ void CommandLoop::rnto(const std::string& argument) {
   // Without a source there is nothing to rename and no reply at all.
   if (state_.rename_source.empty()) return;
   // The source stays: a second "RNTO " tries the same source again.
-  if (rename_file(lines_, state_.rename_source, local(argument, NameUse::kNew))) {
+  if (rename_file(lines_, fs_, state_.rename_source, local(argument, NameUse::kNew))) {
     state_.last_result = 1;
   }
 }
@@ -268,8 +268,8 @@ void console_echo(Console& console, std::string_view text) {
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
 
-void command_loop(Lines& lines, Console& console, const ClientNames& names) {
-  CommandLoop(lines, console, names).run();
+void command_loop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names) {
+  CommandLoop(lines, console, fs, names).run();
 }
 
 }  // namespace tarnel

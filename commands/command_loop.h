@@ -6,15 +6,18 @@
 #include <string_view>
 
 #include "base/console.h"
+#include "files/file_system.h"
 #include "files/names.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
-/// Runs until the abort flag is set (a key pressed on the console). The
-/// client's names are read and shown as `names` says (its code page and
-/// the stand-ins; names as bytes by default).
-void command_loop(Lines& lines, Console& console, const ClientNames& names = ClientNames());
+/// Runs until the abort flag is set (a key pressed on the console). Every
+/// file service reaches the disk through `fs`. The client's names are read
+/// and shown as `names` says (its code page and the stand-ins; names as
+/// bytes by default).
+void command_loop(Lines& lines, Console& console, FileSystem& fs,
+                  const ClientNames& names = ClientNames());
 
 /// Polls until the client begins a frame (status bit 7 reads 0) or a key is
 /// pending, sleeping 50 ms after each poll that finds the client silent.

@@ -408,7 +408,8 @@ TEST(CommandLoop, KeyPressWhileTheClientCallsEndsWithoutReceiving) {
   Lines lines(port, testing::kTestPortBase);
   FakeConsole console;
   console.press_key();
-  command_loop(lines, console);
+  WholeFileSystem fs;
+  command_loop(lines, console, fs);
   // Only the lines put to rest at entry: control 0x04, data 0x00; no frame
   // was answered.
   EXPECT_EQ(port.writes, (std::vector<std::pair<uint16_t, uint8_t>>{

@@ -53,15 +53,15 @@ struct TextView {
 /// opened: a file that grows meanwhile is not followed). A key pressed on the
 /// console ends the scan as it ends the data phase: ok false, nothing more
 /// sent.
-TextView scan_text(Lines& lines, Console& console, int fd, int64_t size, int32_t offset,
-                   uint8_t* block, const SecondsClock& clock) {
+TextView scan_text(Lines& lines, Console& console, FileSystem& fs, int fd, int64_t size,
+                   int32_t offset, uint8_t* block, const SecondsClock& clock) {
   TextView view;
-  io_seek(fd, 0);
+  io_seek(fs, fd, 0);
   take_io_error();
   int64_t last_tick = clock();
   while (view.stored < size) {
     const int64_t want = std::min<int64_t>(SCAN_BLOCK, size - view.stored);
-    const ssize_t got = io_read(fd, block, static_cast<size_t>(want));
+    const ssize_t got = io_read(fs, fd, block, static_cast<size_t>(want));
     if (got < 0) {
       view.read_error = take_io_error();
       break;
@@ -104,8 +104,8 @@ void send_cancel(Lines& lines, FrameBuffer& frame) {
 }
 
 /// The data phase: `remaining` stored bytes from the current position.
-bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool text, bool split,
-               uint8_t* block) {
+bool send_data(Lines& lines, Console& console, FileSystem& fs, int fd, int64_t remaining, bool text,
+               bool split, uint8_t* block) {
   std::unique_ptr<FrameBuffer> frame(new (std::nothrow) FrameBuffer);
   if (!frame) return false;
   bool ok = true;
@@ -126,7 +126,7 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
   while (ok && (remaining > 0 || pending_lf)) {
     ssize_t got = 0;
     if (remaining > 0) {
-      got = io_read(fd, block, static_cast<size_t>(std::min<int64_t>(SCAN_BLOCK, remaining)));
+      got = io_read(fs, fd, block, static_cast<size_t>(std::min<int64_t>(SCAN_BLOCK, remaining)));
       if (got <= 0) {
         take_io_error();
         cut_short = true;
@@ -173,8 +173,8 @@ bool send_data(Lines& lines, Console& console, int fd, int64_t remaining, bool t
 
 }  // namespace
 
-bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset, bool text,
-               const SecondsClock& clock) {
+bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string& path,
+               int32_t offset, bool text, const SecondsClock& clock) {
   if (lines.busy()) return false;
   if (offset < 0) offset = 0;
   existing_file_open_mode = O_RDONLY;
@@ -182,21 +182,21 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
   // is refused before it is opened: opening some has effects of its own (a
   // tape rewinds when closed, a FIFO's writer is let go).
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+  if (fs.stat(path, st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     return send_text(lines, "FILE ERROR " + number_to_text(FILE_ERROR_NOT_A_FILE));
   }
   // O_NONBLOCK and O_NOCTTY: should the path have been swapped for a FIFO or
   // a terminal since, the open must neither wait nor take it over.
-  const int fd = io_open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int fd = io_open(fs, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const uint16_t open_error = take_io_error();
   if (fd < 0) return send_text(lines, "FILE ERROR " + number_to_text(open_error));
 
   auto refuse = [&](uint16_t number) {
-    io_close(fd);
+    io_close(fs, fd);
     take_io_error();
     return send_text(lines, "FILE ERROR " + number_to_text(number));
   };
-  if (fstat(fd, &st) != 0) return refuse(io_error_number(errno));
+  if (fs.fstat(fd, st) != 0) return refuse(io_error_number(errno));
   if (S_ISDIR(st.st_mode)) return refuse(io_error_number(EISDIR));
   if (!S_ISREG(st.st_mode)) return refuse(FILE_ERROR_NOT_A_FILE);
   // The size found now bounds every read of this download, in both modes.
@@ -206,27 +206,27 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
   uint8_t block[SCAN_BLOCK];
 
   if (offset != 0) {
-    io_seek(fd, offset);
+    io_seek(fs, fd, offset);
     take_io_error();
   }
   bool ok = true;
   if (offset != 0) ok = send_text(lines, "REST " + number_to_text(offset));
-  if (ok) ok = send_text(lines, "TIME " + number_to_text(file_time_stamp(fd)));
-  if (ok) ok = send_text(lines, "ATTR " + number_to_text(file_attribute_number(path)));
+  if (ok) ok = send_text(lines, "TIME " + number_to_text(file_time_stamp(fs, fd)));
+  if (ok) ok = send_text(lines, "ATTR " + number_to_text(file_attribute_number(fs, path)));
 
   int64_t total = size;
   int64_t remaining = offset < size ? size - offset : 0;
   bool split = false;
   if (ok && text) {
-    const TextView view = scan_text(lines, console, fd, size, offset, block, clock);
+    const TextView view = scan_text(lines, console, fs, fd, size, offset, block, clock);
     ok = view.ok;
     if (ok && view.read_error != 0) {
-      io_close(fd);
+      io_close(fs, fd);
       take_io_error();
       return send_text(lines, "FILE ERROR " + number_to_text(view.read_error));
     }
     if (ok && view.total > kMaxSize) {
-      io_close(fd);
+      io_close(fs, fd);
       take_io_error();
       return send_text(lines, "FILE ERROR " + number_to_text(FILE_ERROR_TOO_LARGE));
     }
@@ -234,7 +234,7 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
     // The data is cut at what was scanned, so it matches the size announced.
     remaining = view.stored - view.start;
     split = view.split;
-    io_seek(fd, view.start);
+    io_seek(fs, fd, view.start);
     take_io_error();
   }
   if (ok) ok = send_text(lines, "SIZE " + number_to_text(static_cast<int32_t>(total)));
@@ -242,10 +242,10 @@ bool send_file(Lines& lines, Console& console, const std::string& path, int32_t 
   if (ok) {
     abort_flag = false;
     lines.set_busy(true);
-    ok = send_data(lines, console, fd, remaining, text, split, block);
+    ok = send_data(lines, console, fs, fd, remaining, text, split, block);
     lines.set_busy(false);
   }
-  io_close(fd);
+  io_close(fs, fd);
   take_io_error();
   return ok;
 }

@@ -12,6 +12,7 @@
 
 #include "base/console.h"
 #include "files/clock.h"
+#include "files/file_system.h"
 #include "link/lines.h"
 
 namespace tarnel {
@@ -29,8 +30,8 @@ constexpr uint16_t FILE_ERROR_NOT_A_FILE = 5;
 /// through to its end (a delivered "FILE ERROR " reply included); false when
 /// a reply or frame was not delivered, a key ended the data phase, or the
 /// file could not be read to the size announced.
-bool send_file(Lines& lines, Console& console, const std::string& path, int32_t offset, bool text,
-               const SecondsClock& clock = monotonic_seconds);
+bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string& path,
+               int32_t offset, bool text, const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel
 

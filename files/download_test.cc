@@ -13,12 +13,16 @@
 
 #include "files/errors.h"
 #include "files/file_state.h"
+#include "files/file_system.h"
 #include "files/resume.h"
 #include "link/text.h"
 #include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::Exchange;
 using testing::receive_download;
@@ -39,7 +43,7 @@ DownloadRun download(Exchange& x, const std::string& path, int32_t offset, bool 
                      size_t data_bytes, SecondsClock clock = monotonic_seconds) {
   DownloadRun run;
   x.serve([&](Lines& lines, testing::FakeConsole& console) {
-    run.result = send_file(lines, console, path, offset, text, clock);
+    run.result = send_file(lines, console, whole_fs, path, offset, text, clock);
   });
   run.got = receive_download(x.peer(), data_bytes);
   x.join();
@@ -145,7 +149,7 @@ TEST(Download, UnreadableFileGetsFileError5) {
     if (getuid() == 0 && setuid(65534) != 0) _exit(100);
     testing::FakeConsole console;
     Lines lines = x.cable().server_lines();
-    _exit(send_file(lines, console, path, 0, false) ? 0 : 1);
+    _exit(send_file(lines, console, whole_fs, path, 0, false) ? 0 : 1);
   }
   Received got = receive_download(x.peer(), 0);
   int status = 0;
@@ -220,7 +224,7 @@ TEST(TextDownload, ClientViewPast2GiBGetsFileErrorInPlaceOfTheSize) {
   }
   bool result = false;
   x.serve([&](Lines& lines, testing::FakeConsole& console) {
-    result = send_file(lines, console, path, 0, true);
+    result = send_file(lines, console, whole_fs, path, 0, true);
   });
   EXPECT_EQ(x.peer().reply().rfind("TIME ", 0), 0u);
   EXPECT_EQ(x.peer().reply(), "ATTR 32");
@@ -399,7 +403,7 @@ TEST(Download, KeyPressEndsTheDataPhaseAfterTheCurrentFrame) {
   x.console().press_key();
   bool result = true;
   x.serve([&](Lines& lines, testing::FakeConsole& console) {
-    result = send_file(lines, console, x.dir().file("f"), 0, false);
+    result = send_file(lines, console, whole_fs, x.dir().file("f"), 0, false);
   });
   Received got = receive_download(x.peer(), 4096);  // frame 1 only
   const uint64_t writes = server_writes(x);
@@ -417,7 +421,7 @@ TEST(Download, FileCutShortSendsTheCancelFrameAndFails) {
   write_file(path, pattern(3 * 32768));
   bool result = true;
   x.serve([&](Lines& lines, testing::FakeConsole& console) {
-    result = send_file(lines, console, path, 0, false);
+    result = send_file(lines, console, whole_fs, path, 0, false);
   });
   Received got = receive_download(x.peer(), 4096);
   // The file loses its last two blocks while the first is on its way.
@@ -439,7 +443,7 @@ TEST(Download, UndeliveredReplyEndsWithoutData) {
   write_file(x.dir().file("f"), "abc");
   bool result = true;
   x.serve([&](Lines& lines, testing::FakeConsole& console) {
-    result = send_file(lines, console, x.dir().file("f"), 0, false);
+    result = send_file(lines, console, whole_fs, x.dir().file("f"), 0, false);
   });
   x.join();  // nobody listens: "TIME " is not delivered
   EXPECT_FALSE(result);
@@ -451,7 +455,7 @@ TEST(Download, BusyLinkSendsNothing) {
   write_file(x.dir().file("f"), "abc");
   x.server().set_busy(true);
   testing::FakeConsole console;
-  EXPECT_FALSE(send_file(x.server(), console, x.dir().file("f"), 0, false));
+  EXPECT_FALSE(send_file(x.server(), console, whole_fs, x.dir().file("f"), 0, false));
   EXPECT_EQ(x.cable().cable().writes(VirtualCable::kEndA), 0u);
 }
 

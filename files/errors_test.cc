@@ -14,6 +14,9 @@
 namespace tarnel {
 namespace {
 
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
+
 using testing::TempDir;
 
 class IoErrors : public ::testing::Test {
@@ -63,44 +66,42 @@ TEST_F(IoErrors, FailedCallsSetTheNumberOfTheirErrno) {
   ASSERT_EQ(mkdir(sub.c_str(), 0777), 0);
   testing::write_file(sub + "/inner", "y");
 
-  EXPECT_FALSE(io_unlink(dir_.file("missing")));
+  EXPECT_FALSE(io_unlink(whole_fs, dir_.file("missing")));
   EXPECT_EQ(take_io_error(), 2);
-  EXPECT_FALSE(io_mkdir(sub));
+  EXPECT_FALSE(io_mkdir(whole_fs, sub));
   EXPECT_EQ(take_io_error(), 5);  // EEXIST
-  EXPECT_FALSE(io_mkdir(file + "/x"));
+  EXPECT_FALSE(io_mkdir(whole_fs, file + "/x"));
   EXPECT_EQ(take_io_error(), 3);  // ENOTDIR
-  EXPECT_FALSE(io_rmdir(sub));
+  EXPECT_FALSE(io_rmdir(whole_fs, sub));
   EXPECT_EQ(take_io_error(), io_error_number(ENOTEMPTY));
-  EXPECT_FALSE(io_rmdir(file));
+  EXPECT_FALSE(io_rmdir(whole_fs, file));
   EXPECT_EQ(take_io_error(), 3);
-  EXPECT_EQ(io_open(sub, O_WRONLY), -1);
+  EXPECT_EQ(io_open(whole_fs, sub, O_WRONLY), -1);
   EXPECT_EQ(take_io_error(), io_error_number(EISDIR));
-  EXPECT_FALSE(io_rename(dir_.file("missing"), dir_.file("other")));
+  EXPECT_FALSE(io_rename(whole_fs, dir_.file("missing"), dir_.file("other")));
   EXPECT_EQ(take_io_error(), 2);
-  EXPECT_FALSE(io_chdir(file));
-  EXPECT_EQ(take_io_error(), 3);
-  EXPECT_EQ(io_read(-1, nullptr, 0), -1);
+  EXPECT_EQ(io_read(whole_fs, -1, nullptr, 0), -1);
   EXPECT_EQ(take_io_error(), 6);
-  EXPECT_EQ(io_seek(-1, 0), -1);
+  EXPECT_EQ(io_seek(whole_fs, -1, 0), -1);
   EXPECT_EQ(take_io_error(), 6);
 }
 
 TEST_F(IoErrors, SuccessfulCallsLeaveNoNumber) {
   const std::string sub = dir_.file("sub");
-  EXPECT_TRUE(io_mkdir(sub));
-  EXPECT_TRUE(io_rename(sub, dir_.file("sub2")));
-  EXPECT_TRUE(io_rmdir(dir_.file("sub2")));
-  int fd = io_open(dir_.file("f"), O_RDWR | O_CREAT | O_TRUNC);
+  EXPECT_TRUE(io_mkdir(whole_fs, sub));
+  EXPECT_TRUE(io_rename(whole_fs, sub, dir_.file("sub2")));
+  EXPECT_TRUE(io_rmdir(whole_fs, dir_.file("sub2")));
+  int fd = io_open(whole_fs, dir_.file("f"), O_RDWR | O_CREAT | O_TRUNC);
   ASSERT_GE(fd, 0);
-  EXPECT_TRUE(io_write_all(fd, "hello world", 11));
-  EXPECT_EQ(io_seek(fd, 5), 5);
-  EXPECT_TRUE(io_truncate_here(fd));
-  EXPECT_EQ(io_seek(fd, 0), 0);
+  EXPECT_TRUE(io_write_all(whole_fs, fd, "hello world", 11));
+  EXPECT_EQ(io_seek(whole_fs, fd, 5), 5);
+  EXPECT_TRUE(io_truncate_here(whole_fs, fd));
+  EXPECT_EQ(io_seek(whole_fs, fd, 0), 0);
   char buffer[16];
-  EXPECT_EQ(io_read(fd, buffer, sizeof buffer), 5);
-  EXPECT_TRUE(io_close(fd));
+  EXPECT_EQ(io_read(whole_fs, fd, buffer, sizeof buffer), 5);
+  EXPECT_TRUE(io_close(whole_fs, fd));
   EXPECT_EQ(testing::read_file(dir_.file("f")), "hello");
-  EXPECT_TRUE(io_unlink(dir_.file("f")));
+  EXPECT_TRUE(io_unlink(whole_fs, dir_.file("f")));
   EXPECT_EQ(io_error, 0);
 }
 
@@ -109,11 +110,10 @@ TEST_F(IoErrors, OperationsDoNothingWhileAnErrorIsPending) {
   testing::write_file(file, "keep");
   note_io_error(ENOENT);
 
-  EXPECT_FALSE(io_mkdir(dir_.file("new")));
-  EXPECT_FALSE(io_unlink(file));
-  EXPECT_FALSE(io_rename(file, dir_.file("g")));
-  EXPECT_EQ(io_open(dir_.file("created"), O_WRONLY | O_CREAT), -1);
-  EXPECT_FALSE(io_chdir(dir_.path()));
+  EXPECT_FALSE(io_mkdir(whole_fs, dir_.file("new")));
+  EXPECT_FALSE(io_unlink(whole_fs, file));
+  EXPECT_FALSE(io_rename(whole_fs, file, dir_.file("g")));
+  EXPECT_EQ(io_open(whole_fs, dir_.file("created"), O_WRONLY | O_CREAT), -1);
 
   struct stat st;
   EXPECT_NE(stat(dir_.file("new").c_str(), &st), 0);
@@ -126,7 +126,7 @@ TEST_F(IoErrors, CloseReleasesTheDescriptorEvenWithAnErrorPending) {
   int fd = open(dir_.file("f").c_str(), O_WRONLY | O_CREAT, 0644);
   ASSERT_GE(fd, 0);
   note_io_error(EIO);
-  EXPECT_FALSE(io_close(fd));
+  EXPECT_FALSE(io_close(whole_fs, fd));
   EXPECT_EQ(fcntl(fd, F_GETFD), -1);
   EXPECT_EQ(errno, EBADF);
   EXPECT_EQ(io_error, 101);
@@ -135,7 +135,7 @@ TEST_F(IoErrors, CloseReleasesTheDescriptorEvenWithAnErrorPending) {
 TEST_F(IoErrors, WriteToAFullDeviceFails) {
   int fd = open("/dev/full", O_WRONLY);
   if (fd < 0) GTEST_SKIP() << "no /dev/full here";
-  EXPECT_FALSE(io_write_all(fd, "data", 4));
+  EXPECT_FALSE(io_write_all(whole_fs, fd, "data", 4));
   EXPECT_EQ(take_io_error(), 101);
   close(fd);
 }
@@ -144,7 +144,7 @@ TEST_F(IoErrors, ReadOnlyDescriptorRefusesWrites) {
   testing::write_file(dir_.file("f"), "abc");
   int fd = open(dir_.file("f").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
-  EXPECT_FALSE(io_write_all(fd, "x", 1));
+  EXPECT_FALSE(io_write_all(whole_fs, fd, "x", 1));
   EXPECT_EQ(take_io_error(), 6);  // EBADF
   close(fd);
 }

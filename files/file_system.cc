@@ -87,6 +87,9 @@ int WholeFileSystem::rename(const std::string& source, const std::string& target
     return on_file(target, [&] { return ::rename(source.c_str(), target.c_str()); });
   });
 }
+int WholeFileSystem::chmod(const std::string& path, mode_t mode) {
+  return on_file(path, [&] { return ::chmod(path.c_str(), mode); });
+}
 int WholeFileSystem::chmod_entry(const std::string& path, mode_t mode) {
   return on_file(path,
                  [&] { return ::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW); });

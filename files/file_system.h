@@ -77,6 +77,8 @@ class FileSystem {
   virtual int unlink(const std::string& path) = 0;
   /// rename(2): an existing target entry is replaced.
   virtual int rename(const std::string& source, const std::string& target) = 0;
+  /// chmod(2): a final symbolic link is followed.
+  virtual int chmod(const std::string& path, mode_t mode) = 0;
   /// Sets the permission bits of the entry itself; a symbolic link is never
   /// followed (the call fails on one).
   virtual int chmod_entry(const std::string& path, mode_t mode) = 0;
@@ -111,6 +113,7 @@ class WholeFileSystem : public FileSystem {
   int rmdir(const std::string& path) override;
   int unlink(const std::string& path) override;
   int rename(const std::string& source, const std::string& target) override;
+  int chmod(const std::string& path, mode_t mode) override;
   int chmod_entry(const std::string& path, mode_t mode) override;
 
   ssize_t read(int fd, void* buffer, size_t size) override;
@@ -146,6 +149,7 @@ class FileSystemWrapper : public FileSystem {
   int rename(const std::string& source, const std::string& target) override {
     return target_.rename(source, target);
   }
+  int chmod(const std::string& path, mode_t mode) override { return target_.chmod(path, mode); }
   int chmod_entry(const std::string& path, mode_t mode) override {
     return target_.chmod_entry(path, mode);
   }

@@ -1,6 +1,7 @@
-// File-system operations that report through the pending I/O error number:
-// a failed call sets io_error from errno; a call made while io_error is not
-// 0 does nothing at all and returns the failure value (-1, or false).
+// File-system operations that report through the pending I/O error number,
+// each made through the FileSystem it is given: a failed call sets io_error
+// from errno; a call made while io_error is not 0 does nothing at all and
+// returns the failure value (-1, or false).
 //
 // One exception: io_close always releases the descriptor, so that a caller
 // that meets a pending error cannot leak it; it then returns false and
@@ -18,22 +19,21 @@
 
 namespace tarnel {
 
-int io_open(const std::string& path, int flags, mode_t mode = 0666);
-ssize_t io_read(int fd, void* buffer, size_t size);
+int io_open(FileSystem& fs, const std::string& path, int flags, mode_t mode = 0666);
+ssize_t io_read(FileSystem& fs, int fd, void* buffer, size_t size);
 /// Writes all `size` bytes, going on after a partial write; a write that
 /// stores nothing counts as failed (ENOSPC's number when errno says nothing).
-bool io_write_all(int fd, const void* buffer, size_t size);
+bool io_write_all(FileSystem& fs, int fd, const void* buffer, size_t size);
 /// Moves to `offset` from the start of the file; the new offset or -1.
-off_t io_seek(int fd, off_t offset);
+off_t io_seek(FileSystem& fs, int fd, off_t offset);
 /// Cuts the file at its current offset.
-bool io_truncate_here(int fd);
-bool io_close(int fd);
+bool io_truncate_here(FileSystem& fs, int fd);
+bool io_close(FileSystem& fs, int fd);
 /// mkdir with permission bits 0777 (the umask applies).
-bool io_mkdir(const std::string& path);
-bool io_rmdir(const std::string& path);
-bool io_unlink(const std::string& path);
-bool io_rename(const std::string& source, const std::string& target);
-bool io_chdir(const std::string& path);
+bool io_mkdir(FileSystem& fs, const std::string& path);
+bool io_rmdir(FileSystem& fs, const std::string& path);
+bool io_unlink(FileSystem& fs, const std::string& path);
+bool io_rename(FileSystem& fs, const std::string& source, const std::string& target);
 
 }  // namespace tarnel
 

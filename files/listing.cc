@@ -95,14 +95,14 @@ bool listing_line(const FoundEntry& entry, std::string& line) {
   return true;
 }
 
-bool list_directory(Lines& lines, Console& console, std::string_view path,
+bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
                     const SecondsClock& clock, const ClientNames& names) {
   if (lines.busy()) return false;
   int64_t last_keep_alive = clock();
   const std::string search_path = listing_search_path(path);
 
   SearchRecord record;
-  find_first(search_path, SEARCH_ALL_ATTRIBUTES, record, names);
+  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names);
   if (search_error != SEARCH_OK) {
     return send_text(lines, "DIR ERROR " + number_to_text(search_error));
   }
@@ -130,7 +130,7 @@ bool list_directory(Lines& lines, Console& console, std::string_view path,
 
   // Second pass: the same lines again, this time sent. Once a block fails
   // the directory is still read to its end, but nothing more is sent.
-  find_first(search_path, SEARCH_ALL_ATTRIBUTES, record, names);
+  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names);
   abort_flag = false;
   lines.set_busy(true);
   BlockSender blocks(lines, console);

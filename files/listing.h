@@ -15,6 +15,7 @@
 
 #include "base/console.h"
 #include "files/clock.h"
+#include "files/file_system.h"
 #include "files/names.h"
 #include "files/search.h"
 #include "link/lines.h"
@@ -41,7 +42,7 @@ bool listing_line(const FoundEntry& entry, std::string& line);
 /// console while the blocks go out ends the listing with a cancel frame and
 /// leaves the abort flag set. Names are converted and shown, and the
 /// pattern matched against them, as `names` says.
-bool list_directory(Lines& lines, Console& console, std::string_view path,
+bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
                     const SecondsClock& clock = monotonic_seconds,
                     const ClientNames& names = ClientNames());
 

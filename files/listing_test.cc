@@ -16,6 +16,7 @@
 
 #include "base/numbers.h"
 #include "files/errors.h"
+#include "files/file_system.h"
 #include "files/metadata.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
@@ -23,6 +24,9 @@
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::Exchange;
 using testing::Peer;
@@ -128,7 +132,7 @@ class ListingTest : public ::testing::Test {
   Listing list(const std::string& path, SecondsClock clock = monotonic_seconds,
                const ClientNames& names = ClientNames()) {
     x_.serve([this, path, clock, names](Lines& lines, testing::FakeConsole& console) {
-      result_ = list_directory(lines, console, path, clock, names);
+      result_ = list_directory(lines, console, whole_fs, path, clock, names);
     });
     Listing got = receive_listing(x_.peer());
     x_.join();
@@ -425,7 +429,8 @@ TEST(Listing, MoreLinesThanFitInAHundredBlocks) {
   Peer peer(cable);
   testing::FakeConsole console;
   bool result = false;
-  std::thread serving([&] { result = list_directory(server, console, dir.path() + "/"); });
+  std::thread serving(
+      [&] { result = list_directory(server, console, whole_fs, dir.path() + "/"); });
   Listing got = receive_listing(peer);
   serving.join();
 
@@ -507,7 +512,7 @@ TEST(Listing, LinkBusyOnEntrySendsNothing) {
   Lines lines = cable.server_lines();
   testing::FakeConsole console;
   lines.set_busy(true);
-  EXPECT_FALSE(list_directory(lines, console, "\\"));
+  EXPECT_FALSE(list_directory(lines, console, whole_fs, "\\"));
   EXPECT_EQ(cable.cable().writes(VirtualCable::kEndA), 0u);
   EXPECT_EQ(cable.cable().reads(VirtualCable::kEndA), 0u);
 }

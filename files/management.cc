@@ -1,7 +1,7 @@
 #include "files/management.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/numbers.h"
 #include "files/errors.h"
@@ -21,28 +21,28 @@ bool reply(Lines& lines, bool ok, const char* error_word, uint16_t error) {
 
 }  // namespace
 
-bool make_directory(Lines& lines, const std::string& path) {
-  io_mkdir(path);
+bool make_directory(Lines& lines, FileSystem& fs, const std::string& path) {
+  io_mkdir(fs, path);
   const uint16_t error = take_io_error();
   bool ok = error == 0;
   if (!ok) {
-    // A directory that is there already (or any directory the server may
-    // enter) counts as made. Every path the server uses is absolute, so the
-    // working directory matters to nothing else.
-    ok = io_chdir(path);
-    take_io_error();
+    // A directory that is there already counts as made, when the server may
+    // enter it (search permission): what changing into it would show,
+    // without changing the working directory.
+    struct stat st;
+    ok = fs.stat(path, st) == 0 && S_ISDIR(st.st_mode) && fs.access(path, X_OK) == 0;
   }
   return reply(lines, ok, "DIR ERROR ", error);
 }
 
-bool remove_directory(Lines& lines, const std::string& path) {
-  io_rmdir(path);
+bool remove_directory(Lines& lines, FileSystem& fs, const std::string& path) {
+  io_rmdir(fs, path);
   const uint16_t error = take_io_error();
   return reply(lines, error == 0, "DIR ERROR ", error);
 }
 
-bool delete_file(Lines& lines, const std::string& path) {
-  io_unlink(path);
+bool delete_file(Lines& lines, FileSystem& fs, const std::string& path) {
+  io_unlink(fs, path);
   uint16_t error = take_io_error();
   if (error != 0) {
     // Once more after making the file writable for its owner. Only a
@@ -50,21 +50,19 @@ bool delete_file(Lines& lines, const std::string& path) {
     // unlink does not remove whatever its mode. When the second attempt
     // fails too, the mode goes back.
     struct stat st;
-    const bool made_writable =
-        names_a_file(path) && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        (st.st_mode & S_IWUSR) == 0 &&
-        fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | S_IWUSR, AT_SYMLINK_NOFOLLOW) == 0;
-    io_unlink(path);
+    const bool made_writable = fs.lstat(path, st) == 0 && S_ISREG(st.st_mode) &&
+                               (st.st_mode & S_IWUSR) == 0 &&
+                               fs.chmod_entry(path, (st.st_mode & 07777) | S_IWUSR) == 0;
+    io_unlink(fs, path);
     error = take_io_error();
-    if (error != 0 && made_writable) {
-      fchmodat(AT_FDCWD, path.c_str(), st.st_mode & 07777, AT_SYMLINK_NOFOLLOW);
-    }
+    if (error != 0 && made_writable) fs.chmod_entry(path, st.st_mode & 07777);
   }
   return reply(lines, error == 0, "FILE ERROR ", error);
 }
 
-bool rename_file(Lines& lines, const std::string& source, const std::string& target) {
-  io_rename(source, target);
+bool rename_file(Lines& lines, FileSystem& fs, const std::string& source,
+                 const std::string& target) {
+  io_rename(fs, source, target);
   const uint16_t error = take_io_error();
   return reply(lines, error == 0, "RENAME ERROR ", error);
 }

@@ -5,14 +5,16 @@
 
 #include <string>
 
+#include "files/file_system.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
-bool make_directory(Lines& lines, const std::string& path);
-bool remove_directory(Lines& lines, const std::string& path);
-bool delete_file(Lines& lines, const std::string& path);
-bool rename_file(Lines& lines, const std::string& source, const std::string& target);
+bool make_directory(Lines& lines, FileSystem& fs, const std::string& path);
+bool remove_directory(Lines& lines, FileSystem& fs, const std::string& path);
+bool delete_file(Lines& lines, FileSystem& fs, const std::string& path);
+bool rename_file(Lines& lines, FileSystem& fs, const std::string& source,
+                 const std::string& target);
 
 }  // namespace tarnel
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "files/file_system.h"
 #include "testing/cable_pair.h"
 #include "testing/peer.h"
 #include "testing/server_thread.h"
@@ -16,6 +17,9 @@
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::CablePair;
 using testing::Peer;
@@ -43,8 +47,10 @@ class Management : public ::testing::Test {
   }
   ~Management() override {
     server_.reset();
-    // "MD " of an existing directory moves the working directory into it.
-    if (!cwd_.empty() && chdir(cwd_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << cwd_;
+    // No command moves the working directory ("MD " of an existing
+    // directory only looks whether it may be entered).
+    char cwd[PATH_MAX];
+    EXPECT_EQ(getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) : "", cwd_);
   }
 
   std::string path(const std::string& name) { return dir_.path() + "/" + name; }
@@ -295,7 +301,7 @@ std::string delete_as_user(const std::string& path, uid_t owner, std::string* sk
   if (child == 0) {
     if (getuid() != owner && (setgid(owner) != 0 || setuid(owner) != 0)) _exit(77);
     Lines lines = cable.server_lines();
-    delete_file(lines, path);
+    delete_file(lines, whole_fs, path);
     _exit(0);
   }
   std::string reply;

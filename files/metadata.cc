@@ -7,7 +7,6 @@
 #include <algorithm>
 
 #include "files/errors.h"
-#include "files/io.h"
 
 namespace tarnel {
 
@@ -72,24 +71,24 @@ LocalTime to_local_time(int64_t seconds_utc) {
 
 int32_t time_stamp_of(int64_t seconds_utc) { return pack_time_stamp(to_local_time(seconds_utc)); }
 
-int32_t file_time_stamp(int fd) {
+int32_t file_time_stamp(FileSystem& fs, int fd) {
   search_error = SEARCH_OK;
   struct stat st;
-  if (fstat(fd, &st) != 0) {
+  if (fs.fstat(fd, st) != 0) {
     search_error = SEARCH_NOT_FOUND;
     return 0;
   }
   return time_stamp_of(st.st_mtime);
 }
 
-uint16_t file_attribute_number(const std::string& path) {
+uint16_t file_attribute_number(FileSystem& fs, const std::string& path) {
   struct stat st;
-  if (!names_a_file(path) || stat(path.c_str(), &st) != 0) {
+  if (fs.stat(path, st) != 0) {
     search_error = SEARCH_NOT_FOUND;
     return 0;
   }
   uint16_t attributes = S_ISDIR(st.st_mode) ? 16 : 32;
-  if (access(path.c_str(), W_OK) != 0) attributes |= 1;
+  if (fs.access(path, W_OK) != 0) attributes |= 1;
   return attributes;
 }
 
@@ -99,7 +98,7 @@ uint8_t entry_attribute_number(mode_t mode) {
   return attributes;
 }
 
-void apply_time_stamp(int fd, int32_t stamp) {
+void apply_time_stamp(FileSystem& fs, int fd, int32_t stamp) {
   // The year field is read as signed, as the packing made it: 1970-1979 have
   // a negative offset. The server never sends years from 2044 on, which
   // would read as before 1980 here.
@@ -122,19 +121,19 @@ void apply_time_stamp(int fd, int32_t stamp) {
   times[0].tv_nsec = UTIME_OMIT;  // access time stays
   times[1].tv_sec = static_cast<time_t>(utc);
   times[1].tv_nsec = 0;
-  futimens(fd, times);  // nothing depends on it: a failure is not reported
+  fs.set_times(fd, times);  // nothing depends on it: a failure is not reported
 }
 
-void apply_attribute_number(const std::string& path, int32_t attributes) {
+void apply_attribute_number(FileSystem& fs, const std::string& path, int32_t attributes) {
   struct stat st;
-  if (!names_a_file(path) || stat(path.c_str(), &st) != 0) return;
+  if (fs.stat(path, st) != 0) return;
   mode_t mode = st.st_mode & 07777;
   if (attributes & 1) {
     mode &= ~static_cast<mode_t>(S_IWUSR);
   } else {
     mode |= S_IWUSR;
   }
-  if (mode != (st.st_mode & 07777)) chmod(path.c_str(), mode);  // not reported either
+  if (mode != (st.st_mode & 07777)) fs.chmod(path, mode);  // not reported either
 }
 
 }  // namespace tarnel

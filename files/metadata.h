@@ -11,6 +11,7 @@
 
 #include "base/time_stamp.h"
 #include "files/file_state.h"
+#include "files/file_system.h"
 
 namespace tarnel {
 
@@ -31,20 +32,20 @@ int32_t time_stamp_of(int64_t seconds_utc);
 
 /// The packed modification time of an open file; 0 and search_error 3 when
 /// its status cannot be read (search_error 0 otherwise).
-int32_t file_time_stamp(int fd);
+int32_t file_time_stamp(FileSystem& fs, int fd);
 /// The file-query rule: 16 or 32 by kind, + 1 when this process may not
 /// write the path. 0 and search_error 3 when stat fails.
-uint16_t file_attribute_number(const std::string& path);
+uint16_t file_attribute_number(FileSystem& fs, const std::string& path);
 /// The listing rule: 16 or 32 by kind, + 1 when the owner's write bit is clear.
 uint8_t entry_attribute_number(mode_t mode);
 
 /// Sets the open file's modification time from a packed stamp (the inverse
 /// of time_stamp_of, with the same time-zone offset). A stamp whose fields
 /// name no valid date and time changes nothing. Reports no error.
-void apply_time_stamp(int fd, int32_t stamp);
+void apply_time_stamp(FileSystem& fs, int fd, int32_t stamp);
 /// Sets or clears the owner's write permission from bit 1 (read-only);
 /// every other permission bit stays. Reports no error.
-void apply_attribute_number(const std::string& path, int32_t attributes);
+void apply_attribute_number(FileSystem& fs, const std::string& path, int32_t attributes);
 
 }  // namespace tarnel
 

@@ -9,10 +9,14 @@
 #include <ctime>
 
 #include "files/errors.h"
+#include "files/file_system.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::TempDir;
 
@@ -30,7 +34,7 @@ class Metadata : public ::testing::Test {
   int32_t stamp_of_file(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY);
     EXPECT_GE(fd, 0);
-    int32_t stamp = file_time_stamp(fd);
+    int32_t stamp = file_time_stamp(whole_fs, fd);
     close(fd);
     return stamp;
   }
@@ -122,7 +126,7 @@ TEST_F(Metadata, FileTimeStampPacksTheLocalModificationTime) {
 
 TEST_F(Metadata, FileTimeStampOfABadDescriptorIsZeroWithSearchError3) {
   search_error = 0;
-  EXPECT_EQ(file_time_stamp(-1), 0);
+  EXPECT_EQ(file_time_stamp(whole_fs, -1), 0);
   EXPECT_EQ(search_error, 3);
 }
 
@@ -140,13 +144,13 @@ TEST_F(Metadata, FileAttributeNumberOfDirectoryAndWritableFile) {
   testing::write_file(f, "x");
   ASSERT_EQ(chmod(f.c_str(), 0644), 0);
   search_error = 7;
-  EXPECT_EQ(file_attribute_number(f), 32);
-  EXPECT_EQ(file_attribute_number(dir_.path()), 16);
+  EXPECT_EQ(file_attribute_number(whole_fs, f), 32);
+  EXPECT_EQ(file_attribute_number(whole_fs, dir_.path()), 16);
   EXPECT_EQ(search_error, 7);  // left as it was on success
 }
 
 TEST_F(Metadata, FileAttributeNumberOfMissingPathIsZeroWithSearchError3) {
-  EXPECT_EQ(file_attribute_number(dir_.file("missing")), 0);
+  EXPECT_EQ(file_attribute_number(whole_fs, dir_.file("missing")), 0);
   EXPECT_EQ(search_error, 3);
 }
 
@@ -170,14 +174,14 @@ TEST_F(Metadata, FileAttributeNumberAsksWhetherThisUserMayWrite) {
   EXPECT_EQ(entry_attribute_number(st.st_mode), 32);
 
   if (geteuid() != 0) {
-    EXPECT_EQ(file_attribute_number(mine), st.st_uid == geteuid() ? 32 : 33);
+    EXPECT_EQ(file_attribute_number(whole_fs, mine), st.st_uid == geteuid() ? 32 : 33);
     GTEST_SKIP() << "not root: cannot take on another user for the rest";
   }
   auto as_nobody = [](const std::string& path) -> int {
     pid_t child = fork();
     if (child == 0) {
       if (setgid(65534) != 0 || setuid(65534) != 0) _exit(255);
-      _exit(file_attribute_number(path));
+      _exit(file_attribute_number(whole_fs, path));
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -188,7 +192,7 @@ TEST_F(Metadata, FileAttributeNumberAsksWhetherThisUserMayWrite) {
   EXPECT_EQ(result, 33);
   EXPECT_EQ(as_nobody(open_to_all), 32);
   EXPECT_EQ(as_nobody(read_only), 33);
-  EXPECT_EQ(file_attribute_number(read_only), 32);  // root may write it all the same
+  EXPECT_EQ(file_attribute_number(whole_fs, read_only), 32);  // root may write it all the same
 }
 
 TEST_F(Metadata, ApplyTimeStampIsTheInverseOfThePacking) {
@@ -199,14 +203,14 @@ TEST_F(Metadata, ApplyTimeStampIsTheInverseOfThePacking) {
     for (int32_t stamp : {684682671, 2162688, 1569174464, -165609472}) {
       int fd = open(f.c_str(), O_RDWR);
       ASSERT_GE(fd, 0);
-      apply_time_stamp(fd, stamp);
-      EXPECT_EQ(file_time_stamp(fd), stamp) << "offset " << offset;
+      apply_time_stamp(whole_fs, fd, stamp);
+      EXPECT_EQ(file_time_stamp(whole_fs, fd), stamp) << "offset " << offset;
       close(fd);
     }
   }
   time_zone_offset = 0;
   int fd = open(f.c_str(), O_RDWR);
-  apply_time_stamp(fd, pack_time_stamp(2000, 6, 15, 13, 45, 30));
+  apply_time_stamp(whole_fs, fd, pack_time_stamp(2000, 6, 15, 13, 45, 30));
   close(fd);
   EXPECT_EQ(mtime(f), 961076730);  // 2000-06-15 13:45:30 UTC
 }
@@ -225,7 +229,7 @@ TEST_F(Metadata, ApplyTimeStampIgnoresStampsThatNameNoTime) {
   };
   for (int32_t stamp : bad) {
     int fd = open(f.c_str(), O_RDWR);
-    apply_time_stamp(fd, stamp);
+    apply_time_stamp(whole_fs, fd, stamp);
     close(fd);
     EXPECT_EQ(mtime(f), 1000000000) << stamp;
   }
@@ -238,19 +242,19 @@ TEST_F(Metadata, ApplyAttributeNumberSetsOrClearsOwnerWrite) {
   ASSERT_EQ(chmod(f.c_str(), 0664), 0);
   struct stat st;
 
-  apply_attribute_number(f, 33);
+  apply_attribute_number(whole_fs, f, 33);
   ASSERT_EQ(stat(f.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0464u);
 
-  apply_attribute_number(f, 32);
+  apply_attribute_number(whole_fs, f, 32);
   ASSERT_EQ(stat(f.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0664u);
 
-  apply_attribute_number(f, 0xFFFE);  // every bit but read-only
+  apply_attribute_number(whole_fs, f, 0xFFFE);  // every bit but read-only
   ASSERT_EQ(stat(f.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0664u);
 
-  apply_attribute_number(dir_.file("missing"), 33);  // nothing, and no error
+  apply_attribute_number(whole_fs, dir_.file("missing"), 33);  // nothing, and no error
   EXPECT_EQ(io_error, 0);
 }
 

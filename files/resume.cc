@@ -17,17 +17,13 @@
 
 namespace tarnel {
 
-int open_existing_file(const std::string& path) {
+int open_existing_file(FileSystem& fs, const std::string& path) {
   if (io_error != 0) return -1;
   // O_NONBLOCK: a FIFO at the path must not stop the server in open().
   const int extra = O_NONBLOCK | O_CLOEXEC;
-  if (!names_a_file(path)) {
-    note_io_error(ENOENT);
-    return -1;
-  }
-  int fd = ::open(path.c_str(), existing_file_open_mode | extra);
+  int fd = fs.open(path, existing_file_open_mode | extra, 0);
   if (fd < 0 && errno == EROFS && existing_file_open_mode == O_RDWR) {
-    fd = ::open(path.c_str(), O_RDONLY | extra);
+    fd = fs.open(path, O_RDONLY | extra, 0);
   }
   if (fd < 0) note_io_error(errno);
   return fd;
@@ -40,7 +36,8 @@ int32_t restart_point(int64_t size) {
   return static_cast<int32_t>(point);
 }
 
-int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsClock& clock) {
+int32_t text_resume_offset(Lines& lines, FileSystem& fs, int fd, int32_t offset,
+                           const SecondsClock& clock) {
   uint8_t block[SCAN_BLOCK];
   int64_t answer = 0;
   int64_t stored = 0;
@@ -48,7 +45,7 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsCl
   int64_t last_tick = clock();
   ssize_t got = 1;
   while (got > 0 && answer == 0) {
-    got = io_read(fd, block, SCAN_BLOCK);
+    got = io_read(fs, fd, block, SCAN_BLOCK);
     if (got < 0) {
       take_io_error();
       break;
@@ -70,12 +67,12 @@ int32_t text_resume_offset(Lines& lines, int fd, int32_t offset, const SecondsCl
   return static_cast<int32_t>(answer);
 }
 
-bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock) {
+bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload, const SecondsClock& clock) {
   if (upload.name.empty()) {
     send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;
   }
-  const int fd = open_existing_file(upload.name);
+  const int fd = open_existing_file(fs, upload.name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
     send_text(lines, "REST ERROR " + number_to_text(error));
@@ -83,10 +80,10 @@ bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock
   }
   struct stat st;
   int64_t size = 0;
-  if (fstat(fd, &st) == 0) {
+  if (fs.fstat(fd, st) == 0) {
     if (S_ISDIR(st.st_mode)) {
       // A read-only open succeeds on a directory; nothing can be resumed there.
-      close(fd);
+      fs.close(fd);
       send_text(lines, "REST ERROR " + number_to_text(io_error_number(EISDIR)));
       return false;
     }
@@ -95,12 +92,12 @@ bool resume_query(Lines& lines, PendingUpload& upload, const SecondsClock& clock
   int32_t point = restart_point(size);
   int32_t reported = point;
   if (upload.text && point != 0) {
-    reported = text_resume_offset(lines, fd, point, clock);
+    reported = text_resume_offset(lines, fs, fd, point, clock);
     // -1: a "WAIT" was not delivered; 0: the file ended before the point.
     // Either way the two offsets no longer describe one place: start over.
     if (reported <= 0) point = 0;
   }
-  io_close(fd);
+  io_close(fs, fd);
   take_io_error();
   upload.resume_offset = point;
   upload.reported_resume_offset = reported < 0 ? 0 : reported;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files/clock.h"
+#include "files/file_system.h"
 #include "files/upload.h"
 #include "link/lines.h"
 
@@ -20,7 +21,7 @@ namespace tarnel {
 /// Opens an existing file with existing_file_open_mode (files/file_state.h). A read-write open on
 /// a read-only file system is retried once read-only. Reports a failure
 /// through io_error and returns -1; does nothing while io_error is pending.
-int open_existing_file(const std::string& path);
+int open_existing_file(FileSystem& fs, const std::string& path);
 
 // ---- Resume negotiation ------------------------------------------------------
 
@@ -43,14 +44,14 @@ int32_t restart_point(int64_t size);
 /// when `upload.text`) and answers "REST=" with the restart point in the
 /// client view, or "REST ERROR n". True when it set both offsets of `upload`
 /// ("REST="); false leaves them as they were.
-bool resume_query(Lines& lines, PendingUpload& upload,
+bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload,
                   const SecondsClock& clock = monotonic_seconds);
 
 /// The client-view position of stored offset `offset` (> 0) of the open file
 /// `fd`, which is positioned at its start: the offset plus the LF bytes
 /// before it. Sends "WAIT" at most once a second while it reads; -1 when a
 /// "WAIT" was not delivered, 0 when the file ends before the offset.
-int32_t text_resume_offset(Lines& lines, int fd, int32_t offset,
+int32_t text_resume_offset(Lines& lines, FileSystem& fs, int fd, int32_t offset,
                            const SecondsClock& clock = monotonic_seconds);
 
 }  // namespace tarnel

@@ -15,12 +15,16 @@
 
 #include "files/errors.h"
 #include "files/file_state.h"
+#include "files/file_system.h"
 #include "link/text.h"
 #include "testing/server_thread.h"
 #include "testing/transfer_testing.h"
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::Exchange;
 using testing::ServerThread;
@@ -98,7 +102,8 @@ TEST(ResumeQuery, FailuresReplyRestErrorAndLeaveTheOffsets) {
     upload.resume_offset = 77;
     upload.reported_resume_offset = 88;
     bool set = true;
-    x.serve([&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, upload); });
+    x.serve(
+        [&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, whole_fs, upload); });
     std::string reply = x.peer().reply();
     x.join();
     EXPECT_FALSE(set) << name;
@@ -120,7 +125,8 @@ TEST(ResumeQuery, SetsBothOffsets) {
   PendingUpload upload{x.dir().file("t")};
   upload.text = true;
   bool set = false;
-  x.serve([&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, upload); });
+  x.serve(
+      [&](Lines& lines, testing::FakeConsole&) { set = resume_query(lines, whole_fs, upload); });
   EXPECT_EQ(x.peer().reply(), "REST=5122");
   x.join();
   EXPECT_TRUE(set);
@@ -164,9 +170,9 @@ TEST(ResumeQuery, ExistingFileOpenModeDecidesWhetherAReadOnlyFileCanBeMeasured) 
   auto queries = [&](Lines& lines) {
     PendingUpload upload{path};
     existing_file_open_mode = O_RDWR;  // at start
-    resume_query(lines, upload);
+    resume_query(lines, whole_fs, upload);
     existing_file_open_mode = O_RDONLY;  // after a download
-    resume_query(lines, upload);
+    resume_query(lines, whole_fs, upload);
   };
   auto got = in_child(x, 2, as_nobody, queries, &skip);
   if (!skip.empty()) GTEST_SKIP() << skip;
@@ -191,7 +197,7 @@ TEST(ResumeQuery, ReadWriteOpenOnAReadOnlyFileSystemIsRetriedReadOnly) {
   auto query = [&](Lines& lines) {
     PendingUpload upload{path};
     existing_file_open_mode = O_RDWR;
-    resume_query(lines, upload);
+    resume_query(lines, whole_fs, upload);
   };
   std::string skip;
   auto got = in_child(x, 1, read_only_fs, query, &skip);
@@ -222,7 +228,7 @@ TEST(TextResumeOffset, SendsWaitAfterEachBlockOnceASecondHasPassed) {
     int32_t answer = 0;
     x.serve([&](Lines& lines, testing::FakeConsole&) {
       const int fd = open(x.dir().file("t").c_str(), O_RDONLY);
-      answer = text_resume_offset(lines, fd, point, c.clock);
+      answer = text_resume_offset(lines, whole_fs, fd, point, c.clock);
       close(fd);
     });
     for (int i = 0; i < c.waits; ++i) EXPECT_EQ(x.peer().reply(), "WAIT");
@@ -240,7 +246,9 @@ TEST(ResumeQuery, UndeliveredWaitRepliesMinusOneAndStartsOver) {
   upload.resume_offset = 11;
   upload.reported_resume_offset = 12;
   upload.text = true;
-  x.serve([&](Lines& lines, testing::FakeConsole&) { resume_query(lines, upload, fast_clock); });
+  x.serve([&](Lines& lines, testing::FakeConsole&) {
+    resume_query(lines, whole_fs, upload, fast_clock);
+  });
   // Let the "WAIT" go untaken: see it begin (handshake high with the low
   // nibble of the first magic byte), then see the server give it up.
   EXPECT_TRUE(x.peer().wait_for_status(0x40, 5000));

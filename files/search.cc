@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "files/errors.h"
-#include "files/io.h"
 #include "files/metadata.h"
 #include "link/text.h"
 
@@ -87,9 +86,9 @@ class Matcher {
 };
 
 /// Fills `found` from stat; false when the status cannot be read.
-bool fill_entry(const std::string& path, std::string_view name, FoundEntry& found) {
+bool fill_entry(FileSystem& fs, const std::string& path, std::string_view name, FoundEntry& found) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+  if (fs.stat(path, st) != 0) return false;
   found.name.assign(name);
   // The size field is signed 32-bit: larger files show the largest value it
   // holds rather than a wrapped, possibly negative number.
@@ -104,8 +103,7 @@ bool within_mask(uint8_t attributes, uint8_t mask) { return (attributes & ~mask)
 /// The local form of a path of the search: resolved by `names` when it is
 /// absolute, as it is otherwise; unusable_path() for a name the client
 /// cannot use.
-std::string local_search_path(const ClientNames& names, std::string_view path) {
-  WholeFileSystem fs;
+std::string local_search_path(FileSystem& fs, const ClientNames& names, std::string_view path) {
   if (!path.empty() && path[0] == '/') return names.local_path(fs, path, NameUse::kExisting);
   std::string local;
   return names.local_name(path, &local) ? local : unusable_path();
@@ -131,9 +129,10 @@ bool match_name(std::string_view pattern, std::string_view name) {
   return Matcher(pattern, name).match(1, 1);
 }
 
-void find_first(std::string_view search_path, uint8_t attribute_mask, SearchRecord& record,
-                const ClientNames& names) {
+void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
+                SearchRecord& record, const ClientNames& names) {
   find_close(record);
+  record.fs = &fs;
   record.started = false;
   if (search_path.empty()) {
     record.search_path.clear();
@@ -142,7 +141,7 @@ void find_first(std::string_view search_path, uint8_t attribute_mask, SearchReco
     return;
   }
   record.names = names;
-  const std::string whole = local_search_path(names, cut_text(search_path));
+  const std::string whole = local_search_path(fs, names, cut_text(search_path));
   if (!names_a_file(whole)) {
     // A NUL byte (the system would see only the part before it), or a name
     // the client cannot use.
@@ -162,7 +161,7 @@ void find_first(std::string_view search_path, uint8_t attribute_mask, SearchReco
     const std::string_view local_name = last == std::string::npos
                                             ? std::string_view(whole)
                                             : std::string_view(whole).substr(last + 1);
-    if (!fill_entry(whole, names.client_name(local_name), record.found)) {
+    if (!fill_entry(fs, whole, names.client_name(local_name), record.found)) {
       search_error = errno == ENOENT ? SEARCH_NOT_FOUND : SEARCH_NO_MORE;
     } else if (!within_mask(record.found.attributes, attribute_mask)) {
       search_error = SEARCH_NOT_FOUND;
@@ -174,7 +173,7 @@ void find_first(std::string_view search_path, uint8_t attribute_mask, SearchReco
   // The directory part is taken literally, wildcards in it included.
   record.local_directory = record.directory_part().empty()
                                ? std::string()
-                               : local_search_path(names, record.directory_part());
+                               : local_search_path(fs, names, record.directory_part());
   find_next(record);
 }
 
@@ -186,18 +185,20 @@ void find_next(SearchRecord& record) {
   if (!record.started) {
     record.started = true;
     const std::string& directory = record.local_directory;
-    record.directory = directory.empty() ? nullptr : opendir(directory.c_str());
+    if (!directory.empty()) record.directory = record.fs->open_directory(directory);
   }
   if (record.directory != nullptr) {
     const std::string_view pattern = record.name_pattern();
-    while (dirent* entry = readdir(record.directory)) {
-      std::string_view name = entry->d_name;
+    std::string name;
+    while (record.directory->next(name)) {
       const std::string shown = record.names.client_name(name);
       if (!match_name(pattern, shown)) continue;
       // The full path, even past 255 bytes: a cut path would name another file.
       std::string path(record.local_directory);
       path.append(name);
-      if (!fill_entry(path, shown, record.found)) continue;  // dangling link, removed meanwhile
+      if (!fill_entry(*record.fs, path, shown, record.found)) {
+        continue;  // dangling link, removed meanwhile
+      }
       if (!within_mask(record.found.attributes, record.attribute_mask)) continue;
       search_error = SEARCH_OK;
       return;
@@ -207,11 +208,6 @@ void find_next(SearchRecord& record) {
   search_error = SEARCH_NO_MORE;
 }
 
-void find_close(SearchRecord& record) {
-  if (record.directory != nullptr) {
-    closedir(record.directory);
-    record.directory = nullptr;
-  }
-}
+void find_close(SearchRecord& record) { record.directory.reset(); }
 
 }  // namespace tarnel

@@ -7,13 +7,12 @@
 #ifndef TARNEL_FILES_SEARCH_H_
 #define TARNEL_FILES_SEARCH_H_
 
-#include <dirent.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "files/file_system.h"
 #include "files/names.h"
 
 namespace tarnel {
@@ -48,7 +47,9 @@ struct SearchRecord {
   /// True when the search path holds neither "*" nor "?".
   bool single_entry = false;
   uint8_t attribute_mask = 0;
-  DIR* directory = nullptr;
+  /// The file system searched, from find_first.
+  FileSystem* fs = nullptr;
+  std::unique_ptr<DirectoryReader> directory;
   /// Whether the directory was opened already (it is opened only once).
   bool started = false;
   FoundEntry found;
@@ -64,8 +65,8 @@ struct SearchRecord {
 /// leading "/" is taken as it is). The pattern is matched against the names
 /// as the client sees them, and they are what the found entries carry. A
 /// path with a name the client cannot use finds nothing (search error 3).
-void find_first(std::string_view search_path, uint8_t attribute_mask, SearchRecord& record,
-                const ClientNames& names = ClientNames());
+void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
+                SearchRecord& record, const ClientNames& names = ClientNames());
 void find_next(SearchRecord& record);
 void find_close(SearchRecord& record);
 

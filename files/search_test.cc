@@ -9,11 +9,15 @@
 #include <string>
 
 #include "files/errors.h"
+#include "files/file_system.h"
 #include "files/metadata.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::TempDir;
 
@@ -98,7 +102,7 @@ class Search : public ::testing::Test {
   std::multiset<std::string> names(const std::string& search_path) {
     std::multiset<std::string> found;
     SearchRecord record;
-    find_first(search_path, SEARCH_ALL_ATTRIBUTES, record);
+    find_first(whole_fs, search_path, SEARCH_ALL_ATTRIBUTES, record);
     while (search_error == 0) {
       found.insert(record.found.name);
       find_next(record);
@@ -125,7 +129,7 @@ TEST_F(Search, FoundEntryCarriesSizeStampAndAttributes) {
   testing::write_file(f, "12345");
   ASSERT_EQ(chmod(f.c_str(), 0444), 0);
   SearchRecord record;
-  find_first(dir_.path() + "/a.*", SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, dir_.path() + "/a.*", SEARCH_ALL_ATTRIBUTES, record);
   ASSERT_EQ(search_error, 0);
   EXPECT_EQ(record.found.name, "a.txt");
   EXPECT_EQ(record.found.size, 5);
@@ -138,32 +142,32 @@ TEST_F(Search, FoundEntryCarriesSizeStampAndAttributes) {
 TEST_F(Search, SingleEntrySearch) {
   testing::write_file(dir_.file("one"), "x");
   SearchRecord record;
-  find_first(dir_.file("one"), SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, dir_.file("one"), SEARCH_ALL_ATTRIBUTES, record);
   EXPECT_EQ(search_error, 0);
   EXPECT_EQ(record.found.name, "one");
   EXPECT_TRUE(record.single_entry);
   find_next(record);
   EXPECT_EQ(search_error, SEARCH_NO_MORE);
 
-  find_first(dir_.file("missing"), SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, dir_.file("missing"), SEARCH_ALL_ATTRIBUTES, record);
   EXPECT_EQ(search_error, SEARCH_NOT_FOUND);  // ENOENT
-  find_first(dir_.file("one") + "/below", SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, dir_.file("one") + "/below", SEARCH_ALL_ATTRIBUTES, record);
   EXPECT_EQ(search_error, SEARCH_NO_MORE);  // ENOTDIR: another reason
 
-  find_first(dir_.file("one"), 16, record);  // a file, but only directories accepted
+  find_first(whole_fs, dir_.file("one"), 16, record);  // a file, but only directories accepted
   EXPECT_NE(search_error, 0);
 }
 
 TEST_F(Search, EmptyPathAndMissingDirectory) {
   SearchRecord record;
-  find_first("", SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, "", SEARCH_ALL_ATTRIBUTES, record);
   EXPECT_EQ(search_error, SEARCH_NOT_FOUND);
   find_next(record);
   EXPECT_EQ(search_error, SEARCH_NO_MORE);
 
-  find_first(dir_.file("nosuchdir") + "/*.*", SEARCH_ALL_ATTRIBUTES, record);
+  find_first(whole_fs, dir_.file("nosuchdir") + "/*.*", SEARCH_ALL_ATTRIBUTES, record);
   EXPECT_EQ(search_error, SEARCH_NO_MORE);
-  find_first("*.*", SEARCH_ALL_ATTRIBUTES, record);  // no directory part at all
+  find_first(whole_fs, "*.*", SEARCH_ALL_ATTRIBUTES, record);  // no directory part at all
   EXPECT_EQ(search_error, SEARCH_NO_MORE);
 }
 

@@ -38,10 +38,10 @@ constexpr int32_t kVerifySize = 512;
 /// Compares the first frame of a resumed upload with the stored bytes at
 /// the resume offset (the file is positioned there). True when the upload
 /// may go on; the file is then positioned at the resume offset again.
-bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameBuffer& frame,
-                   bool text) {
+bool verify_resume(Console& console, FileSystem& fs, int fd, int32_t resume_offset,
+                   const FrameBuffer& frame, bool text) {
   uint8_t stored[kVerifySize];
-  const ssize_t got = io_read(fd, stored, kVerifySize);
+  const ssize_t got = io_read(fs, fd, stored, kVerifySize);
   take_io_error();
   bool same = true;
   if (got == kVerifySize) {
@@ -74,41 +74,43 @@ bool verify_resume(Console& console, int fd, int32_t resume_offset, const FrameB
     console.line("Error, source and target different!");
     return false;
   }
-  const bool positioned = io_seek(fd, resume_offset) == resume_offset;
+  const bool positioned = io_seek(fs, fd, resume_offset) == resume_offset;
   return take_io_error() == 0 && positioned;
 }
 
 /// Writes a frame's payload at the current position: all of it in raw mode,
 /// without its CR bytes in text mode. True when every byte was stored.
-bool store_payload(int fd, const FrameBuffer& frame, bool text) {
+bool store_payload(FileSystem& fs, int fd, const FrameBuffer& frame, bool text) {
   const size_t length = static_cast<size_t>(frame.length);
   bool written;
   if (!text) {
-    written = io_write_all(fd, frame.data, length);
+    written = io_write_all(fs, fd, frame.data, length);
   } else {
     uint8_t converted[FRAME_MAX_PAYLOAD];
     uint8_t* end = std::remove_copy(frame.data, frame.data + length, converted, uint8_t{'\r'});
-    written = io_write_all(fd, converted, static_cast<size_t>(end - converted));
+    written = io_write_all(fs, fd, converted, static_cast<size_t>(end - converted));
   }
   return take_io_error() == 0 && written;
 }
 
 /// Closes an uploaded file: the time stamp goes on before closing, the
 /// attributes after. False when closing reported an error.
-bool finish_file(int fd, const std::string& path, int32_t time, int32_t attributes) {
-  if (time != -1) apply_time_stamp(fd, time);
-  const bool closed = io_close(fd);
+bool finish_file(FileSystem& fs, int fd, const std::string& path, int32_t time,
+                 int32_t attributes) {
+  if (time != -1) apply_time_stamp(fs, fd, time);
+  const bool closed = io_close(fs, fd);
   const bool ok = take_io_error() == 0 && closed;
-  if (attributes != -1) apply_attribute_number(path, attributes);
+  if (attributes != -1) apply_attribute_number(fs, path, attributes);
   return ok;
 }
 
-ReceiveResult create_empty_file(const std::string& path, int32_t time, int32_t attributes) {
-  const int fd = io_open(path, kCreateFlags);
+ReceiveResult create_empty_file(FileSystem& fs, const std::string& path, int32_t time,
+                                int32_t attributes) {
+  const int fd = io_open(fs, path, kCreateFlags);
   if (take_io_error() != 0 || fd < 0) return ReceiveResult::RECEIVE_CREATE_FAILED;
-  const bool truncated = io_truncate_here(fd);
+  const bool truncated = io_truncate_here(fs, fd);
   const bool ok = take_io_error() == 0 && truncated;
-  const bool closed = finish_file(fd, path, time, attributes);
+  const bool closed = finish_file(fs, fd, path, time, attributes);
   return ok && closed ? ReceiveResult::RECEIVE_STORED : ReceiveResult::RECEIVE_CREATE_FAILED;
 }
 
@@ -119,38 +121,37 @@ bool holds_resume_offset(const struct stat& st, int32_t resume_offset) {
   return S_ISREG(st.st_mode) && st.st_size >= resume_offset;
 }
 
-bool holds_resume_offset(int fd, int32_t resume_offset) {
+bool holds_resume_offset(FileSystem& fs, int fd, int32_t resume_offset) {
   struct stat st;
-  return fstat(fd, &st) == 0 && holds_resume_offset(st, resume_offset);
+  return fs.fstat(fd, st) == 0 && holds_resume_offset(st, resume_offset);
 }
 
-bool holds_resume_offset(const std::string& path, int32_t resume_offset) {
+bool holds_resume_offset(FileSystem& fs, const std::string& path, int32_t resume_offset) {
   struct stat st;
-  return names_a_file(path) && stat(path.c_str(), &st) == 0 &&
-         holds_resume_offset(st, resume_offset);
+  return fs.stat(path, st) == 0 && holds_resume_offset(st, resume_offset);
 }
 
 /// Opens the file on the first frame, positioned where the frame goes; -1
 /// when the upload cannot go on.
-int open_target(Console& console, const std::string& path, int32_t resume_offset,
+int open_target(Console& console, FileSystem& fs, const std::string& path, int32_t resume_offset,
                 const FrameBuffer& first, bool text) {
   if (resume_offset == 0) {
-    const int fd = io_open(path, kCreateFlags);
+    const int fd = io_open(fs, path, kCreateFlags);
     take_io_error();
     return fd;
   }
   existing_file_open_mode = O_RDWR;
-  const int fd = open_existing_file(path);
+  const int fd = open_existing_file(fs, path);
   if (take_io_error() != 0 || fd < 0) return -1;
-  if (!holds_resume_offset(fd, resume_offset)) {
-    io_close(fd);
+  if (!holds_resume_offset(fs, fd, resume_offset)) {
+    io_close(fs, fd);
     take_io_error();
     return -1;
   }
-  const bool positioned = io_seek(fd, resume_offset) == resume_offset;
+  const bool positioned = io_seek(fs, fd, resume_offset) == resume_offset;
   if (take_io_error() != 0 || !positioned ||
-      !verify_resume(console, fd, resume_offset, first, text)) {
-    io_close(fd);
+      !verify_resume(console, fs, fd, resume_offset, first, text)) {
+    io_close(fs, fd);
     take_io_error();
     return -1;
   }
@@ -174,8 +175,8 @@ ReceiveResult transfer_ended(RecvResult r) {
 constexpr uint16_t kRefusalHoldMs = 100;
 
 /// Receives the frames of `upload`, whose resume offset is not negative.
-ReceiveResult receive_frames(Lines& lines, Console& console, const PendingUpload& upload,
-                             int32_t size) {
+ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
+                             const PendingUpload& upload, int32_t size) {
   const std::string& path = upload.name;
   FrameBuffer frame;
   ReceiveResult result = ReceiveResult::RECEIVE_STORED;
@@ -193,17 +194,17 @@ ReceiveResult receive_frames(Lines& lines, Console& console, const PendingUpload
   // file is complete and closed.
   auto store = [&](const FrameBuffer& f) {
     if (!opened) {
-      fd = open_target(console, path, upload.resume_offset, f, upload.text);
+      fd = open_target(console, fs, path, upload.resume_offset, f, upload.text);
       opened = fd >= 0;
       if (!opened) return false;
     }
-    if (!store_payload(fd, f, upload.text)) {
+    if (!store_payload(fs, fd, f, upload.text)) {
       write_failed = true;
       return false;
     }
     if (received + f.length == size) {
       opened = false;
-      if (!finish_file(fd, path, upload.time_stamp, upload.attributes)) {
+      if (!finish_file(fs, fd, path, upload.time_stamp, upload.attributes)) {
         write_failed = true;
         return false;
       }
@@ -233,14 +234,14 @@ ReceiveResult receive_frames(Lines& lines, Console& console, const PendingUpload
   } while (received != size);
 
   // A transfer that ended early: what was written stays.
-  if (opened) finish_file(fd, path, upload.time_stamp, upload.attributes);
+  if (opened) finish_file(fs, fd, path, upload.time_stamp, upload.attributes);
   return result;
 }
 
 }  // namespace
 
-ReceiveResult receive_file(Lines& lines, Console& console, const PendingUpload& pending,
-                           int32_t size) {
+ReceiveResult receive_file(Lines& lines, Console& console, FileSystem& fs,
+                           const PendingUpload& pending, int32_t size) {
   if (lines.busy()) return ReceiveResult::RECEIVE_BUSY;
   lines.set_busy(true);
   PendingUpload upload = pending;
@@ -257,14 +258,14 @@ ReceiveResult receive_file(Lines& lines, Console& console, const PendingUpload& 
     if (path.empty()) {
       result = ReceiveResult::RECEIVE_CREATE_FAILED;
     } else {
-      result = holds_resume_offset(path, resume_offset) ? ReceiveResult::RECEIVE_STORED
-                                                        : ReceiveResult::RECEIVE_NOT_STORED;
+      result = holds_resume_offset(fs, path, resume_offset) ? ReceiveResult::RECEIVE_STORED
+                                                            : ReceiveResult::RECEIVE_NOT_STORED;
     }
   } else if (nothing_to_receive) {
     result = path.empty() ? ReceiveResult::RECEIVE_CREATE_FAILED
-                          : create_empty_file(path, upload.time_stamp, upload.attributes);
+                          : create_empty_file(fs, path, upload.time_stamp, upload.attributes);
   } else {
-    result = receive_frames(lines, console, upload, size);
+    result = receive_frames(lines, console, fs, upload, size);
   }
   lines.set_busy(false);
   return result;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "base/console.h"
+#include "files/file_system.h"
 #include "link/lines.h"
 
 namespace tarnel {
@@ -62,8 +63,8 @@ enum class ReceiveResult {
 /// resume offset's bytes; RECEIVE_BUSY (6) when the link was busy; otherwise
 /// RECEIVE_REFUSED (3) or RECEIVE_FAILED (5) for the receive_frame result
 /// that ended the transfer.
-ReceiveResult receive_file(Lines& lines, Console& console, const PendingUpload& upload,
-                           int32_t size);
+ReceiveResult receive_file(Lines& lines, Console& console, FileSystem& fs,
+                           const PendingUpload& upload, int32_t size);
 
 }  // namespace tarnel
 

@@ -14,6 +14,7 @@
 
 #include "files/errors.h"
 #include "files/file_state.h"
+#include "files/file_system.h"
 #include "files/metadata.h"
 #include "files/resume.h"
 #include "link/text.h"
@@ -22,6 +23,9 @@
 
 namespace tarnel {
 namespace {
+
+/// The file system the services reach here: the whole one.
+WholeFileSystem whole_fs;
 
 using testing::Exchange;
 using testing::read_file;
@@ -39,7 +43,7 @@ void serve_upload(Exchange& x, const std::string& path, int32_t size, PendingUpl
   u.name = path;
   x.serve([&x, u, size, result](Lines& lines, testing::FakeConsole& console) {
     (void)x;
-    *result = receive_file(lines, console, u, size);
+    *result = receive_file(lines, console, whole_fs, u, size);
   });
 }
 
@@ -212,7 +216,8 @@ TEST(Upload, BusyLinkReceivesNothing) {
   Exchange x;
   x.server().set_busy(true);
   testing::FakeConsole console;
-  EXPECT_EQ(receive_file(x.server(), console, {x.dir().file("f")}, 0), ReceiveResult::RECEIVE_BUSY);
+  EXPECT_EQ(receive_file(x.server(), console, whole_fs, {x.dir().file("f")}, 0),
+            ReceiveResult::RECEIVE_BUSY);
   EXPECT_TRUE(entries(x.dir().path()).empty());
 }
 
@@ -490,7 +495,7 @@ int upload_with_size_limit(Exchange& x, const std::string& path, int32_t size, r
     if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(100);
     testing::FakeConsole console;
     Lines lines = x.cable().server_lines();
-    _exit(static_cast<int>(receive_file(lines, console, {path}, size)));
+    _exit(static_cast<int>(receive_file(lines, console, whole_fs, {path}, size)));
   }
   *sent = send_upload(x.peer(), data);
   int status = 0;

@@ -352,7 +352,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   tarnel::Lines lines(client, kBase, tarnel::Waiting::kServer);
-  tarnel::command_loop(lines, client);
+  tarnel::WholeFileSystem fs;
+  tarnel::command_loop(lines, client, fs);
   if (fchdir(working_dir) != 0) std::abort();
 
   check_outside();

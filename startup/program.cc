@@ -1,6 +1,7 @@
 #include "startup/program.h"
 
 #include "commands/command_loop.h"
+#include "files/file_system.h"
 #include "files/metadata.h"
 #include "link/lines.h"
 #include "link/port_allocation.h"
@@ -79,7 +80,8 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
     abort_flag = false;
     // The one Lines of the server; its busy flag starts clear.
     Lines lines(port, port_base, Waiting::kServer);
-    command_loop(lines, console);
+    WholeFileSystem fs;
+    command_loop(lines, console, fs);
   }
   console.line("Program aborted.");
   return 0;

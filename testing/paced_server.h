@@ -71,7 +71,7 @@ class PacedServerThread {
     // A new run of the server starts from the start values, as ServerThread's.
     abort_flag = false;
     reset_file_state();
-    thread_ = std::thread([this] { command_loop(lines_, console_); });
+    thread_ = std::thread([this] { command_loop(lines_, console_, fs_); });
   }
   ~PacedServerThread() { stop(); }
   PacedServerThread(const PacedServerThread&) = delete;
@@ -90,6 +90,7 @@ class PacedServerThread {
  private:
   PeerPacedPort port_;
   Lines lines_;
+  WholeFileSystem fs_;
   FakeConsole console_;
   std::thread thread_;
 };

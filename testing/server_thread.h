@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "files/file_system.h"
 #include "link/lines.h"
 #include "testing/cable_pair.h"
 #include "testing/fake_console.h"
@@ -13,7 +14,8 @@ namespace tarnel::testing {
 
 class ServerThread {
  public:
-  explicit ServerThread(CablePair& cable);
+  /// Serves `fs`, or the whole file system when it is null.
+  explicit ServerThread(CablePair& cable, FileSystem* fs = nullptr);
   ~ServerThread();
 
   FakeConsole& console() { return console_; }
@@ -23,6 +25,8 @@ class ServerThread {
 
  private:
   Lines lines_;
+  WholeFileSystem whole_;
+  FileSystem& fs_;
   FakeConsole console_;
   std::thread thread_;
 };
