@@ -78,6 +78,14 @@ Outcome fetch_listing(Session& session, Output& output, std::string_view path, s
     output.message("the listing holds " + std::to_string(data->size()) + " bytes, " +
                    std::to_string(total) + " were announced (the directory changed meanwhile)");
   }
+  // The names come in the server's code page (the rest of a line is ASCII).
+  std::string utf8;
+  if (!session.settings().charset.to_utf8(*data, &utf8)) {
+    return Outcome::Fail(Exit::kUnexpectedReply,
+                         "the listing of " + std::string(path) + " holds a name with a byte that " +
+                             session.settings().charset.name() + " leaves undefined");
+  }
+  *data = std::move(utf8);
   return Outcome::Ok();
 }
 

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     SessionSettings settings;
     settings.reply_timeout_ms = options.timeout_ms;
     settings.verbose = options.verbose;
+    settings.charset = options.charset;
     Session session(lines, client_port, settings);
     outcome = run_command(session, options, output);
   }

@@ -13,7 +13,7 @@ namespace {
 /// list; parse_options refuses any other).
 constexpr const char* kOptionNames[] = {
     "--cable", "--device",    "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
-    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version",
+    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version", "--charset",
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -124,6 +124,13 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--verbose") {
       if (!no_value()) return false;
       o.verbose = true;
+    } else if (arg == "--charset") {
+      if (!take_value()) return false;
+      std::string why;
+      if (!Charset::open(value, &o.charset, &why)) {
+        *error = "--charset: " + why;
+        return false;
+      }
     } else if (arg == "--help") {
       o.help = true;
     } else if (arg == "--version") {
@@ -219,6 +226,9 @@ std::string usage_text() {
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
       "  --verbose       log every command, reply and link event on standard error\n"
+      "  --charset NAME  send and read the server's names in this code page, as\n"
+      "                  the other PC does (CP1252, CP850, ...; names here are\n"
+      "                  UTF-8); for a server started with the same --charset\n"
       "  --help, --version\n"
       "\n"
       "A download goes to LOCAL.tarnel-part and is renamed to LOCAL once complete.\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/charset.h"
+
 namespace tarnel::client {
 
 constexpr const char* kClientVersion = TARNEL_VERSION;
@@ -24,6 +26,7 @@ struct Options {
   bool recursive = false;  // get, put: copy directory trees (-r)
   unsigned timeout_ms = 10000;
   bool verbose = false;  // log the exchange on standard error
+  Charset charset;       // --charset: the server's names in this code page
   bool help = false;
   bool version = false;
   std::string command;  // connect, ls, get, put, rm, mkdir, rmdir, mv, raw

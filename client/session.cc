@@ -221,7 +221,17 @@ Outcome Session::connect(std::string* reply) {
   return Outcome::Fail(Exit::kLink, "cannot connect: " + problem);
 }
 
-Outcome Session::send_command(std::string_view text) {
+Outcome Session::send_command(std::string_view utf8) {
+  std::string converted;
+  if (!settings_.charset.from_utf8(utf8, &converted)) {
+    return Outcome::Fail(Exit::kUsage, "\"" + std::string(utf8) + "\" cannot be written in " +
+                                           settings_.charset.name());
+  }
+  if (converted.size() > TEXT_MAX) {
+    return Outcome::Fail(Exit::kUsage,
+                         "the command \"" + std::string(utf8) + "\" is longer than 255 bytes");
+  }
+  const std::string_view text = converted;
   const SendResult sent = send_text(text);
   if (sent == SendResult::SEND_OK) return Outcome::Ok();
   // A server that does not know the command answers with its bad-command

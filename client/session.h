@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/charset.h"
 #include "client/client_port.h"
 #include "client/outcome.h"
 #include "link/frame.h"
@@ -35,6 +36,9 @@ struct SessionSettings {
   /// Log every command, reply and link event on standard error, with the
   /// time since the start.
   bool verbose = false;
+  /// The code page of the server's names: every command is sent in it
+  /// (its path converted from UTF-8), and listings are read in it.
+  Charset charset;
 };
 
 class Session {
@@ -54,7 +58,8 @@ class Session {
   /// ("OK A") goes to *reply.
   Outcome connect(std::string* reply);
 
-  /// Sends one command text (at most 255 bytes; the caller checks).
+  /// Sends one command text (at most 255 bytes once in the code page of the
+  /// settings, which it is converted to).
   Outcome send_command(std::string_view text);
 
   /// Receives one reply text. The server's bad-command signal, which comes

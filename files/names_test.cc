@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/name_table.h"
 #include "testing/temp_dir.h"
 
 namespace tarnel {
@@ -23,53 +24,21 @@ ClientNames names_for(const char* code_page) {
   return ClientNames(charset);
 }
 
-const char* const kCodePages[] = {nullptr, "CP1252", "CP850"};
-
-/// Stands for the local name itself in a NameCase.
-const char kSame[] = "=";
-
-/// A local name and how each of kCodePages shows it: the client's bytes,
-/// kSame for the local bytes unchanged, or nullptr for a stand-in.
-struct NameCase {
-  std::string local;
-  const char* client[3];
-};
-
-const std::vector<NameCase>& name_table() {
-  static const std::vector<NameCase> table = {
-      {"plain.txt", {"plain.txt", "plain.txt", "plain.txt"}},
-      {"M\xC3\xBCller caf\xC3\xA9.txt",
-       {"M\xC3\xBCller caf\xC3\xA9.txt", "M\xFCller caf\xE9.txt", "M\x81ller caf\x82.txt"}},
-      {"\xE2\x82\xAC"
-       "uro.txt",
-       {"\xE2\x82\xAC"
-        "uro.txt",
-        "\x80uro.txt", nullptr}},
-      {"\xCE\xA9mega.txt", {"\xCE\xA9mega.txt", nullptr, nullptr}},  // Omega
-      {"M\xFCller.txt", {"M\xFCller.txt", nullptr, nullptr}},        // not UTF-8
-      {"tab\tname.txt", {nullptr, nullptr, nullptr}},
-      {"cr\rlf\n.txt", {nullptr, nullptr, nullptr}},
-      {"inj\t999\t684682671\t16\r\nfake", {nullptr, nullptr, nullptr}},
-      {"esc\x1B[31m.txt", {nullptr, nullptr, nullptr}},
-      {"back\\slash", {nullptr, nullptr, nullptr}},
-      {std::string(240, 'L') + ".txt", {nullptr, nullptr, nullptr}},
-      {std::string(LISTING_NAME_MAX, 'k'), {kSame, kSame, kSame}},
-      // Differ only in characters the code pages lack (Delta, Zhe).
-      {"\xCE\x94-notes.txt", {"\xCE\x94-notes.txt", nullptr, nullptr}},
-      {"\xD0\x96-notes.txt", {"\xD0\x96-notes.txt", nullptr, nullptr}},
-  };
-  return table;
-}
+using testing::kNameCodePages;
+using testing::kSameName;
+using testing::name_table;
+using testing::NameCase;
 
 TEST(ClientNames, ShowsANameAsItTravelsOrItsStandIn) {
   for (size_t page = 0; page < 3; ++page) {
-    const ClientNames names = names_for(kCodePages[page]);
+    const ClientNames names = names_for(kNameCodePages[page]);
     std::set<std::string> seen;
     for (const NameCase& c : name_table()) {
       const char* expected = c.client[page];
-      const std::string wanted = expected == kSame ? c.local : expected ? expected : "";
+      const std::string wanted = expected == kSameName ? c.local : expected ? expected : "";
       const std::string shown = names.client_name(c.local);
-      SCOPED_TRACE(std::string(kCodePages[page] ? kCodePages[page] : "bytes") + " " + shown);
+      SCOPED_TRACE(std::string(kNameCodePages[page] ? kNameCodePages[page] : "bytes") + " " +
+                   shown);
       if (expected != nullptr) {
         EXPECT_EQ(shown, wanted);
       } else {
@@ -102,6 +71,17 @@ TEST(ClientNames, StandInKeepsTheUsablePartAndTheExtension) {
   // The same at every call and in every run: the hash is of the name alone.
   EXPECT_EQ(bytes.stand_in("inj\t999\t684682671\t16\r\nfake"),
             "inj_999_684682671_16__fake~9ZJQEV016PZN");
+}
+
+TEST(ClientNames, NamesUpToTheLimitTravelAsTheyAre) {
+  const ClientNames cp850 = names_for("CP850");
+  const std::string longest = std::string(LISTING_NAME_MAX - 1, 'a') + "\xC3\xA4";  // a-umlaut
+  EXPECT_EQ(cp850.client_name(longest), std::string(LISTING_NAME_MAX - 1, 'a') + "\x84");
+  // Two bytes here, one on the wire: the limit counts what the client sees.
+  EXPECT_EQ(longest.size(), LISTING_NAME_MAX + 1);
+  const std::string one_more = "b" + longest;
+  EXPECT_EQ(cp850.client_name(one_more), cp850.stand_in(one_more));
+  EXPECT_EQ(ClientNames().client_name(longest), ClientNames().stand_in(longest));
 }
 
 TEST(ClientNames, RefusesClientNamesThatCannotBeStored) {
@@ -141,7 +121,7 @@ class ClientNamesOnDisk : public ::testing::Test {
 };
 
 TEST_F(ClientNamesOnDisk, EveryListedNameFindsItsEntry) {
-  for (const char* code_page : kCodePages) {
+  for (const char* code_page : kNameCodePages) {
     const ClientNames names = names_for(code_page);
     for (const NameCase& c : name_table()) {
       const std::string shown = names.client_name(c.local);

@@ -9,6 +9,7 @@
 
 #include "link/device_port.h"
 #include "link/io_port.h"
+#include "startup/charset_option.h"
 #include "startup/cleanup.h"
 #include "startup/console.h"
 #include "startup/program.h"
@@ -30,6 +31,12 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  tarnel::ClientNames names;
+  std::string charset_error;
+  if (!tarnel::take_charset_option(args, &names, &charset_error)) {
+    std::fprintf(stderr, "tarnel: %s\n", charset_error.c_str());
+    return 2;
+  }
   tarnel::StdConsole console;
   console.prepare();
   std::unique_ptr<tarnel::Port> port;
@@ -40,5 +47,5 @@ int main(int argc, char** argv) {
     tarnel::at_program_end(&tarnel::release_device_on_signal);
   }
   tarnel::Identity identity;
-  return tarnel::run_program(args, *port, console, identity, device);
+  return tarnel::run_program(args, *port, console, identity, device, names);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "link/virtual_cable.h"
+#include "startup/charset_option.h"
 #include "startup/console.h"
 #include "startup/program.h"
 #include "startup/usage.h"
@@ -25,9 +26,15 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  tarnel::ClientNames names;
+  std::string charset_error;
+  if (!tarnel::take_charset_option(args, &names, &charset_error)) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", charset_error.c_str());
+    return 2;
+  }
   tarnel::StdConsole console;
   console.prepare();
   tarnel::CablePort port(cable_path, tarnel::VirtualCable::kEndA);
   tarnel::Identity identity;
-  return tarnel::run_program(args, port, console, identity);
+  return tarnel::run_program(args, port, console, identity, "", names);
 }

@@ -38,7 +38,7 @@ void device_root_warning(Console& console, const std::string& device) {
 }  // namespace
 
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity, const std::string& device) {
+                Identity& identity, const std::string& device, const ClientNames& names) {
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
@@ -81,7 +81,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
     // The one Lines of the server; its busy flag starts clear.
     Lines lines(port, port_base, Waiting::kServer);
     WholeFileSystem fs;
-    command_loop(lines, console, fs);
+    command_loop(lines, console, fs, names);
   }
   console.line("Program aborted.");
   return 0;

@@ -34,6 +34,10 @@ std::string server_usage(std::string_view program) {
         "                 the device (group lp)\n";
   }
   text +=
+      "  --charset NAME the code page in which the other PC shows names (as iconv\n"
+      "                 knows it: CP1252 for Windows in Western Europe, CP850 or\n"
+      "                 CP437 for DOS, ...); names on this side are UTF-8.\n"
+      "                 Without it names travel as bytes\n"
       "  --help         show this text and exit\n"
       "  --version      show the version and exit\n"
       "\n";
