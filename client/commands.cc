@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/wire_words.h"
 #include "client/command_table.h"
 #include "client/protocol.h"
 #include "link/text.h"
@@ -17,7 +18,7 @@ Outcome send_expecting_ok(Session& session, const std::string& text) {
   std::string reply;
   o = session.next_reply(&reply);
   if (!o.ok()) return o;
-  if (reply == "OK") return Outcome::Ok();
+  if (reply == ANSWER_OK) return Outcome::Ok();
   o = error_reply(reply, false);
   if (!o.ok()) return o;
   return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + text);
@@ -25,8 +26,8 @@ Outcome send_expecting_ok(Session& session, const std::string& text) {
 
 Outcome rename_command(Session& session, std::string_view from, std::string_view to) {
   std::string rnfr, rnto;
-  Outcome o = command_text("RNFR ", from, &rnfr);
-  if (o.ok()) o = command_text("RNTO ", to, &rnto);
+  Outcome o = command_text(COMMAND_RNFR, from, &rnfr);
+  if (o.ok()) o = command_text(COMMAND_RNTO, to, &rnto);
   if (!o.ok()) return o;
   // "RNFR " has no reply; "RNTO " renames and answers.
   o = session.send_command(rnfr);
@@ -40,10 +41,11 @@ bool starts_with(std::string_view text, std::string_view word) {
 
 /// Command words after which the server sends nothing back.
 bool silent_command(std::string_view text) {
-  for (std::string_view word : {"PUT ", "APUT ", "TIME ", "ATTR ", "RNFR ", "SIZE "}) {
+  for (std::string_view word :
+       {COMMAND_PUT, COMMAND_APUT, COMMAND_TIME, COMMAND_ATTR, COMMAND_RNFR, COMMAND_SIZE}) {
     if (starts_with(text, word)) return true;
   }
-  return starts_with(text, "REST ") && !starts_with(text, "REST ?");
+  return starts_with(text, COMMAND_REST) && !starts_with(text, COMMAND_REST_QUERY);
 }
 
 Outcome raw_command(Session& session, const std::string& text, Output& output) {
@@ -56,8 +58,9 @@ Outcome raw_command(Session& session, const std::string& text, Output& output) {
     output.message("sent; the server answers this command with nothing");
     return Outcome::Ok();
   }
-  const bool listing = starts_with(text, "LIST ");
-  const bool data_follows = listing || starts_with(text, "GET ") || starts_with(text, "AGET ");
+  const bool listing = starts_with(text, COMMAND_LIST);
+  const bool data_follows =
+      listing || starts_with(text, COMMAND_GET) || starts_with(text, COMMAND_AGET);
   int32_t rest = 0;
   for (;;) {
     std::string reply;
@@ -65,15 +68,16 @@ Outcome raw_command(Session& session, const std::string& text, Output& output) {
     if (!o.ok()) return o;
     output.line(reply);
     int32_t n;
-    if (reply == "WAIT") continue;
-    if (data_follows && !listing && reply_number(reply, "REST ", &n)) {
+    if (reply == ANSWER_WAIT) continue;
+    if (data_follows && !listing && reply_number(reply, ANSWER_REST, &n)) {
       rest = n;
       continue;
     }
-    if (data_follows && (reply_number(reply, "TIME ", &n) || reply_number(reply, "ATTR ", &n))) {
+    if (data_follows &&
+        (reply_number(reply, ANSWER_TIME, &n) || reply_number(reply, ANSWER_ATTR, &n))) {
       continue;
     }
-    if (data_follows && reply_number(reply, "SIZE ", &n)) {
+    if (data_follows && reply_number(reply, ANSWER_SIZE, &n)) {
       // The data follows in frames 1, 2, ...: printed as it comes.
       int64_t remaining = static_cast<int64_t>(n) - (listing ? 0 : rest);
       FrameBuffer frame;
@@ -154,7 +158,7 @@ Outcome run_raw(const CommandCall& call) {
   const std::string text = raw_text(call.options);
   // Connecting sent "CONNECT" already; its answer is the reply. As printed
   // so far: up to a NUL.
-  if (text == "CONNECT") {
+  if (text == COMMAND_CONNECT) {
     call.output.line(call.hello.c_str());
     return Outcome::Ok();
   }
@@ -182,9 +186,9 @@ Outcome one_path(const CommandCall& call, std::string_view word, std::string_vie
   return o;
 }
 
-Outcome run_rm(const CommandCall& call) { return one_path(call, "DEL ", "Deleted"); }
-Outcome run_mkdir(const CommandCall& call) { return one_path(call, "MD ", "Created"); }
-Outcome run_rmdir(const CommandCall& call) { return one_path(call, "RD ", "Removed"); }
+Outcome run_rm(const CommandCall& call) { return one_path(call, COMMAND_DEL, "Deleted"); }
+Outcome run_mkdir(const CommandCall& call) { return one_path(call, COMMAND_MD, "Created"); }
+Outcome run_rmdir(const CommandCall& call) { return one_path(call, COMMAND_RD, "Removed"); }
 
 Outcome run_mv(const CommandCall& call) {
   const std::vector<std::string>& args = call.options.args;

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/wire_words.h"
 #include "client/commands.h"
 #include "client/local_file.h"
 #include "client/protocol.h"
@@ -381,7 +382,7 @@ void Copy::make_directory(size_t index) {
     failed(step.to, local_failure("create the directory", step.to));
     return;
   }
-  Outcome o = simple_command(session_, "MD ", step.to);
+  Outcome o = simple_command(session_, COMMAND_MD, step.to);
   if (o.ok()) return;
   if (o.exit == Exit::kDirError) {
     // It may be there already.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/wire_words.h"
 #include "client/commands.h"
 #include "client/local_file.h"
 #include "client/progress.h"
@@ -150,7 +151,7 @@ Outcome plan_get(const std::string& remote, const std::string& local_given, cons
   std::string local = local_given.empty() ? name : local_given;
   struct stat st;
   if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
-  Outcome o = command_text(options.text ? "AGET " : "GET ", remote, &plan->command);
+  Outcome o = command_text(options.text ? COMMAND_AGET : COMMAND_GET, remote, &plan->command);
   if (!o.ok()) return o;
   plan->remote = remote;
   plan->local = local;
@@ -181,7 +182,7 @@ Outcome request_download(Session& session, const GetPlan& plan, const Partial& p
                          GetAnnouncement* announced) {
   Outcome o;
   if (part.offset != 0 || !session.resume_offset_clear()) {
-    o = session.send_command("REST " + std::to_string(part.offset));
+    o = session.send_command(std::string(COMMAND_REST) + std::to_string(part.offset));
   }
   if (o.ok()) o = session.send_command(plan.command);
   // The server sets its offset back to 0 after the download, however it ends.
@@ -195,17 +196,17 @@ Outcome request_download(Session& session, const GetPlan& plan, const Partial& p
     o = error_reply(reply, false);
     if (!o.ok()) return o;
     int32_t n;
-    if (reply_number(reply, "REST ", &n) && n == part.offset) continue;
-    if (reply_number(reply, "TIME ", &n)) {
+    if (reply_number(reply, ANSWER_REST, &n) && n == part.offset) continue;
+    if (reply_number(reply, ANSWER_TIME, &n)) {
       announced->stamp = n;
       announced->have_stamp = true;
       continue;
     }
-    if (reply_number(reply, "ATTR ", &n)) {
+    if (reply_number(reply, ANSWER_ATTR, &n)) {
       announced->attributes = n;
       continue;
     }
-    if (reply_number(reply, "SIZE ", &n) && n >= 0) {
+    if (reply_number(reply, ANSWER_SIZE, &n) && n >= 0) {
       announced->total = n;
       continue;
     }

@@ -1,6 +1,7 @@
 // "ls": the server's listing as a table or as sent.
 #include <string>
 
+#include "base/wire_words.h"
 #include "client/commands.h"
 #include "client/protocol.h"
 
@@ -42,7 +43,7 @@ std::string table_row(std::string_view attributes, std::string_view size, std::s
 Outcome fetch_listing(Session& session, Output& output, std::string_view path, std::string* data,
                       unsigned reply_timeout_ms) {
   std::string text;
-  Outcome o = command_text("LIST ", path, &text);
+  Outcome o = command_text(COMMAND_LIST, path, &text);
   if (!o.ok()) return o;
   o = session.send_command(text);
   if (!o.ok()) return o;
@@ -52,7 +53,7 @@ Outcome fetch_listing(Session& session, Output& output, std::string_view path, s
   o = error_reply(reply, true);
   if (!o.ok()) return o;
   int32_t total;
-  if (!reply_number(reply, "SIZE ", &total) || total < 0) {
+  if (!reply_number(reply, ANSWER_SIZE, &total) || total < 0) {
     return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + text);
   }
   data->clear();

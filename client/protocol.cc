@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/time_stamp.h"
+#include "base/wire_words.h"
 
 namespace tarnel::client {
 
@@ -43,47 +44,47 @@ std::string error_meaning(std::string_view word, int32_t number, bool listing) {
   if (listing) {
     // The listing answers with the number of its directory search.
     switch (number) {
-      case 3:
+      case SEARCH_NOT_FOUND:
         return "no such file or directory";
-      case 18:
+      case SEARCH_NO_MORE:
         return "no such directory, or no entry matches";
       default:
         return "listing failed";
     }
   }
-  if (word == "REST ERROR " && number == 6) return "no upload pending";
+  if (word == ANSWER_REST_ERROR && number == REST_ERROR_NO_UPLOAD) return "no upload pending";
   switch (number) {
-    case 2:
+    case IO_ERROR_NOT_FOUND:
       return "not found";
-    case 3:
+    case IO_ERROR_PATH:
       return "path not found, or not a directory";
-    case 4:
+    case IO_ERROR_TOO_MANY_OPEN:
       return "too many open files";
-    case 5:
+    case IO_ERROR_ACCESS_DENIED:
       return "access denied, already exists, or read-only file system";
-    case 6:
+    case IO_ERROR_BAD_HANDLE:
       return "bad handle";
-    case 7:
+    case IO_ERROR_NOT_PERMITTED:
       return "operation not permitted";
-    case 8:
+    case IO_ERROR_IS_DIRECTORY:
       return "is a directory";
-    case 16:
+    case IO_ERROR_NOT_EMPTY:
       return "directory not empty";
-    case 17:
+    case IO_ERROR_OTHER_DEVICE:
       return "not on the same file system";
-    case 19:
+    case IO_ERROR_BUSY:
       return "busy";
-    case 20:
+    case FILE_ERROR_TOO_LARGE:
       return "too large to transfer (2 GiB or more)";
-    case 100:
+    case IO_ERROR_OTHER:
       return "other system error";
-    case 101:
+    case IO_ERROR_DISK:
       return "I/O error or disk full";
-    case 162:
+    case IO_ERROR_TEXT_BUSY:
       return "text file busy";
-    case 217:
+    case IO_ERROR_NO_MEMORY:
       return "out of memory";
-    case 218:
+    case IO_ERROR_INVALID:
       return "invalid argument";
     default:
       return "unknown error number";
@@ -96,10 +97,10 @@ Outcome error_reply(std::string_view text, bool listing) {
     Exit exit;
   };
   static constexpr Word kWords[] = {
-      {"FILE ERROR ", Exit::kFileError},
-      {"DIR ERROR ", Exit::kDirError},
-      {"RENAME ERROR ", Exit::kRenameError},
-      {"REST ERROR ", Exit::kRestError},
+      {ANSWER_FILE_ERROR, Exit::kFileError},
+      {ANSWER_DIR_ERROR, Exit::kDirError},
+      {ANSWER_RENAME_ERROR, Exit::kRenameError},
+      {ANSWER_REST_ERROR, Exit::kRestError},
   };
   for (const Word& w : kWords) {
     int32_t n;

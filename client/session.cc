@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "base/wire_words.h"
 #include "link/receive.h"
 #include "link/send.h"
 #include "link/text.h"
@@ -180,7 +181,7 @@ Outcome Session::connect(std::string* reply) {
       break;
     }
     log("lines at rest; connecting");
-    const SendResult sent = send_text("CONNECT");
+    const SendResult sent = send_text(COMMAND_CONNECT);
     if (sent == SendResult::SEND_OK) {
       server_seen = true;
       const Start start = wait_frame_start(std::min(settings_.reply_timeout_ms, 3000u));
@@ -190,7 +191,7 @@ Outcome Session::connect(std::string* reply) {
         receive_command(lines_, text, &r);
         if (r == RecvResult::RECV_OK) {
           received_last_ = true;
-          if (text.substr(0, 2) == "OK") {
+          if (text.substr(0, 2) == ANSWER_OK) {
             *reply = text;
             return Outcome::Ok();
           }
@@ -282,7 +283,7 @@ Outcome Session::receive_reply(std::string* text, unsigned timeout_ms) {
 Outcome Session::next_reply(std::string* text, unsigned timeout_ms) {
   for (;;) {
     Outcome o = receive_reply(text, timeout_ms);
-    if (!o.ok() || *text != "WAIT") return o;
+    if (!o.ok() || *text != ANSWER_WAIT) return o;
   }
 }
 

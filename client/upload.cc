@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 
+#include "base/wire_words.h"
 #include "client/commands.h"
 #include "client/local_file.h"
 #include "client/progress.h"
@@ -98,7 +99,7 @@ void abandon_upload(Session& session, int32_t reported) {
   // The server's resume offset lies between 0 and the reported one, and is
   // not 0 when the reported one is not: 1 or 0 never read as complete.
   const int32_t size = reported == 0 ? 1 : 0;
-  if (session.send_command("SIZE " + std::to_string(size)).ok()) {
+  if (session.send_command(std::string(COMMAND_SIZE) + std::to_string(size)).ok()) {
     session.set_resume_offset_clear(true);
     session.send_cancel();
   }
@@ -154,8 +155,8 @@ Outcome plan_put(const std::string& local, const std::string& remote_given, cons
   std::string remote = remote_given.empty() ? name : remote_given;
   if (!remote.empty() && (remote.back() == '\\' || remote.back() == '/')) remote += name;
   std::string list_text;
-  Outcome o = command_text(options.text ? "APUT " : "PUT ", remote, &plan->command);
-  if (o.ok()) o = command_text("LIST ", remote, &list_text);
+  Outcome o = command_text(options.text ? COMMAND_APUT : COMMAND_PUT, remote, &plan->command);
+  if (o.ok()) o = command_text(COMMAND_LIST, remote, &list_text);
   if (!o.ok()) return o;
 
   // Sizes: what travels (the client view in text mode) and what the server
@@ -194,21 +195,21 @@ Outcome plan_put(const std::string& local, const std::string& remote_given, cons
 Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, int64_t* start) {
   *start = 0;
   Outcome o = session.send_command(plan.command);
-  if (o.ok()) o = session.send_command("TIME " + std::to_string(plan.stamp));
-  if (o.ok()) o = session.send_command("ATTR " + std::to_string(plan.attributes));
+  if (o.ok()) o = session.send_command(std::string(COMMAND_TIME) + std::to_string(plan.stamp));
+  if (o.ok()) o = session.send_command(std::string(COMMAND_ATTR) + std::to_string(plan.attributes));
   if (!o.ok()) return o;
 
   bool reset_offset = true;
   if (plan.resume) {
     // The query sets the server's offset.
     session.set_resume_offset_clear(false);
-    o = session.send_command("REST ?");
+    o = session.send_command(COMMAND_REST_QUERY);
     if (!o.ok()) return o;
     std::string reply;
     o = session.next_reply(&reply);
     if (!o.ok()) return o;
     int32_t n;
-    if (reply_number(reply, "REST=", &n)) {
+    if (reply_number(reply, ANSWER_REST_AT, &n)) {
       if (n < 0) {
         abandon_upload(session, n);
         return Outcome::Fail(Exit::kLink,
@@ -222,7 +223,7 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
       }
       *start = n;
       reset_offset = false;
-    } else if (reply == "REST ERROR 2") {
+    } else if (reply == std::string(ANSWER_REST_ERROR) + std::to_string(IO_ERROR_NOT_FOUND)) {
       output.message("nothing of " + plan.remote + " stored yet; sending all of it");
     } else {
       o = error_reply(reply, false);
@@ -232,8 +233,9 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
   }
   // A resume offset left over from an earlier exchange must not move this
   // upload into the middle of the file.
-  if (reset_offset && !session.resume_offset_clear()) o = session.send_command("REST 0");
-  if (o.ok()) o = session.send_command("SIZE " + std::to_string(plan.wire_size));
+  if (reset_offset && !session.resume_offset_clear())
+    o = session.send_command(std::string(COMMAND_REST) + "0");
+  if (o.ok()) o = session.send_command(std::string(COMMAND_SIZE) + std::to_string(plan.wire_size));
   if (!o.ok()) return o;
   // Whatever comes of the data, the server ends the upload with its offset
   // back at 0.

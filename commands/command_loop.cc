@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/numbers.h"
+#include "base/wire_words.h"
 #include "commands/client_path.h"
 #include "files/download.h"
 #include "files/listing.h"
@@ -96,14 +97,22 @@ class CommandLoop {
 // Tried in this order; the first word that begins the text wins, so "REST ?"
 // (the resume query) must come before "REST ".
 const CommandLoop::Command CommandLoop::kCommands[] = {
-    {"PUT ", &CommandLoop::put},      {"APUT ", &CommandLoop::aput},
-    {"TIME ", &CommandLoop::time},    {"ATTR ", &CommandLoop::attr},
-    {"REST ?", &CommandLoop::resume}, {"REST ", &CommandLoop::rest},
-    {"SIZE ", &CommandLoop::size},    {"GET ", &CommandLoop::get},
-    {"AGET ", &CommandLoop::aget},    {"LIST ", &CommandLoop::list},
-    {"DEL ", &CommandLoop::del},      {"CONNECT", &CommandLoop::connect},
-    {"MD ", &CommandLoop::md},        {"RD ", &CommandLoop::rd},
-    {"RNFR ", &CommandLoop::rnfr},    {"RNTO ", &CommandLoop::rnto},
+    {COMMAND_PUT, &CommandLoop::put},
+    {COMMAND_APUT, &CommandLoop::aput},
+    {COMMAND_TIME, &CommandLoop::time},
+    {COMMAND_ATTR, &CommandLoop::attr},
+    {COMMAND_REST_QUERY, &CommandLoop::resume},
+    {COMMAND_REST, &CommandLoop::rest},
+    {COMMAND_SIZE, &CommandLoop::size},
+    {COMMAND_GET, &CommandLoop::get},
+    {COMMAND_AGET, &CommandLoop::aget},
+    {COMMAND_LIST, &CommandLoop::list},
+    {COMMAND_DEL, &CommandLoop::del},
+    {COMMAND_CONNECT, &CommandLoop::connect},
+    {COMMAND_MD, &CommandLoop::md},
+    {COMMAND_RD, &CommandLoop::rd},
+    {COMMAND_RNFR, &CommandLoop::rnfr},
+    {COMMAND_RNTO, &CommandLoop::rnto},
 };
 
 void CommandLoop::run() {
@@ -266,7 +275,7 @@ void console_echo(Console& console, std::string_view text) {
   console.line(visible_text(text.substr(0, TEXT_MAX)));
 }
 
-bool send_connect_reply(Lines& lines) { return send_text(lines, "OK A"); }
+bool send_connect_reply(Lines& lines) { return send_text(lines, ANSWER_CONNECTED); }
 
 void command_loop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names) {
   CommandLoop(lines, console, fs, names).run();

@@ -41,8 +41,7 @@ class ConfinedFileSystem : public WholeFileSystem {
   /// one line in *why (naming `root` and the reason) when it cannot serve:
   /// `root` is missing, no directory or cannot be opened, or the kernel has
   /// no openat2 (Linux before 5.6).
-  static std::unique_ptr<ConfinedFileSystem> open_root(const std::string& root,
-                                                       std::string* why);
+  static std::unique_ptr<ConfinedFileSystem> open_root(const std::string& root, std::string* why);
 
   /// Serves beneath the directory open on `root_fd`, which it takes over.
   explicit ConfinedFileSystem(int root_fd);
@@ -69,10 +68,10 @@ class ConfinedFileSystem : public WholeFileSystem {
   /// The final name of a path and a descriptor of the directory that holds
   /// it (resolved beneath the root).
   struct Entry {
-    int parent = -1;    // owned unless it is the root's descriptor
-    std::string name;   // never empty; "." for the root itself
-    bool dot = false;   // the name is "." or ".."
-    bool slash = false; // the path ended in "/"
+    int parent = -1;     // owned unless it is the root's descriptor
+    std::string name;    // never empty; "." for the root itself
+    bool dot = false;    // the name is "." or ".."
+    bool slash = false;  // the path ended in "/"
   };
   bool find_entry(const std::string& path, Entry& entry);
   void release(Entry& entry);

@@ -25,6 +25,7 @@
 #include <new>
 
 #include "base/numbers.h"
+#include "base/wire_words.h"
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/io.h"
@@ -82,7 +83,7 @@ TextView scan_text(Lines& lines, Console& console, FileSystem& fs, int fd, int64
       const int64_t now = clock();
       if (now - last_tick >= 1) {
         last_tick = now;
-        view.ok = send_text(lines, "WAIT");
+        view.ok = send_text(lines, ANSWER_WAIT);
         if (!view.ok) break;
       }
     }
@@ -183,18 +184,18 @@ bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string
   // tape rewinds when closed, a FIFO's writer is let go).
   struct stat st;
   if (fs.stat(path, st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-    return send_text(lines, "FILE ERROR " + number_to_text(FILE_ERROR_NOT_A_FILE));
+    return send_text(lines, std::string(ANSWER_FILE_ERROR) + number_to_text(FILE_ERROR_NOT_A_FILE));
   }
   // O_NONBLOCK and O_NOCTTY: should the path have been swapped for a FIFO or
   // a terminal since, the open must neither wait nor take it over.
   const int fd = io_open(fs, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   const uint16_t open_error = take_io_error();
-  if (fd < 0) return send_text(lines, "FILE ERROR " + number_to_text(open_error));
+  if (fd < 0) return send_text(lines, std::string(ANSWER_FILE_ERROR) + number_to_text(open_error));
 
   auto refuse = [&](uint16_t number) {
     io_close(fs, fd);
     take_io_error();
-    return send_text(lines, "FILE ERROR " + number_to_text(number));
+    return send_text(lines, std::string(ANSWER_FILE_ERROR) + number_to_text(number));
   };
   if (fs.fstat(fd, st) != 0) return refuse(io_error_number(errno));
   if (S_ISDIR(st.st_mode)) return refuse(io_error_number(EISDIR));
@@ -210,9 +211,11 @@ bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string
     take_io_error();
   }
   bool ok = true;
-  if (offset != 0) ok = send_text(lines, "REST " + number_to_text(offset));
-  if (ok) ok = send_text(lines, "TIME " + number_to_text(file_time_stamp(fs, fd)));
-  if (ok) ok = send_text(lines, "ATTR " + number_to_text(file_attribute_number(fs, path)));
+  if (offset != 0) ok = send_text(lines, std::string(ANSWER_REST) + number_to_text(offset));
+  if (ok) ok = send_text(lines, std::string(ANSWER_TIME) + number_to_text(file_time_stamp(fs, fd)));
+  if (ok)
+    ok = send_text(lines,
+                   std::string(ANSWER_ATTR) + number_to_text(file_attribute_number(fs, path)));
 
   int64_t total = size;
   int64_t remaining = offset < size ? size - offset : 0;
@@ -223,12 +226,13 @@ bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string
     if (ok && view.read_error != 0) {
       io_close(fs, fd);
       take_io_error();
-      return send_text(lines, "FILE ERROR " + number_to_text(view.read_error));
+      return send_text(lines, std::string(ANSWER_FILE_ERROR) + number_to_text(view.read_error));
     }
     if (ok && view.total > kMaxSize) {
       io_close(fs, fd);
       take_io_error();
-      return send_text(lines, "FILE ERROR " + number_to_text(FILE_ERROR_TOO_LARGE));
+      return send_text(lines,
+                       std::string(ANSWER_FILE_ERROR) + number_to_text(FILE_ERROR_TOO_LARGE));
     }
     total = view.total;
     // The data is cut at what was scanned, so it matches the size announced.
@@ -237,7 +241,8 @@ bool send_file(Lines& lines, Console& console, FileSystem& fs, const std::string
     io_seek(fs, fd, view.start);
     take_io_error();
   }
-  if (ok) ok = send_text(lines, "SIZE " + number_to_text(static_cast<int32_t>(total)));
+  if (ok)
+    ok = send_text(lines, std::string(ANSWER_SIZE) + number_to_text(static_cast<int32_t>(total)));
 
   if (ok) {
     abort_flag = false;

@@ -11,20 +11,18 @@
 #include <string>
 
 #include "base/console.h"
+#include "base/wire_words.h"
 #include "files/clock.h"
 #include "files/file_system.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
-/// "FILE ERROR " number for a file whose size in the client view does not
-/// fit the signed 32-bit "SIZE " reply (2 GiB or more): the server cannot
-/// offer it whole. A number of its own, given to no system error.
-constexpr uint16_t FILE_ERROR_TOO_LARGE = 20;
-/// "FILE ERROR " number for a path that is neither a regular file nor a
-/// directory (a device, a FIFO, a socket): the client's "access denied". The
-/// server offers no such thing, in either mode, and reads nothing from it.
-constexpr uint16_t FILE_ERROR_NOT_A_FILE = 5;
+// A file of 2 GiB or more in the client view is refused with
+// FILE_ERROR_TOO_LARGE, a path that is neither a regular file nor a
+// directory (a device, a FIFO, a socket) with FILE_ERROR_NOT_A_FILE
+// (base/wire_words.h): the server offers no such thing, in either mode, and
+// reads nothing from it.
 
 /// "GET " (text false) and "AGET " (text true). True when the exchange went
 /// through to its end (a delivered "FILE ERROR " reply included); false when

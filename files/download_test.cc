@@ -459,5 +459,63 @@ TEST(Download, BusyLinkSendsNothing) {
   EXPECT_EQ(x.cable().cable().writes(VirtualCable::kEndA), 0u);
 }
 
+/// The disk fails one read with EIO: the one numbered `failing` (from 1).
+class FailingRead : public FileSystemWrapper {
+ public:
+  FailingRead(FileSystem& target, int failing) : FileSystemWrapper(target), failing_(failing) {}
+  ssize_t read(int fd, void* buffer, size_t size) override {
+    if (++reads_ == failing_) {
+      errno = EIO;
+      return -1;
+    }
+    return FileSystemWrapper::read(fd, buffer, size);
+  }
+
+ private:
+  int failing_;
+  int reads_ = 0;
+};
+
+TEST(Download, ReadErrorInTheMiddleEndsTheDataOrRefusesTheFile) {
+  // Three blocks of 32768 bytes without LF; a text download scans them all
+  // (reads 1 to 3) before its data phase.
+  struct {
+    bool text;
+    int failing;
+    std::string last_reply;
+    size_t frames;  // taken before the cancel frame
+  } const cases[] = {
+      {false, 1, "SIZE 98304", 0},
+      {false, 2, "SIZE 98304", 8},
+      {true, 2, "FILE ERROR 101", 0},  // the scan cannot tell the size
+      {true, 5, "SIZE 98304", 8},      // the second block of the data phase
+  };
+  for (const auto& c : cases) {
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    std::string content(3 * 32768, 'x');
+    write_file(path, content);
+    FailingRead disk(whole_fs, c.failing);
+    bool result = true;
+    x.serve([&](Lines& lines, testing::FakeConsole& console) {
+      result = send_file(lines, console, disk, path, 0, c.text);
+    });
+    Received got = receive_download(x.peer(), 0);
+    ASSERT_FALSE(got.replies.empty());
+    EXPECT_EQ(got.replies.back(), c.last_reply) << c.failing;
+    if (c.last_reply.rfind("SIZE ", 0) == 0) {
+      int32_t number = 1;
+      for (; number <= static_cast<int32_t>(c.frames); ++number) {
+        EXPECT_EQ(x.peer().receive_data(number, nullptr), RecvResult::RECV_OK) << number;
+      }
+      // The cancel frame, not a wait in vain for data that will not come.
+      EXPECT_EQ(x.peer().receive_data(number, nullptr), RecvResult::RECV_REFUSED) << c.failing;
+    }
+    x.join();
+    EXPECT_EQ(result, c.last_reply.rfind("FILE ERROR ", 0) == 0) << c.failing;
+    EXPECT_EQ(testing::read_file(path), content);
+  }
+}
+
 }  // namespace
 }  // namespace tarnel

@@ -15,37 +15,37 @@ struct ErrnoNumber {
 };
 
 constexpr ErrnoNumber kErrnoNumbers[] = {
-    {ENOENT, 2},
-    {ENOTDIR, 3},
-    {ENAMETOOLONG, 3},
-    {ELOOP, 3},
-    {ENFILE, 4},
-    {EMFILE, 4},
-    {EACCES, 5},
-    {EEXIST, 5},
-    {EROFS, 5},
-    {EBADF, 6},
-    {EINTR, 101},
-    {EIO, 101},
-    {EAGAIN, 101},
-    {ENOSPC, 101},
-    {EPIPE, 101},
-    {ETXTBSY, 162},
-    {ENOMEM, 217},
-    {EFAULT, 217},
-    {EINVAL, 218},
+    {ENOENT, IO_ERROR_NOT_FOUND},
+    {ENOTDIR, IO_ERROR_PATH},
+    {ENAMETOOLONG, IO_ERROR_PATH},
+    {ELOOP, IO_ERROR_PATH},
+    {ENFILE, IO_ERROR_TOO_MANY_OPEN},
+    {EMFILE, IO_ERROR_TOO_MANY_OPEN},
+    {EACCES, IO_ERROR_ACCESS_DENIED},
+    {EEXIST, IO_ERROR_ACCESS_DENIED},
+    {EROFS, IO_ERROR_ACCESS_DENIED},
+    {EBADF, IO_ERROR_BAD_HANDLE},
+    {EINTR, IO_ERROR_DISK},
+    {EIO, IO_ERROR_DISK},
+    {EAGAIN, IO_ERROR_DISK},
+    {ENOSPC, IO_ERROR_DISK},
+    {EPIPE, IO_ERROR_DISK},
+    {ETXTBSY, IO_ERROR_TEXT_BUSY},
+    {ENOMEM, IO_ERROR_NO_MEMORY},
+    {EFAULT, IO_ERROR_NO_MEMORY},
+    {EINVAL, IO_ERROR_INVALID},
     // Not known to the client; chosen here.
-    {EPERM, 7},       // operation not permitted (e.g. unlink of a directory)
-    {EISDIR, 8},      // a directory where a file was meant
-    {ENOTEMPTY, 16},  // directory still holds entries
-    {EXDEV, 17},      // rename to another file system
-    {EBUSY, 19},      // in use (mount point, current root)
-    {EDQUOT, 101},    // quota full: the client's "disk write error", like ENOSPC
-    {EFBIG, 101},     // file too large to grow: likewise a write that cannot be stored
+    {EPERM, IO_ERROR_NOT_PERMITTED},  // e.g. unlink of a directory
+    {EISDIR, IO_ERROR_IS_DIRECTORY},  // a directory where a file was meant
+    {ENOTEMPTY, IO_ERROR_NOT_EMPTY},  // directory still holds entries
+    {EXDEV, IO_ERROR_OTHER_DEVICE},   // rename to another file system
+    {EBUSY, IO_ERROR_BUSY},           // in use (mount point, current root)
+    {EDQUOT, IO_ERROR_DISK},          // quota full: the client's "disk write error", like ENOSPC
+    {EFBIG, IO_ERROR_DISK},  // file too large to grow: likewise a write that cannot be stored
 };
 
 /// Any other errno.
-constexpr uint16_t kOtherError = 100;
+constexpr uint16_t kOtherError = IO_ERROR_OTHER;
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/numbers.h"
+#include "base/wire_words.h"
 #include "files/errors.h"
 #include "link/frame.h"
 #include "link/send.h"
@@ -104,7 +105,7 @@ bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_
   SearchRecord record;
   find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names);
   if (search_error != SEARCH_OK) {
-    return send_text(lines, "DIR ERROR " + number_to_text(search_error));
+    return send_text(lines, std::string(ANSWER_DIR_ERROR) + number_to_text(search_error));
   }
 
   // First pass: the total. Its lines are built only to be counted.
@@ -120,12 +121,12 @@ bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_
     const int64_t now = clock();
     if (now >= last_keep_alive + 1) {
       last_keep_alive = now;
-      ok = send_text(lines, "WAIT");
+      ok = send_text(lines, ANSWER_WAIT);
     }
     find_next(record);
   }
   find_close(record);
-  ok = send_text(lines, "SIZE " + number_to_text(total));
+  ok = send_text(lines, std::string(ANSWER_SIZE) + number_to_text(total));
   if (!ok || total == 0) return ok;
 
   // Second pass: the same lines again, this time sent. Once a block fails

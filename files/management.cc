@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "base/numbers.h"
+#include "base/wire_words.h"
 #include "files/errors.h"
 #include "files/io.h"
 #include "link/text.h"
@@ -14,8 +15,8 @@ namespace {
 
 /// "OK", or the error word and the number; the result is returned whether
 /// or not the reply was delivered.
-bool reply(Lines& lines, bool ok, const char* error_word, uint16_t error) {
-  send_text(lines, ok ? std::string("OK") : error_word + number_to_text(error));
+bool reply(Lines& lines, bool ok, std::string_view error_word, uint16_t error) {
+  send_text(lines, ok ? std::string(ANSWER_OK) : std::string(error_word) + number_to_text(error));
   return ok;
 }
 
@@ -32,13 +33,13 @@ bool make_directory(Lines& lines, FileSystem& fs, const std::string& path) {
     struct stat st;
     ok = fs.stat(path, st) == 0 && S_ISDIR(st.st_mode) && fs.access(path, X_OK) == 0;
   }
-  return reply(lines, ok, "DIR ERROR ", error);
+  return reply(lines, ok, ANSWER_DIR_ERROR, error);
 }
 
 bool remove_directory(Lines& lines, FileSystem& fs, const std::string& path) {
   io_rmdir(fs, path);
   const uint16_t error = take_io_error();
-  return reply(lines, error == 0, "DIR ERROR ", error);
+  return reply(lines, error == 0, ANSWER_DIR_ERROR, error);
 }
 
 bool delete_file(Lines& lines, FileSystem& fs, const std::string& path) {
@@ -57,14 +58,14 @@ bool delete_file(Lines& lines, FileSystem& fs, const std::string& path) {
     error = take_io_error();
     if (error != 0 && made_writable) fs.chmod_entry(path, st.st_mode & 07777);
   }
-  return reply(lines, error == 0, "FILE ERROR ", error);
+  return reply(lines, error == 0, ANSWER_FILE_ERROR, error);
 }
 
 bool rename_file(Lines& lines, FileSystem& fs, const std::string& source,
                  const std::string& target) {
   io_rename(fs, source, target);
   const uint16_t error = take_io_error();
-  return reply(lines, error == 0, "RENAME ERROR ", error);
+  return reply(lines, error == 0, ANSWER_RENAME_ERROR, error);
 }
 
 }  // namespace tarnel

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "base/numbers.h"
+#include "base/wire_words.h"
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/io.h"
@@ -58,7 +59,7 @@ int32_t text_resume_offset(Lines& lines, FileSystem& fs, int fd, int32_t offset,
     const int64_t now = clock();
     if (now - last_tick >= 1) {
       last_tick = now;
-      if (!send_text(lines, "WAIT")) answer = -1;
+      if (!send_text(lines, ANSWER_WAIT)) answer = -1;
     }
   }
   // A client view past 2 GiB cannot be told to the client; the caller then
@@ -69,13 +70,13 @@ int32_t text_resume_offset(Lines& lines, FileSystem& fs, int fd, int32_t offset,
 
 bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload, const SecondsClock& clock) {
   if (upload.name.empty()) {
-    send_text(lines, "REST ERROR " + number_to_text(REST_ERROR_NO_UPLOAD));
+    send_text(lines, std::string(ANSWER_REST_ERROR) + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;
   }
   const int fd = open_existing_file(fs, upload.name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
-    send_text(lines, "REST ERROR " + number_to_text(error));
+    send_text(lines, std::string(ANSWER_REST_ERROR) + number_to_text(error));
     return false;
   }
   struct stat st;
@@ -84,7 +85,7 @@ bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload, const Sec
     if (S_ISDIR(st.st_mode)) {
       // A read-only open succeeds on a directory; nothing can be resumed there.
       fs.close(fd);
-      send_text(lines, "REST ERROR " + number_to_text(io_error_number(EISDIR)));
+      send_text(lines, std::string(ANSWER_REST_ERROR) + number_to_text(io_error_number(EISDIR)));
       return false;
     }
     size = st.st_size;
@@ -101,7 +102,7 @@ bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload, const Sec
   take_io_error();
   upload.resume_offset = point;
   upload.reported_resume_offset = reported < 0 ? 0 : reported;
-  send_text(lines, "REST=" + number_to_text(reported));
+  send_text(lines, std::string(ANSWER_REST_AT) + number_to_text(reported));
   return true;
 }
 

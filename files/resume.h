@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/wire_words.h"
 #include "files/clock.h"
 #include "files/file_system.h"
 #include "files/upload.h"
@@ -29,9 +30,8 @@ int open_existing_file(FileSystem& fs, const std::string& path);
 /// restart point is a multiple of RESUME_GRANULE.
 constexpr int64_t RESUME_KEEP_BACK = 4096;
 constexpr int64_t RESUME_GRANULE = 1024;
-/// The number after "REST ERROR " when "REST ?" arrives with no upload
-/// pending: no file was named, so no open was tried ("invalid handle").
-constexpr uint16_t REST_ERROR_NO_UPLOAD = 6;
+// "REST ?" with no upload pending answers "REST ERROR " with
+// REST_ERROR_NO_UPLOAD (base/wire_words.h).
 /// Bytes read at a time by the text-mode scans.
 constexpr int32_t SCAN_BLOCK = 32768;
 

@@ -1,4 +1,5 @@
-// tarnel: the server on a real printer port. Usage: tarnel [--device PATH] [portnr]
+// tarnel: the server on a real printer port.
+// Usage: tarnel [--device PATH] [--root DIR] [--read-only] [portnr]
 // With --device the port is reached through the kernel's parallel-port
 // device (/dev/parportN), which needs no root rights; without it, through
 // the I/O ports after ioperm.
@@ -13,6 +14,7 @@
 #include "startup/cleanup.h"
 #include "startup/console.h"
 #include "startup/program.h"
+#include "startup/sharing.h"
 #include "startup/usage.h"
 
 int main(int argc, char** argv) {
@@ -31,10 +33,23 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  // What is shared: taken off too, and the folder opened before anything
+  // else is done, so that a folder that cannot be served ends the program
+  // at once.
+  tarnel::Sharing sharing;
+  std::string why;
+  if (!tarnel::take_sharing_options(args, sharing, &why)) {
+    std::fprintf(stderr, "tarnel: %s\n", why.c_str());
+    return 2;
+  }
+  const std::unique_ptr<tarnel::SharedFiles> shared = tarnel::SharedFiles::make(sharing, &why);
+  if (!shared) {
+    std::fprintf(stderr, "tarnel: %s\n", why.c_str());
+    return 2;
+  }
   tarnel::ClientNames names;
-  std::string charset_error;
-  if (!tarnel::take_charset_option(args, &names, &charset_error)) {
-    std::fprintf(stderr, "tarnel: %s\n", charset_error.c_str());
+  if (!tarnel::take_charset_option(args, &names, &why)) {
+    std::fprintf(stderr, "tarnel: %s\n", why.c_str());
     return 2;
   }
   tarnel::StdConsole console;
@@ -47,5 +62,6 @@ int main(int argc, char** argv) {
     tarnel::at_program_end(&tarnel::release_device_on_signal);
   }
   tarnel::Identity identity;
-  return tarnel::run_program(args, *port, console, identity, device, names);
+  return tarnel::run_program(args, *port, console, identity, device, &shared->fs(),
+                             shared->description(), names);
 }

@@ -1,6 +1,7 @@
 // tarnel-sim: the server with the virtual cable in place of the printer
-// port. Usage: tarnel-sim [--cable PATH] [portnr]
+// port. Usage: tarnel-sim [--cable PATH] [--root DIR] [--read-only] [portnr]
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "startup/charset_option.h"
 #include "startup/console.h"
 #include "startup/program.h"
+#include "startup/sharing.h"
 #include "startup/usage.h"
 
 int main(int argc, char** argv) {
@@ -26,15 +28,29 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  // What is shared: taken off too, and the folder opened before anything
+  // else is done, so that a folder that cannot be served ends the program
+  // at once.
+  tarnel::Sharing sharing;
+  std::string why;
+  if (!tarnel::take_sharing_options(args, sharing, &why)) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", why.c_str());
+    return 2;
+  }
+  const std::unique_ptr<tarnel::SharedFiles> shared = tarnel::SharedFiles::make(sharing, &why);
+  if (!shared) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", why.c_str());
+    return 2;
+  }
   tarnel::ClientNames names;
-  std::string charset_error;
-  if (!tarnel::take_charset_option(args, &names, &charset_error)) {
-    std::fprintf(stderr, "tarnel-sim: %s\n", charset_error.c_str());
+  if (!tarnel::take_charset_option(args, &names, &why)) {
+    std::fprintf(stderr, "tarnel-sim: %s\n", why.c_str());
     return 2;
   }
   tarnel::StdConsole console;
   console.prepare();
   tarnel::CablePort port(cable_path, tarnel::VirtualCable::kEndA);
   tarnel::Identity identity;
-  return tarnel::run_program(args, port, console, identity, "", names);
+  return tarnel::run_program(args, port, console, identity, "", &shared->fs(),
+                             shared->description(), names);
 }

@@ -34,6 +34,11 @@ std::string server_usage(std::string_view program) {
         "                 the device (group lp)\n";
   }
   text +=
+      "  --root DIR     share only the folder DIR: the client's \"\\\" is DIR, and no\n"
+      "                 path leads out of it, neither by \"..\" nor by a symbolic\n"
+      "                 link (a way out answers as a missing file)\n"
+      "  --read-only    change nothing: uploads, DEL, MD, RD and RNTO are refused;\n"
+      "                 every file and folder shows read-only\n"
       "  --charset NAME the code page in which the other PC shows names (as iconv\n"
       "                 knows it: CP1252 for Windows in Western Europe, CP850 or\n"
       "                 CP437 for DOS, ...); names on this side are UTF-8.\n"
@@ -49,7 +54,8 @@ std::string server_usage(std::string_view program) {
   }
   text +=
       "The server shows every command on its console; any key ends it.\n"
-      "Every path that the starting user can reach is open to the other PC.\n"
+      "Without --root, every path that the starting user can reach is open to the\n"
+      "other PC.\n"
       "See " +
       name + "(1).\n";
   return text;

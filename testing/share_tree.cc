@@ -56,8 +56,8 @@ std::string tree_snapshot(const std::string& dir) {
 }
 
 ShareTree::ShareTree() {
-  for (const std::string& d : {share(), share("sub"), share("empty"), outside(),
-                               outside() + "/keep"}) {
+  for (const std::string& d :
+       {share(), share("sub"), share("empty"), outside(), outside() + "/keep"}) {
     if (mkdir(d.c_str(), 0755) != 0) ADD_FAILURE() << "cannot make " << d;
   }
   write_file(share("a.txt"), "inside a");

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/wire_words.h"
 #include "link/frame.h"
 #include "testing/cable_pair.h"
 #include "testing/fake_console.h"
@@ -69,9 +70,9 @@ inline Received receive_download(Peer& peer, size_t data_bytes) {
   for (;;) {
     std::string text = peer.reply();
     got.replies.push_back(text);
-    if (text.rfind("SIZE ", 0) == 0) break;
-    if (text.rfind("WAIT", 0) != 0 && text.rfind("REST ", 0) != 0 && text.rfind("TIME ", 0) != 0 &&
-        text.rfind("ATTR ", 0) != 0) {
+    if (text.rfind(ANSWER_SIZE, 0) == 0) break;
+    if (text.rfind(ANSWER_WAIT, 0) != 0 && text.rfind(ANSWER_REST, 0) != 0 &&
+        text.rfind(ANSWER_TIME, 0) != 0 && text.rfind(ANSWER_ATTR, 0) != 0) {
       return got;
     }
   }

@@ -100,9 +100,10 @@ class Bench {
   std::string file(const std::string& name) const { return dir_.file(name); }
   const std::string& cable() const { return cable_; }
 
-  /// Starts tarnel-sim on the cable; its standard input is a pipe held open
-  /// here (its keyboard), its console goes to a file.
-  void start_server() {
+  /// Starts tarnel-sim on the cable, with `options` besides; its standard
+  /// input is a pipe held open here (its keyboard), its console goes to a
+  /// file.
+  void start_server(const std::vector<std::string>& options = {}) {
     int keys[2];
     ASSERT_EQ(pipe2(keys, O_CLOEXEC), 0);
     console_path_ = dir_.file("console.txt");
@@ -113,7 +114,9 @@ class Bench {
     o.stdout_fd = out;
     o.stderr_fd = out;
     o.cwd = dir_.path();
-    server_ = testing::start_child(testing::program_path("tarnel-sim"), {"--cable", cable_}, o);
+    std::vector<std::string> args{"--cable", cable_};
+    args.insert(args.end(), options.begin(), options.end());
+    server_ = testing::start_child(testing::program_path("tarnel-sim"), args, o);
     close(keys[0]);
     close(out);
     keys_ = keys[1];

@@ -1,0 +1,195 @@
+#include "files/confined_file_system.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "testing/share_tree.h"
+#include "testing/temp_dir.h"
+
+namespace tarnel {
+namespace {
+
+using testing::ShareTree;
+
+/// Opens a file and closes it again: 0, or -1 with errno.
+int open_close(FileSystem& fs, const std::string& path, int flags) {
+  const int fd = fs.open(path, flags, 0644);
+  if (fd < 0) return -1;
+  fs.close(fd);
+  return 0;
+}
+
+int stat_of(FileSystem& fs, const std::string& path) {
+  struct stat st;
+  return fs.stat(path, st);
+}
+
+int lstat_of(FileSystem& fs, const std::string& path) {
+  struct stat st;
+  return fs.lstat(path, st);
+}
+
+int list(FileSystem& fs, const std::string& path) { return fs.open_directory(path) ? 0 : -1; }
+
+struct SeamCase {
+  const char* what;
+  std::function<int(FileSystem&)> call;
+  int error;  // 0: succeeds
+};
+
+// Every way out fails as a missing entry; the same kind of call inside works.
+const SeamCase kSeamCases[] = {
+    // Reading.
+    {"open a file", [](FileSystem& fs) { return open_close(fs, "/a.txt", O_RDONLY); }, 0},
+    {"open without a leading slash",
+     [](FileSystem& fs) { return open_close(fs, "a.txt", O_RDONLY); }, 0},
+    {"\"..\" that stays inside",
+     [](FileSystem& fs) { return open_close(fs, "/sub/../a.txt", O_RDONLY); }, 0},
+    {"relative link inside", [](FileSystem& fs) { return open_close(fs, "/sub/up", O_RDONLY); }, 0},
+    {"\"..\" above the root",
+     [](FileSystem& fs) { return open_close(fs, "/../outside/secret.txt", O_RDONLY); }, ENOENT},
+    {"\"..\" above the root from below",
+     [](FileSystem& fs) { return open_close(fs, "/sub/../../outside/secret.txt", O_RDONLY); },
+     ENOENT},
+    {"link to a file outside", [](FileSystem& fs) { return open_close(fs, "/to_file", O_RDONLY); },
+     ENOENT},
+    {"through a link to a directory outside",
+     [](FileSystem& fs) { return open_close(fs, "/to_dir/secret.txt", O_RDONLY); }, ENOENT},
+    {"absolute link, target inside",
+     [](FileSystem& fs) { return open_close(fs, "/abs_inside", O_RDONLY); }, ENOENT},
+    {"absolute link, target outside",
+     [](FileSystem& fs) { return open_close(fs, "/abs_outside", O_RDONLY); }, ENOENT},
+    {"a drive letter is a name inside",
+     [](FileSystem& fs) { return open_close(fs, "/C:/a.txt", O_RDONLY); }, ENOENT},
+    {"stat the root", [](FileSystem& fs) { return stat_of(fs, "/"); }, 0},
+    {"stat \"..\" of the root", [](FileSystem& fs) { return stat_of(fs, "/.."); }, ENOENT},
+    {"stat a link outside", [](FileSystem& fs) { return stat_of(fs, "/to_file"); }, ENOENT},
+    {"lstat a link outside: the link itself is inside",
+     [](FileSystem& fs) { return lstat_of(fs, "/to_file"); }, 0},
+    {"lstat through a link outside",
+     [](FileSystem& fs) { return lstat_of(fs, "/to_dir/secret.txt"); }, ENOENT},
+    {"lstat \"..\" of the root", [](FileSystem& fs) { return lstat_of(fs, "/.."); }, ENOENT},
+    {"access through a link outside", [](FileSystem& fs) { return fs.access("/to_file", R_OK); },
+     ENOENT},
+    {"list the root", [](FileSystem& fs) { return list(fs, "/"); }, 0},
+    {"list \"..\"", [](FileSystem& fs) { return list(fs, "/.."); }, ENOENT},
+    {"list a link to a directory outside", [](FileSystem& fs) { return list(fs, "/to_dir/"); },
+     ENOENT},
+    // Creating.
+    {"create inside",
+     [](FileSystem& fs) { return open_close(fs, "/new.txt", O_WRONLY | O_CREAT | O_TRUNC); }, 0},
+    {"create through a dangling link inside",
+     [](FileSystem& fs) { return open_close(fs, "/dangling_in", O_WRONLY | O_CREAT | O_TRUNC); },
+     0},
+    {"create through a dangling link outside",
+     [](FileSystem& fs) { return open_close(fs, "/dangling_out", O_WRONLY | O_CREAT | O_TRUNC); },
+     ENOENT},
+    {"create above the root",
+     [](FileSystem& fs) { return open_close(fs, "/../new.txt", O_WRONLY | O_CREAT); }, ENOENT},
+    {"truncate through a link outside",
+     [](FileSystem& fs) { return open_close(fs, "/to_file", O_WRONLY | O_TRUNC); }, ENOENT},
+    {"mkdir inside", [](FileSystem& fs) { return fs.mkdir("/sub/made", 0777); }, 0},
+    {"mkdir above the root", [](FileSystem& fs) { return fs.mkdir("/../made", 0777); }, ENOENT},
+    {"mkdir through a link outside", [](FileSystem& fs) { return fs.mkdir("/to_dir/made", 0777); },
+     ENOENT},
+    {"mkdir of the root's \"..\"", [](FileSystem& fs) { return fs.mkdir("/..", 0777); }, ENOENT},
+    // Removing.
+    {"rmdir inside", [](FileSystem& fs) { return fs.rmdir("/empty"); }, 0},
+    {"rmdir above the root", [](FileSystem& fs) { return fs.rmdir("/../outside/keep"); }, ENOENT},
+    {"rmdir through a link outside", [](FileSystem& fs) { return fs.rmdir("/to_dir/keep"); },
+     ENOENT},
+    {"rmdir of the root's \"..\"", [](FileSystem& fs) { return fs.rmdir("/.."); }, ENOENT},
+    {"rmdir of the root", [](FileSystem& fs) { return fs.rmdir("/"); }, EINVAL},
+    {"unlink through a link outside",
+     [](FileSystem& fs) { return fs.unlink("/to_dir/secret.txt"); }, ENOENT},
+    {"unlink above the root",
+     [](FileSystem& fs) { return fs.unlink("/sub/../../outside/secret.txt"); }, ENOENT},
+    {"unlink a link outside removes the link only",
+     [](FileSystem& fs) { return fs.unlink("/to_file"); }, 0},
+    // Renaming.
+    {"rename inside", [](FileSystem& fs) { return fs.rename("/sub/b.txt", "/b.txt"); }, 0},
+    {"rename out of the root",
+     [](FileSystem& fs) { return fs.rename("/a.txt", "/../outside/a.txt"); }, ENOENT},
+    {"rename into a link to a directory outside",
+     [](FileSystem& fs) { return fs.rename("/a.txt", "/to_dir/a.txt"); }, ENOENT},
+    {"rename from outside into the root",
+     [](FileSystem& fs) { return fs.rename("/../outside/secret.txt", "/stolen.txt"); }, ENOENT},
+    {"rename from a link to a directory outside",
+     [](FileSystem& fs) { return fs.rename("/to_dir/secret.txt", "/stolen.txt"); }, ENOENT},
+    {"rename a link outside moves the link only",
+     [](FileSystem& fs) { return fs.rename("/abs_outside", "/moved_link"); }, 0},
+    // Permissions.
+    {"chmod inside", [](FileSystem& fs) { return fs.chmod("/sub/up", 0600); }, 0},
+    {"chmod through a link outside", [](FileSystem& fs) { return fs.chmod("/to_file", 0600); },
+     ENOENT},
+    {"chmod of the root's \"..\"", [](FileSystem& fs) { return fs.chmod("/..", 0700); }, ENOENT},
+    {"chmod_entry through a link outside",
+     [](FileSystem& fs) { return fs.chmod_entry("/to_dir/secret.txt", 0600); }, ENOENT},
+    {"chmod_entry of the root's \"..\"", [](FileSystem& fs) { return fs.chmod_entry("/..", 0700); },
+     ENOENT},
+};
+
+TEST(ConfinedFileSystem, NoPathLeavesTheRootAndPathsInsideWork) {
+  for (const SeamCase& c : kSeamCases) {
+    ShareTree tree;
+    const std::string before = tree.outside_snapshot();
+    std::string why;
+    auto fs = ConfinedFileSystem::open_root(tree.share(), &why);
+    ASSERT_TRUE(fs) << why;
+    errno = 0;
+    const int r = c.call(*fs);
+    const int error = r == 0 ? 0 : errno;
+    EXPECT_EQ(error, c.error) << c.what << ": " << std::strerror(error);
+    EXPECT_EQ(tree.outside_snapshot(), before) << c.what;
+  }
+}
+
+TEST(ConfinedFileSystem, ChangesInsideLandInTheRootAndLinksOutsideAreLeftAlone) {
+  ShareTree tree;
+  const std::string before = tree.outside_snapshot();
+  std::string why;
+  auto fs = ConfinedFileSystem::open_root(tree.share(), &why);
+  ASSERT_TRUE(fs) << why;
+  ASSERT_EQ(open_close(*fs, "/dangling_in", O_WRONLY | O_CREAT), 0);
+  EXPECT_EQ(access(tree.share("made.txt").c_str(), F_OK), 0);
+  ASSERT_EQ(fs->chmod("/sub/up", 0400), 0);  // the link's target, inside
+  struct stat st;
+  ASSERT_EQ(stat(tree.share("a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0400u);
+  ASSERT_EQ(fs->unlink("/to_file"), 0);
+  EXPECT_NE(lstat(tree.share("to_file").c_str(), &st), 0);
+  EXPECT_EQ(tree.outside_snapshot(), before);
+}
+
+TEST(ConfinedFileSystem, OpenRootNamesTheFolderAndWhyItCannotServe) {
+  testing::TempDir dir;
+  testing::write_file(dir.file("file"), "x");
+  struct {
+    std::string root;
+    std::string why;
+  } const cases[] = {
+      {dir.file("missing"), dir.file("missing") + ": no such directory"},
+      {dir.file("file"), dir.file("file") + ": not a directory"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_FALSE(ConfinedFileSystem::open_root(c.root, &why));
+    EXPECT_EQ(why, c.why);
+  }
+  if (geteuid() == 0) GTEST_SKIP() << "root opens every directory";
+  ASSERT_EQ(mkdir(dir.file("closed").c_str(), 0), 0);
+  std::string why;
+  EXPECT_FALSE(ConfinedFileSystem::open_root(dir.file("closed"), &why));
+  EXPECT_EQ(why, dir.file("closed") + ": cannot be opened: Permission denied");
+}
+
+}  // namespace
+}  // namespace tarnel

@@ -1,0 +1,96 @@
+#include "startup/sharing.h"
+
+#include <sys/fsuid.h>
+#include <unistd.h>
+
+#include "files/confined_file_system.h"
+#include "files/read_only_file_system.h"
+
+namespace tarnel {
+
+namespace {
+
+/// File access with the real user's and group's rights while it lives
+/// (only the file-system IDs change: nothing else of the process's rights).
+class AsRealUser {
+ public:
+  AsRealUser() : saved_gid_(setfsgid(getgid())), saved_uid_(setfsuid(getuid())) {}
+  ~AsRealUser() {
+    setfsuid(static_cast<uid_t>(saved_uid_));
+    setfsgid(static_cast<gid_t>(saved_gid_));
+  }
+  AsRealUser(const AsRealUser&) = delete;
+  AsRealUser& operator=(const AsRealUser&) = delete;
+
+  /// Whether the change took: setfsuid reports the ID in force when asked
+  /// with an invalid one.
+  bool in_force() const {
+    return setfsuid(static_cast<uid_t>(-1)) == static_cast<int>(getuid()) &&
+           setfsgid(static_cast<gid_t>(-1)) == static_cast<int>(getgid());
+  }
+
+ private:
+  int saved_gid_;
+  int saved_uid_;
+};
+
+}  // namespace
+
+bool take_sharing_options(std::vector<std::string>& args, Sharing& sharing, std::string* why) {
+  bool root_given = false;
+  for (size_t i = 0; i < args.size();) {
+    if (args[i] == "--read-only") {
+      sharing.read_only = true;
+      args.erase(args.begin() + static_cast<long>(i));
+    } else if (args[i] == "--root") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        *why = "--root needs a folder";
+        return false;
+      }
+      if (root_given) {
+        *why = "--root is given twice";
+        return false;
+      }
+      root_given = true;
+      sharing.root = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+    } else {
+      ++i;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<SharedFiles> SharedFiles::make(const Sharing& sharing, std::string* why) {
+  auto shared = std::unique_ptr<SharedFiles>(new SharedFiles);
+  if (sharing.root.empty()) {
+    shared->base_ = std::make_unique<WholeFileSystem>();
+  } else {
+    std::unique_ptr<ConfinedFileSystem> confined;
+    {
+      AsRealUser as_user;
+      if (!as_user.in_force()) {
+        *why = "--root " + sharing.root + ": cannot take on the starting user's rights to open it";
+        return nullptr;
+      }
+      std::string problem;
+      confined = ConfinedFileSystem::open_root(sharing.root, &problem);
+      if (!confined) {
+        *why = "--root " + problem;
+        return nullptr;
+      }
+    }
+    shared->base_ = std::move(confined);
+    shared->description_ = "Sharing only the folder " + sharing.root;
+  }
+  shared->top_ = shared->base_.get();
+  if (sharing.read_only) {
+    shared->read_only_ = std::make_unique<ReadOnlyFileSystem>(*shared->base_);
+    shared->top_ = shared->read_only_.get();
+    shared->description_ = sharing.root.empty() ? "Sharing the whole file system read-only"
+                                                : shared->description_ + ", read-only";
+  }
+  return shared;
+}
+
+}  // namespace tarnel
