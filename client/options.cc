@@ -13,7 +13,7 @@ namespace {
 /// list; parse_options refuses any other).
 constexpr const char* kOptionNames[] = {
     "--cable", "--device",    "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
-    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version",
+    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version", "--wait-limit",
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -109,6 +109,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--timeout") {
       if (!take_value() || !number_option(arg, value, 1, 3600, &n, error)) return false;
       o.timeout_ms = static_cast<unsigned>(n) * 1000;
+    } else if (arg == "--wait-limit") {
+      if (!take_value() || !number_option(arg, value, 1, 86400, &n, error)) return false;
+      o.wait_limit_ms = static_cast<unsigned>(n) * 1000;
     } else if (arg == "--text") {
       if (!no_value()) return false;
       o.text = true;
@@ -218,6 +221,8 @@ std::string usage_text() {
       "                  copied into an existing directory keeps its name there)\n"
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
+      "  --wait-limit SEC  how long the server may keep a reply back with \"WAIT\"\n"
+      "                  while it scans a folder or a text file (default 1800)\n"
       "  --verbose       log every command, reply and link event on standard error\n"
       "  --help, --version\n"
       "\n"
