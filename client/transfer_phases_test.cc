@@ -271,6 +271,33 @@ TEST_F(ClientOverCable, PutInTextModeWarnsOfTheCrBytesTheServerDrops) {
       lines[0], "Sent " + path("local.txt") + " to " + remote("stored.txt") + ": 11 bytes"));
 }
 
+TEST_F(ClientOverCable, ATextUploadWithCrBytesIsResumed) {
+  // Lone CR bytes and CR LF pairs all through the file; the server keeps
+  // the text without any CR.
+  std::string content;
+  for (int i = 0; content.size() < 20000; ++i) {
+    content += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\rx\n" : "\n");
+  }
+  std::string stored;
+  for (char c : content) {
+    if (c != '\r') stored += c;
+  }
+  write_file(path("local.txt"), content);
+  // An upload cut short: the first 13000 bytes the server kept.
+  write_file(path("stored.txt"), stored.substr(0, 13000));
+
+  const Outcome o = run({"put", "--text", "--resume", path("local.txt"), remote("stored.txt")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  EXPECT_TRUE(same_bytes(read_file(path("stored.txt")), stored));
+  const std::vector<std::string> lines = output_.out_lines();
+  ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
+  const size_t wire =
+      content.size() + static_cast<size_t>(std::count(content.begin(), content.end(), '\n'));
+  const std::string head = "Sent " + path("local.txt") + " to " + remote("stored.txt") + ": " +
+                           std::to_string(wire) + " bytes, resumed at ";
+  EXPECT_EQ(lines[0].rfind(head, 0), 0u) << lines[0];
+}
+
 TEST_F(ClientOverCable, ListPrintsTheTableAndTheCounts) {
   ASSERT_EQ(mkdir(path("shown").c_str(), 0777), 0);
   write_file(path("shown/a.txt"), "12345");
