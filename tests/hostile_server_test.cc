@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -301,6 +302,37 @@ TEST(HostileListing, EndlessWaitEndsAtTheWaitLimit) {
       << run;
   EXPECT_GE(took, std::chrono::seconds(2));
   EXPECT_LT(took, std::chrono::seconds(30));
+}
+
+TEST(HostileListing, ANameListedTwiceIsReceivedOnce) {
+  Bench bench;
+  ASSERT_EQ(mkdir(bench.file("dest").c_str(), 0777), 0);
+  FakeServer server(bench);
+  server.start([](FakeServer& s) {
+    auto listing = [&s](const std::string& lines) {
+      if (s.reply("SIZE " + std::to_string(lines.size()))) s.data(1, lines);
+    };
+    int gets = 0;
+    for (std::string c = s.command(); !c.empty(); c = s.command(3000)) {
+      if (c == "CONNECT") {
+        s.reply("OK A");
+      } else if (c == "LIST \\top") {
+        listing("top\t0\t0\t16\r\n");
+      } else if (c == "LIST \\top\\") {
+        listing("x\t5\t0\t32\r\nx\t5\t0\t32\r\n");
+      } else if (c.rfind("GET ", 0) == 0) {
+        if (s.reply("SIZE 5")) s.data(1, ++gets == 1 ? "first" : "again");
+      }
+    }
+  });
+  const ClientRun run = run_client(bench, {"get", "-r", "\\top", bench.file("dest")}, 60000);
+  server.join();
+  EXPECT_EQ(run.exit, 7) << run;
+  EXPECT_EQ(slurp(bench.file("dest/top/x")), "first");
+  EXPECT_NE(run.err.find("the server lists \\top\\x twice; " + bench.file("dest/top/x") +
+                         " is received already and stays as it is"),
+            std::string::npos)
+      << run;
 }
 
 }  // namespace
