@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
   {
     SessionSettings settings;
     settings.reply_timeout_ms = options.timeout_ms;
+    settings.wait_limit_ms = options.wait_limit_ms;
     settings.verbose = options.verbose;
     settings.charset = options.charset;
     Session session(lines, client_port, settings);

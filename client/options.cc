@@ -12,8 +12,9 @@ namespace {
 /// Every option the command line takes (the manual page's test reads this
 /// list; parse_options refuses any other).
 constexpr const char* kOptionNames[] = {
-    "--cable", "--device",    "--bus-ns", "--port",    "--timeout", "--text",    "--resume",
-    "-r",      "--recursive", "--raw",    "--verbose", "--help",    "--version", "--charset",
+    "--cable",   "--device", "--bus-ns",  "--port",       "--timeout",
+    "--text",    "--resume", "-r",        "--recursive",  "--raw",
+    "--verbose", "--help",   "--version", "--wait-limit", "--charset",
 };
 
 bool number_option(const std::string& name, const std::string& value, int64_t min, int64_t max,
@@ -109,6 +110,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (arg == "--timeout") {
       if (!take_value() || !number_option(arg, value, 1, 3600, &n, error)) return false;
       o.timeout_ms = static_cast<unsigned>(n) * 1000;
+    } else if (arg == "--wait-limit") {
+      if (!take_value() || !number_option(arg, value, 1, 86400, &n, error)) return false;
+      o.wait_limit_ms = static_cast<unsigned>(n) * 1000;
     } else if (arg == "--text") {
       if (!no_value()) return false;
       o.text = true;
@@ -225,6 +229,9 @@ std::string usage_text() {
       "                  copied into an existing directory keeps its name there)\n"
       "  --raw           ls: print the listing lines as the server sends them\n"
       "  --timeout SEC   how long to wait for a reply (default 10)\n"
+      "  --wait-limit SEC\n"
+      "                  how long the server may keep a reply back with \"WAIT\" while\n"
+      "                  it scans a folder or a text file (default 1800)\n"
       "  --verbose       log every command, reply and link event on standard error\n"
       "  --charset NAME  send and read the server's names in this code page, as\n"
       "                  the other PC does (CP1252, CP850, ...; names here are\n"

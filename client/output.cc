@@ -5,22 +5,50 @@
 #include <cstdio>
 #include <string>
 
+#include "base/console.h"
+
 namespace tarnel::client {
 
 void Output::line(std::string_view text) {
-  std::string bytes(text);
+  std::string bytes = visible_text(text);
   bytes += '\n';
   out(bytes);
 }
 
 void Output::message(std::string_view text) {
   std::string bytes = "tarnel-client: ";
-  bytes.append(text);
+  bytes += visible_text(text);
   bytes += '\n';
   err(bytes);
 }
 
 void Output::warning(std::string_view text) { message("warning: " + std::string(text)); }
+
+std::string visible_lines(std::string_view data) {
+  std::string shown;
+  shown.reserve(data.size());
+  size_t start = 0;
+  while (start < data.size()) {
+    size_t end = data.find('\n', start);
+    const bool ended = end != std::string_view::npos;
+    if (!ended) end = data.size();
+    size_t stop = end;
+    if (ended && stop > start && data[stop - 1] == '\r') --stop;
+    // A UTF-8 character holds no byte below 0x80: the pieces between the
+    // TABs can be judged each on its own.
+    for (size_t at = start; at <= stop;) {
+      size_t tab = data.find('\t', at);
+      if (tab == std::string_view::npos || tab > stop) tab = stop;
+      shown += visible_text(data.substr(at, tab - at));
+      if (tab < stop) shown += '\t';
+      at = tab + 1;
+    }
+    shown.append(data.substr(stop, end - stop));  // "\r" of a CR LF, or nothing
+    if (ended) shown += '\n';
+    start = end + 1;
+  }
+  return shown;
+}
 
 void StdioOutput::out(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);

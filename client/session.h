@@ -27,6 +27,10 @@ struct SessionSettings {
   /// How long a reply may take to begin (the server may scan a large file
   /// or directory first; it sends "WAIT" once a second during most scans).
   unsigned reply_timeout_ms = 10000;
+  /// How long the server may keep a reply back with "WAIT" keep-alives
+  /// (next_reply): a server that sends nothing else must not hold the
+  /// client for ever.
+  unsigned wait_limit_ms = 1800 * 1000;
   /// How long a data frame of a running transfer may take to begin.
   unsigned data_timeout_ms = 5000;
   /// How long connect() keeps trying to get "OK A" back: long enough for a
@@ -66,8 +70,12 @@ class Session {
   /// in place of a reply, is recognised and not acknowledged.
   /// `timeout_ms` 0: the reply timeout of the settings.
   Outcome receive_reply(std::string* text, unsigned timeout_ms = 0);
-  /// receive_reply, passing over the keep-alive "WAIT".
+  /// receive_reply, passing over the keep-alive "WAIT", for at most the
+  /// wait limit of the settings.
   Outcome next_reply(std::string* text, unsigned timeout_ms = 0);
+  /// The failure when the "WAIT" replies that came since `since` have
+  /// kept the reply back longer than the wait limit; else Outcome::Ok().
+  Outcome check_wait_limit(std::chrono::steady_clock::time_point since) const;
 
   /// Receives data frame `number` of a stream into `frame`. `what` names
   /// the stream in messages ("the listing", "the file").
