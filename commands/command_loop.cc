@@ -132,7 +132,7 @@ void CommandLoop::run() {
     just_served = watch == Watch::kCalling;
     if (just_served) {
       state_.last_result = static_cast<int8_t>(receive_command(lines_, text));
-      if (!text.empty()) console_echo(console_, text);
+      if (!text.empty()) console_echo(console_, text, names_.charset());
       dispatch(text);
       text.clear();
     }
@@ -271,8 +271,10 @@ bool wait_for_client(Lines& lines, Console& console) {
   }
 }
 
-void console_echo(Console& console, std::string_view text) {
-  console.line(visible_text(text.substr(0, TEXT_MAX)));
+void console_echo(Console& console, std::string_view text, const Charset& charset) {
+  const std::string_view sent = text.substr(0, TEXT_MAX);
+  std::string utf8;
+  console.line(visible_text(charset.to_utf8(sent, &utf8) ? std::string_view(utf8) : sent));
 }
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, ANSWER_CONNECTED); }

@@ -49,8 +49,11 @@ enum class Watch {
 Watch watch_for_client(Lines& lines, Console& console);
 
 /// Writes the text (cut to 255 bytes) with its control bytes made visible
-/// (visible_text) and ends the line.
-void console_echo(Console& console, std::string_view text);
+/// (visible_text) and ends the line. With a code page the text is shown in
+/// UTF-8, the local side's, so that the names read as the other PC shows
+/// them (a text with a byte the code page leaves undefined is shown as it
+/// came).
+void console_echo(Console& console, std::string_view text, const Charset& charset = Charset());
 
 /// Answers "CONNECT" with "OK A"; true when the client took it.
 bool send_connect_reply(Lines& lines);

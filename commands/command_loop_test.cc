@@ -159,6 +159,16 @@ TEST_F(CommandLoopTest, ControlBytesAreEchoedInAVisibleForm) {
   EXPECT_EQ(console(), expected);
 }
 
+TEST(ConsoleEcho, ShowsTheClientsCodePageInUtf8) {
+  Charset cp850;
+  std::string error;
+  ASSERT_TRUE(Charset::open("CP850", &cp850, &error)) << error;
+  testing::FakeConsole console;
+  console_echo(console, "GET \\M\x81ller \x8E\x1B[2J", cp850);  // u and A umlauts, ESC
+  console_echo(console, "GET \\M\x81ller");                     // no code page: as sent
+  EXPECT_EQ(console.output(), "GET \\M\xC3\xBCller \xC3\x84^[[2J\nGET \\MM-^Aller\n");
+}
+
 TEST_F(CommandLoopTest, UploadParametersGoToSizeAndAreResetAfterIt) {
   const int32_t stamp = pack_time_stamp(2000, 6, 15, 13, 45, 30);
   const std::string a = dir_.file("a.txt");
