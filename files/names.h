@@ -8,8 +8,9 @@
 // page cannot show. Such a name is listed under a stand-in:
 //
 //   usable part of the name  "~"  12-character hash  [ "." extension ]
-//   inj_999_684682671_16__fake~Q3W0D8K2M4ZT         (from "inj\t999...\r\nfake")
-//   M_ller~1F8K6Q2ZP0SJ.txt                         (from "Müller.txt", bytes not UTF-8)
+//   inj_999_684682671_16__fake~9ZJQEV016PZN   (from "inj\t999\t684682671\t16\r\nfake")
+//   M_ller~0EKR5WP61JEN.txt                   (from "M", 0xFC, "ller.txt": not UTF-8,
+//                                             under a code page)
 //
 // Each character that cannot travel (and each of \ / : * ? " < > |, which
 // the other PC's file system refuses) becomes "_"; the usable part is cut
