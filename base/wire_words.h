@@ -40,14 +40,14 @@ inline constexpr std::string_view COMMAND_RNTO = "RNTO ";
 
 // ---- Answer words -------------------------------------------------------------
 
-inline constexpr std::string_view ANSWER_OK = "OK";         // MD, RD, DEL, RNTO done
+inline constexpr std::string_view ANSWER_OK = "OK";           // MD, RD, DEL, RNTO done
 inline constexpr std::string_view ANSWER_CONNECTED = "OK A";  // to "CONNECT"
-inline constexpr std::string_view ANSWER_WAIT = "WAIT";     // keep-alive, at most 1/s
-inline constexpr std::string_view ANSWER_SIZE = "SIZE ";    // bytes that follow
-inline constexpr std::string_view ANSWER_TIME = "TIME ";    // packed time stamp
-inline constexpr std::string_view ANSWER_ATTR = "ATTR ";    // attribute number
-inline constexpr std::string_view ANSWER_REST = "REST ";    // a download's offset
-inline constexpr std::string_view ANSWER_REST_AT = "REST=";  // "REST ?": restart point
+inline constexpr std::string_view ANSWER_WAIT = "WAIT";       // keep-alive, at most 1/s
+inline constexpr std::string_view ANSWER_SIZE = "SIZE ";      // bytes that follow
+inline constexpr std::string_view ANSWER_TIME = "TIME ";      // packed time stamp
+inline constexpr std::string_view ANSWER_ATTR = "ATTR ";      // attribute number
+inline constexpr std::string_view ANSWER_REST = "REST ";      // a download's offset
+inline constexpr std::string_view ANSWER_REST_AT = "REST=";   // "REST ?": restart point
 inline constexpr std::string_view ANSWER_DIR_ERROR = "DIR ERROR ";
 inline constexpr std::string_view ANSWER_FILE_ERROR = "FILE ERROR ";
 inline constexpr std::string_view ANSWER_RENAME_ERROR = "RENAME ERROR ";
@@ -56,25 +56,25 @@ inline constexpr std::string_view ANSWER_REST_ERROR = "REST ERROR ";
 // ---- I/O error numbers (a failed system call, by its errno) ----------------------
 // The client knows these:
 
-inline constexpr uint16_t IO_ERROR_NOT_FOUND = 2;        // ENOENT
-inline constexpr uint16_t IO_ERROR_PATH = 3;             // ENOTDIR, ENAMETOOLONG, ELOOP
-inline constexpr uint16_t IO_ERROR_TOO_MANY_OPEN = 4;    // ENFILE, EMFILE
-inline constexpr uint16_t IO_ERROR_ACCESS_DENIED = 5;    // EACCES, EEXIST, EROFS
-inline constexpr uint16_t IO_ERROR_BAD_HANDLE = 6;       // EBADF
-inline constexpr uint16_t IO_ERROR_DISK = 101;           // EINTR, EIO, EAGAIN, ENOSPC, EPIPE, ...
-inline constexpr uint16_t IO_ERROR_TEXT_BUSY = 162;      // ETXTBSY
-inline constexpr uint16_t IO_ERROR_NO_MEMORY = 217;      // ENOMEM, EFAULT
-inline constexpr uint16_t IO_ERROR_INVALID = 218;        // EINVAL
+inline constexpr uint16_t IO_ERROR_NOT_FOUND = 2;      // ENOENT
+inline constexpr uint16_t IO_ERROR_PATH = 3;           // ENOTDIR, ENAMETOOLONG, ELOOP
+inline constexpr uint16_t IO_ERROR_TOO_MANY_OPEN = 4;  // ENFILE, EMFILE
+inline constexpr uint16_t IO_ERROR_ACCESS_DENIED = 5;  // EACCES, EEXIST, EROFS
+inline constexpr uint16_t IO_ERROR_BAD_HANDLE = 6;     // EBADF
+inline constexpr uint16_t IO_ERROR_DISK = 101;         // EINTR, EIO, EAGAIN, ENOSPC, EPIPE, ...
+inline constexpr uint16_t IO_ERROR_TEXT_BUSY = 162;    // ETXTBSY
+inline constexpr uint16_t IO_ERROR_NO_MEMORY = 217;    // ENOMEM, EFAULT
+inline constexpr uint16_t IO_ERROR_INVALID = 218;      // EINVAL
 
 // The server's own numbers for the other failures, so that a reply still
 // tells them apart (none may be 0):
 
-inline constexpr uint16_t IO_ERROR_NOT_PERMITTED = 7;    // EPERM
-inline constexpr uint16_t IO_ERROR_IS_DIRECTORY = 8;     // EISDIR
-inline constexpr uint16_t IO_ERROR_NOT_EMPTY = 16;       // ENOTEMPTY
-inline constexpr uint16_t IO_ERROR_OTHER_DEVICE = 17;    // EXDEV
-inline constexpr uint16_t IO_ERROR_BUSY = 19;            // EBUSY
-inline constexpr uint16_t IO_ERROR_OTHER = 100;          // any errno not named
+inline constexpr uint16_t IO_ERROR_NOT_PERMITTED = 7;  // EPERM
+inline constexpr uint16_t IO_ERROR_IS_DIRECTORY = 8;   // EISDIR
+inline constexpr uint16_t IO_ERROR_NOT_EMPTY = 16;     // ENOTEMPTY
+inline constexpr uint16_t IO_ERROR_OTHER_DEVICE = 17;  // EXDEV
+inline constexpr uint16_t IO_ERROR_BUSY = 19;          // EBUSY
+inline constexpr uint16_t IO_ERROR_OTHER = 100;        // any errno not named
 
 /// "FILE ERROR ": a file whose size in the client view does not fit the
 /// signed 32-bit "SIZE " reply (2 GiB or more).

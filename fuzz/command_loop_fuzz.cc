@@ -6,14 +6,16 @@
 //                   a byte 0x02 of the payload stands for "\n"
 //   0x03            the next frame the server sends is refused
 //   anything else   a command text, sent as a frame with number 0
-// A command that names a path (PUT, APUT, GET, AGET, LIST, DEL, MD, RD,
-// RNFR, RNTO) has it put under the scratch directory: every ".." component
-// is dropped and the scratch directory's path put in front, cut so that the
-// whole text stays within 255 bytes. Nothing else of the text is changed.
+// Commands go to the server as they are: the server serves the scratch
+// directory as its root (the confined file system of --root), so every
+// path, "..", a drive letter and the links below included, must stay
+// inside it. The scratch directory holds, at the start of each input, links
+// that lead out: "up" -> "..", "out" -> "../out", "sentinel" ->
+// "../out/sentinel" and "abs" -> the outside directory's absolute path.
 // After each input the directory beside the scratch directory must be as it
-// was, and neither the scratch directory's parent nor the fuzzer's working
-// directory hold anything new: no file outside the scratch directory is
-// touched.
+// was (its entries, the sentinel's bytes, mode and time), and neither the
+// scratch directory's parent nor the fuzzer's working directory hold
+// anything new: no file outside the scratch directory is touched.
 //
 // The client answers every byte at once and begins its next frame when the
 // server waits (a sleep with no write since the one before, or 10000 reads
@@ -31,6 +33,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -39,6 +42,7 @@
 
 #include "base/console.h"
 #include "commands/command_loop.h"
+#include "files/confined_file_system.h"
 #include "files/errors.h"
 #include "files/resume.h"
 #include "link/frame.h"
@@ -55,11 +59,11 @@ constexpr size_t kMaxItems = 64;
 constexpr uint64_t kReadLimit = 400'000'000;
 
 std::string base_dir, scratch_dir, outside_dir;
-/// The fuzzer's working directory: "MD" of a directory that exists enters
-/// it (the server's paths are all absolute), and libFuzzer's are not.
-int working_dir = -1;
-/// What the working directory holds at the start: a relative path would land there.
+/// What the fuzzer's working directory holds at the start: a path taken
+/// relative to it would land there.
 std::set<std::string> working_entries;
+/// The sentinel's status at the start.
+struct stat sentinel_status;
 
 class ClientInPort : public tarnel::Port, public tarnel::Console {
  public:
@@ -241,33 +245,6 @@ std::vector<uint8_t> frame_bytes(int32_t number, std::string_view payload) {
   return out;
 }
 
-/// The command with its path under the scratch directory.
-std::string confine(std::string_view text) {
-  static constexpr std::string_view kPathWords[] = {"PUT ", "APUT ", "GET ", "AGET ", "LIST ",
-                                                    "DEL ", "MD ",   "RD ",  "RNFR ", "RNTO "};
-  for (std::string_view word : kPathWords) {
-    if (text.substr(0, word.size()) != word) continue;
-    const size_t room = tarnel::TEXT_MAX - word.size() - scratch_dir.size() - 1;
-    std::string_view rest = text.substr(word.size());
-    rest = rest.substr(0, room);
-    std::string path;
-    size_t start = 0;
-    while (start <= rest.size()) {
-      size_t end = rest.find_first_of("/\\", start);
-      if (end == std::string_view::npos) end = rest.size();
-      const std::string_view part = rest.substr(start, end - start);
-      if (part != "..") {
-        if (!path.empty() || start > 0) path += '/';
-        path += part;
-      }
-      start = end + 1;
-    }
-    while (!path.empty() && path[0] == '/') path.erase(0, 1);
-    return std::string(word) + scratch_dir + "/" + path;
-  }
-  return std::string(text);
-}
-
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
@@ -284,12 +261,17 @@ std::set<std::string> entries(const std::string& dir) {
 }
 
 void check_outside() {
-  // "RD " with an empty path removes the (empty) scratch directory itself.
   std::set<std::string> base = entries(base_dir);
   base.erase("in");
   const std::set<std::string> want_out{"keep", "sentinel"};
+  struct stat st;
+  const bool sentinel_same = lstat((outside_dir + "/sentinel").c_str(), &st) == 0 &&
+                             st.st_mode == sentinel_status.st_mode &&
+                             st.st_size == sentinel_status.st_size &&
+                             st.st_mtim.tv_sec == sentinel_status.st_mtim.tv_sec &&
+                             st.st_mtim.tv_nsec == sentinel_status.st_mtim.tv_nsec;
   if (base != std::set<std::string>{"out"} || entries(outside_dir) != want_out ||
-      read_file(outside_dir + "/sentinel") != "sentinel" ||
+      read_file(outside_dir + "/sentinel") != "sentinel" || !sentinel_same ||
       !entries(outside_dir + "/keep").empty() || entries(".") != working_entries) {
     std::fprintf(stderr, "a file outside the scratch directory %s was touched\n",
                  scratch_dir.c_str());
@@ -304,15 +286,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tfz-XXXXXX";
   if (!mkdtemp(pattern.data())) std::abort();
   base_dir = pattern;
-  working_dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (working_dir < 0) std::abort();
   working_entries = entries(".");
-  if (base_dir.size() > 200) std::abort();  // the scratch path must leave room in a command
   scratch_dir = base_dir + "/in";
   outside_dir = base_dir + "/out";
   std::filesystem::create_directories(scratch_dir);
   std::filesystem::create_directories(outside_dir + "/keep");
   std::ofstream(outside_dir + "/sentinel") << "sentinel";
+  if (lstat((outside_dir + "/sentinel").c_str(), &sentinel_status) != 0) std::abort();
   std::atexit([] {
     std::error_code ec;
     std::filesystem::remove_all(base_dir, ec);
@@ -345,16 +325,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       client.frames.push_back(frame_bytes(n == 0xFF ? tarnel::FRAME_CANCEL : n, payload));
     } else {
-      client.frames.push_back(frame_bytes(0, confine(item)));
+      client.frames.push_back(frame_bytes(0, item));
     }
     client.refusals.push_back(refuse);
     refuse = false;
   }
 
+  // Links that lead out of the scratch directory, each time anew.
+  const std::string scratch = scratch_dir + "/";
+  if (symlink("..", (scratch + "up").c_str()) != 0 ||
+      symlink("../out", (scratch + "out").c_str()) != 0 ||
+      symlink("../out/sentinel", (scratch + "sentinel").c_str()) != 0 ||
+      symlink(outside_dir.c_str(), (scratch + "abs").c_str()) != 0) {
+    std::abort();
+  }
+  std::string why;
+  const std::unique_ptr<tarnel::ConfinedFileSystem> fs =
+      tarnel::ConfinedFileSystem::open_root(scratch_dir, &why);
+  if (!fs) {
+    std::fprintf(stderr, "cannot serve the scratch directory: %s\n", why.c_str());
+    std::abort();
+  }
   tarnel::Lines lines(client, kBase, tarnel::Waiting::kServer);
-  tarnel::WholeFileSystem fs;
-  tarnel::command_loop(lines, client, fs);
-  if (fchdir(working_dir) != 0) std::abort();
+  tarnel::command_loop(lines, client, *fs);
 
   check_outside();
   std::error_code ec;

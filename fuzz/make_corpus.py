@@ -92,3 +92,10 @@ write('command_loop', 'refused', items(b'PUT big', b'REST 0', b'SIZE 9000', b'\x
 write('command_loop', 'cancel', items(b'PUT c', b'REST 0', b'SIZE 100', b'\x01\xff', b'LIST c'))
 write('command_loop', 'wrong_numbers', items(b'PUT w', b'REST 0', b'SIZE 3', b'\x01\x07abc', b'GET w'))
 write('command_loop', 'garbage', items(b'HELLO', b'', b'REST ?', b'RNTO x', b'TIME $', b'SIZE -1'))
+# Reads that try to leave the served directory, each refused: "..", the
+# links the fuzzer puts in it ("up" -> "..", "out" -> "../out", "abs" -> the
+# outside directory's absolute path, "sentinel" -> "../out/sentinel") and a
+# resume query, which opens its file for writing.
+write('command_loop', 'reads_outside', items(b'GET \\..\\out\\sentinel', b'AGET up\\out\\sentinel',
+                                             b'LIST \\abs\\*.*', b'GET \\sentinel', b'PUT \\..\\out\\sentinel',
+                                             b'REST ?', b'LIST \\out\\keep\\'))

@@ -42,8 +42,7 @@ TEST(Sharing, FolderThatCannotBeServedEndsTheProgramWithOneLine) {
     testing::ChildOptions o;
     o.stderr_fd = err;
     o.cwd = dir.path();
-    const testing::Finished run =
-        testing::run_to_end(testing::program_path(c.program), c.args, o);
+    const testing::Finished run = testing::run_to_end(testing::program_path(c.program), c.args, o);
     close(err);
     ASSERT_TRUE(WIFEXITED(run.status));
     EXPECT_EQ(WEXITSTATUS(run.status), 2);
