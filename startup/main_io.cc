@@ -62,6 +62,6 @@ int main(int argc, char** argv) {
     tarnel::at_program_end(&tarnel::release_device_on_signal);
   }
   tarnel::Identity identity;
-  return tarnel::run_program(args, *port, console, identity, device, &shared->fs(),
-                             shared->description(), names);
+  // The device, kept out of the client's reach.
+  return tarnel::run_program(args, *port, console, identity, device, shared.get(), device, names);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "link/port_allocation.h"
 #include "link/virtual_cable.h"
 #include "startup/charset_option.h"
 #include "startup/console.h"
@@ -51,6 +52,9 @@ int main(int argc, char** argv) {
   console.prepare();
   tarnel::CablePort port(cable_path, tarnel::VirtualCable::kEndA);
   tarnel::Identity identity;
-  return tarnel::run_program(args, port, console, identity, "", &shared->fs(),
-                             shared->description(), names);
+  // The cable file, kept out of the client's reach.
+  const std::string own_file = cable_path.empty()
+                                   ? tarnel::default_cable_path(tarnel::port_number_from_args(args))
+                                   : cable_path;
+  return tarnel::run_program(args, port, console, identity, "", shared.get(), own_file, names);
 }

@@ -38,8 +38,8 @@ void device_root_warning(Console& console, const std::string& device) {
 }  // namespace
 
 int run_program(const std::vector<std::string>& args, Port& port, Console& console,
-                Identity& identity, const std::string& device, FileSystem* fs,
-                const std::string& sharing_line, const ClientNames& names) {
+                Identity& identity, const std::string& device, SharedFiles* shared,
+                const std::string& own_file, const ClientNames& names) {
   // Three lines of exactly 80 characters, without line ends: on an 80-column
   // console each fills one row.
   console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
@@ -75,7 +75,10 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
   }
 
   if (port_base != 0) {
-    if (!sharing_line.empty()) console.line(sharing_line);
+    if (shared != nullptr) {
+      if (!shared->description().empty()) console.line(shared->description());
+      if (!own_file.empty()) shared->protect_own_file(own_file);
+    }
     console.line("Accepting connections through port LPT" + std::to_string(port_number) +
                  ", port addr: " + std::to_string(port_base));
     read_time_zone_offset();
@@ -83,7 +86,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
     // The one Lines of the server; its busy flag starts clear.
     Lines lines(port, port_base, Waiting::kServer);
     WholeFileSystem whole;
-    command_loop(lines, console, fs != nullptr ? *fs : whole, names);
+    command_loop(lines, console, shared != nullptr ? shared->fs() : whole, names);
   }
   console.line("Program aborted.");
   return 0;

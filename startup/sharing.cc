@@ -1,6 +1,9 @@
 #include "startup/sharing.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "files/confined_file_system.h"
@@ -83,14 +86,31 @@ std::unique_ptr<SharedFiles> SharedFiles::make(const Sharing& sharing, std::stri
     shared->base_ = std::move(confined);
     shared->description_ = "Sharing only the folder " + sharing.root;
   }
-  shared->top_ = shared->base_.get();
+  shared->protected_ = std::make_unique<ProtectedFileSystem>(*shared->base_);
+  shared->top_ = shared->protected_.get();
   if (sharing.read_only) {
-    shared->read_only_ = std::make_unique<ReadOnlyFileSystem>(*shared->base_);
+    shared->read_only_ = std::make_unique<ReadOnlyFileSystem>(*shared->protected_);
     shared->top_ = shared->read_only_.get();
     shared->description_ = sharing.root.empty() ? "Sharing the whole file system read-only"
                                                 : shared->description_ + ", read-only";
   }
   return shared;
+}
+
+bool SharedFiles::protect_own_file(const std::string& path) {
+  struct stat st;
+  char real[PATH_MAX];
+  if (::stat(path.c_str(), &st) != 0 || realpath(path.c_str(), real) == nullptr) return false;
+  const FileIdentity file{st.st_dev, st.st_ino};
+  // Every folder on the way down to it: "/", "/a", "/a/b", ...
+  std::vector<FileIdentity> holders;
+  const std::string canonical = real;
+  for (size_t slash = 0; slash != std::string::npos; slash = canonical.find('/', slash + 1)) {
+    const std::string folder = slash == 0 ? "/" : canonical.substr(0, slash);
+    if (::stat(folder.c_str(), &st) == 0) holders.push_back({st.st_dev, st.st_ino});
+  }
+  protected_->protect(file, holders);
+  return true;
 }
 
 }  // namespace tarnel

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "files/file_system.h"
+#include "files/protected_file_system.h"
 
 namespace tarnel {
 
@@ -33,11 +34,16 @@ class SharedFiles {
   static std::unique_ptr<SharedFiles> make(const Sharing& sharing, std::string* why);
 
   FileSystem& fs() { return *top_; }
+  /// Keeps the client from changing, replacing or removing the file at
+  /// `path` (the cable file or the device, once claimed) and every folder
+  /// that holds it. False when `path` cannot be looked at.
+  bool protect_own_file(const std::string& path);
   /// The console line that tells what is shared; empty for the default.
   const std::string& description() const { return description_; }
 
  private:
   std::unique_ptr<FileSystem> base_;
+  std::unique_ptr<ProtectedFileSystem> protected_;
   std::unique_ptr<FileSystem> read_only_;
   FileSystem* top_ = nullptr;
   std::string description_;

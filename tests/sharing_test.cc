@@ -1,6 +1,7 @@
-// --root and --read-only of the servers, as a user gives them: a folder that
-// cannot be served ends the program at once, and a folder served read-only
-// to tarnel-client gives what lies inside and nothing else.
+// What the servers share, as a user starts them: a folder that cannot be
+// served ends the program at once, a folder served read-only to
+// tarnel-client gives what lies inside and nothing else, and the server's
+// own cable file is out of the client's reach.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -81,6 +82,27 @@ TEST(Sharing, OneFolderServedReadOnlyGivesWhatLiesInsideAndChangesNothing) {
 
   EXPECT_EQ(bench.stop_server(), 0);
   EXPECT_EQ(testing::tree_snapshot(tree.base()), before);
+}
+
+TEST(Sharing, TheServersOwnCableFileIsOutOfTheClientsReach) {
+  Bench bench;
+  bench.start_server();
+  const std::string cable = bench.cable();
+  const std::string before = slurp(cable).substr(0, 16);
+  testing::write_file(bench.file("empty"), "");
+  // An upload of 0 bytes onto it would cut the mapped file under both ends.
+  const ClientRun put = run_client(bench, {"put", bench.file("empty"), cable});
+  EXPECT_NE(put.exit, 0) << put;
+  const ClientRun rm = run_client(bench, {"rm", cable});
+  EXPECT_NE(rm.err.find("\"FILE ERROR 5\""), std::string::npos) << rm;
+  const ClientRun mv = run_client(bench, {"mv", cable, bench.file("moved")});
+  EXPECT_NE(mv.err.find("\"RENAME ERROR 5\""), std::string::npos) << mv;
+  // Still the cable, and the server still answers; reading it is allowed.
+  EXPECT_EQ(file_size(cable), 4096);
+  const ClientRun get = run_client(bench, {"get", cable, bench.file("copy")});
+  EXPECT_EQ(get.exit, 0) << get;
+  EXPECT_EQ(slurp(bench.file("copy")).substr(0, 16), before);
+  EXPECT_EQ(bench.stop_server(), 0);
 }
 
 }  // namespace
