@@ -29,23 +29,20 @@ std::string visible_lines(std::string_view data) {
   shown.reserve(data.size());
   size_t start = 0;
   while (start < data.size()) {
-    size_t end = data.find('\n', start);
+    size_t end = data.find("\r\n", start);
     const bool ended = end != std::string_view::npos;
     if (!ended) end = data.size();
-    size_t stop = end;
-    if (ended && stop > start && data[stop - 1] == '\r') --stop;
     // A UTF-8 character holds no byte below 0x80: the pieces between the
     // TABs can be judged each on its own.
-    for (size_t at = start; at <= stop;) {
+    for (size_t at = start; at <= end;) {
       size_t tab = data.find('\t', at);
-      if (tab == std::string_view::npos || tab > stop) tab = stop;
+      if (tab == std::string_view::npos || tab > end) tab = end;
       shown += visible_text(data.substr(at, tab - at));
-      if (tab < stop) shown += '\t';
+      if (tab < end) shown += '\t';
       at = tab + 1;
     }
-    shown.append(data.substr(stop, end - stop));  // "\r" of a CR LF, or nothing
-    if (ended) shown += '\n';
-    start = end + 1;
+    if (ended) shown += "\r\n";
+    start = end + 2;
   }
   return shown;
 }

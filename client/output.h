@@ -35,8 +35,8 @@ class Output {
 };
 
 /// Lines as the server sent them (a listing, the data of "raw"), for the
-/// terminal: TAB, LF and the CR of a CR LF stay, every other control byte
-/// is shown in visible form (visible_text).
+/// terminal: TAB and the CR LF that ends a line stay, every other control
+/// byte (a lone CR or LF too) is shown in visible form (visible_text).
 std::string visible_lines(std::string_view data);
 
 /// The program's standard output and standard error, each flushed after

@@ -173,6 +173,13 @@ const Shown kShown[] = {
      0,
      "aM-^[31m\t1\t0\t32\r\n\xc3\x84^[[1A\t2\t0\t32\r\n",
      ""},
+    {"ls --raw shows a line end within a name",
+     {"ls", "--raw", "\\d\\"},
+     {},
+     "n\nFAKE\r\t1\t0\t32\r\n",
+     0,
+     "n^JFAKE^M\t1\t0\t32\r\n",
+     ""},
 };
 
 class ShownTest : public ::testing::TestWithParam<Shown> {};
