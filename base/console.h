@@ -15,12 +15,17 @@ namespace tarnel {
 /// False at start; start-up and the command loop clear it.
 extern bool abort_flag;
 
-/// `bytes` as they may safely be shown on the console: control bytes become
+/// `bytes` as they may safely be shown on a terminal: control bytes become
 /// visible, in caret notation ("^[" for ESC, "^M" for CR, "^@" for NUL, "^?"
-/// for DEL); the C1 controls 0x80-0x9F become "M-" and the caret form of the
-/// byte less 0x80 ("M-^[" for 0x9B). Every other byte is kept as it is.
-/// Used wherever bytes from the client or a stored file reach the console, so
-/// that they cannot move the cursor, clear the screen or forge a line.
+/// for DEL); the C1 controls become "M-" and the caret form of the code less
+/// 0x80 ("M-^[" for CSI, 0x9B). Where the bytes are UTF-8, a character stays
+/// whole ("\xC3\x84", A with diaeresis) and the C1 controls are taken as
+/// the characters U+0080-U+009F ("\xC2\x9B" gives "M-^["); a byte that is
+/// not part of a UTF-8 character is judged alone: 0x80-0x9F are escaped,
+/// every other byte is kept as it is.
+/// Used wherever bytes from the other end or from a stored file reach a
+/// terminal (the server's console, the client's output), so that they
+/// cannot move the cursor, clear the screen or forge a line.
 std::string visible_text(std::string_view bytes);
 
 class Console {

@@ -1,5 +1,6 @@
 #include "client/commands.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -62,13 +63,18 @@ Outcome raw_command(Session& session, const std::string& text, Output& output) {
   const bool data_follows =
       listing || starts_with(text, COMMAND_GET) || starts_with(text, COMMAND_AGET);
   int32_t rest = 0;
+  const auto since = std::chrono::steady_clock::now();
   for (;;) {
     std::string reply;
     o = session.receive_reply(&reply);
     if (!o.ok()) return o;
     output.line(reply);
     int32_t n;
-    if (reply == ANSWER_WAIT) continue;
+    if (reply == ANSWER_WAIT) {
+      o = session.check_wait_limit(since);
+      if (!o.ok()) return o;
+      continue;
+    }
     if (data_follows && !listing && reply_number(reply, ANSWER_REST, &n)) {
       rest = n;
       continue;
@@ -81,14 +87,21 @@ Outcome raw_command(Session& session, const std::string& text, Output& output) {
       // The data follows in frames 1, 2, ...: printed as it comes.
       int64_t remaining = static_cast<int64_t>(n) - (listing ? 0 : rest);
       FrameBuffer frame;
+      // A CR at the end of a frame waits for the next one, which may begin
+      // with the LF of its pair.
+      std::string piece;
       for (int32_t number = 1; remaining > 0; ++number) {
         o = session.receive_data(number, frame, listing ? "the listing" : "the file");
-        if (!o.ok()) return o;
-        output.out(std::string_view(reinterpret_cast<const char*>(frame.data),
-                                    static_cast<size_t>(frame.length)));
+        if (!o.ok()) break;
+        piece.append(reinterpret_cast<const char*>(frame.data), static_cast<size_t>(frame.length));
+        const bool held_cr = !piece.empty() && piece.back() == '\r';
+        if (held_cr) piece.pop_back();
+        output.out(visible_lines(piece));
+        piece = held_cr ? "\r" : "";
         remaining -= frame.length;
       }
-      return Outcome::Ok();
+      output.out(visible_lines(piece));
+      return o;
     }
     return error_reply(reply, listing);
   }

@@ -39,11 +39,29 @@ struct FileReport {
 /// Warnings go to `output`.
 Outcome put_file(Session& session, const std::string& local, const std::string& remote,
                  const Options& options, Output& output, Progress& progress, FileReport* report);
+/// A download's partial file is LOCAL with this; the data goes there until
+/// all of it has come.
+constexpr const char* kPartSuffix = ".tarnel-part";
+
+/// Where a copy of several files puts one of them: the file `name` in the
+/// directory `dir_fd`, which the copy opened beneath its destination without
+/// following any symbolic link; no name in it is followed either. Its
+/// partial file is `part_name` there. `shown` and `part_shown` are the
+/// paths told to the user.
+struct LocalPlace {
+  int dir_fd;
+  std::string name;
+  std::string part_name;
+  std::string shown;
+  std::string part_shown;
+};
+
 /// Downloads `remote` to `local` (empty: the server's name in the current
-/// directory; an existing directory: the server's name in it). Warnings
-/// go to `output`.
+/// directory; an existing directory: the server's name in it), or to
+/// `place` when that is given. Warnings go to `output`.
 Outcome get_file(Session& session, const std::string& remote, const std::string& local,
-                 const Options& options, Output& output, Progress& progress, FileReport* report);
+                 const Options& options, Output& output, Progress& progress, FileReport* report,
+                 const LocalPlace* place = nullptr);
 
 // Pieces the commands share.
 

@@ -13,6 +13,14 @@
 // there, and a tree copied to a name that does not exist yet takes that name.
 // Directories keep their time stamps on the way down (the listing carries
 // them); the server has no command to set a directory's time.
+//
+// On the way down the copy opens its destination's directories one by one
+// from the top that the user named, and follows no symbolic link beneath
+// it: an entry of the copy that is a link there already is reported as a
+// failure. Each file's partial file is its name with ".tarnel-part", or,
+// where the copy itself brings a file or directory of that name,
+// ".tarnel-part.1" (.2, ...); no file of the copy is touched once it is
+// complete, nor a name listed twice written twice.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +31,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "base/wire_words.h"
@@ -48,6 +58,13 @@ struct Step {
   bool have_stamp = false;
   int32_t stamp = 0;  // a directory's time stamp from the server's listing
   Outcome failure;    // kFailure: what went wrong while planning
+  // Downloads of several files: where the target lies. A step at the top
+  // (parent -1) lies in the directory `base`, which the user named (links
+  // in it are followed); every other one in its parent's directory. `leaf`
+  // is its name there ("." for a top directory that the user named).
+  std::string base;
+  std::string leaf;
+  std::string part;  // a file's partial file, in the same directory
 };
 
 enum class RemoteKind { kMissing, kFile, kDirectory };
@@ -58,6 +75,11 @@ bool ends_with_separator(std::string_view path) {
 
 std::string strip_separators(std::string path) {
   while (ends_with_separator(path)) path.pop_back();
+  return path;
+}
+
+std::string strip_trailing_slashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
 }
 
@@ -113,6 +135,9 @@ class Copy {
         output_(output),
         upload_(options.command == "put"),
         progress_(output, "", 0) {}
+  ~Copy() { close_directories(0); }
+  Copy(const Copy&) = delete;
+  Copy& operator=(const Copy&) = delete;
 
   Outcome run();
 
@@ -123,10 +148,21 @@ class Copy {
   Outcome plan_remote(const std::string& remote, const std::string& local, int parent,
                       const ListingEntry* entry);
   void add_failure(const std::string& from, Outcome o, int parent = -1) {
-    steps_.push_back({Step::kFailure, from, "", parent, -1, false, 0, std::move(o)});
+    steps_.push_back({Step::kFailure, from, "", parent, -1, false, 0, std::move(o), {}, {}, {}});
+  }
+
+  void name_partial_files();
+
+  // The destination of a download, opened beneath its top.
+  int open_directory(int index);
+  int open_base(const Step& step);
+  void close_directories(size_t keep);
+  Outcome not_following(const std::string& path) {
+    return Outcome::Fail(Exit::kLocalFile, "not following the symbolic link " + path);
   }
 
   // Carrying out.
+  Outcome get_placed(const Step& step, FileReport* report);
   void make_directory(size_t index);
   void move_file(size_t index);
   void failed(const std::string& path, Outcome o, bool report = true);
@@ -149,6 +185,11 @@ class Copy {
   int64_t bytes_ = 0;
   Outcome first_failure_;
   Outcome fatal_;  // the copy cannot go on
+  /// The open directories of a download, from a top one down to the last
+  /// one opened: step index and descriptor.
+  std::vector<std::pair<int, int>> open_dirs_;
+  /// Files this run received complete.
+  std::set<std::string> received_;
 };
 
 void Copy::plan_local(const std::string& path, const std::string& remote, int parent) {
@@ -158,7 +199,7 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     return;
   }
   if (S_ISREG(st.st_mode)) {
-    steps_.push_back({Step::kFile, path, remote, parent, st.st_size, false, 0, {}});
+    steps_.push_back({Step::kFile, path, remote, parent, st.st_size, false, 0, {}, {}, {}, {}});
     ++files_total_;
     return;
   }
@@ -176,7 +217,7 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
     return;
   }
   const int me = static_cast<int>(steps_.size());
-  steps_.push_back({Step::kDirectory, path, remote, parent, -1, false, 0, {}});
+  steps_.push_back({Step::kDirectory, path, remote, parent, -1, false, 0, {}, {}, {}, {}});
   DIR* dir = opendir(path.c_str());
   if (!dir) {
     add_failure(path, local_failure("read the directory", path), me);
@@ -220,7 +261,8 @@ void Copy::plan_local(const std::string& path, const std::string& remote, int pa
 Outcome Copy::plan_remote(const std::string& remote, const std::string& local, int parent,
                           const ListingEntry* entry) {
   const int me = static_cast<int>(steps_.size());
-  Step step{Step::kDirectory, remote, local, parent, -1, false, 0, {}};
+  Step step{Step::kDirectory, remote, local, parent, -1, false, 0, {}, {}, {}, {}};
+  step.leaf = local.substr(local.rfind('/') + 1);
   if (entry) {
     step.have_stamp = true;
     step.stamp = entry->stamp;
@@ -258,7 +300,8 @@ Outcome Copy::plan_remote(const std::string& remote, const std::string& local, i
       o = plan_remote(child, local_child, me, &e);
       if (!o.ok()) return o;
     } else {
-      steps_.push_back({Step::kFile, child, local_child, me, e.size, false, 0, {}});
+      steps_.push_back({Step::kFile, child, local_child, me, e.size, false, 0, {}, {}, {}, {}});
+      steps_.back().leaf = e.name;
       ++files_total_;
     }
   }
@@ -274,6 +317,20 @@ Outcome Copy::plan() {
     target_ = args.back();
   }
   several_ = sources_.size() > 1 || options_.recursive;
+
+  // Sources of the same name would overwrite each other in the target.
+  std::vector<std::pair<std::string, std::string>> named;  // name, source
+  for (const std::string& source : sources_) {
+    const std::string name =
+        upload_ ? local_basename(source) : remote_basename(strip_separators(source));
+    for (const auto& [other_name, other] : named) {
+      if (sources_.size() > 1 && name == other_name) {
+        return Outcome::Fail(Exit::kUsage, other + " and " + source + " have the same name \"" +
+                                               name + "\" in " + target_ + "; nothing is copied");
+      }
+    }
+    named.emplace_back(name, source);
+  }
 
   // Whether the sources go into the target (a directory) or become it.
   bool into = target_.empty() || sources_.size() > 1 ||
@@ -323,9 +380,29 @@ Outcome Copy::plan() {
     } else {
       local = target_;
     }
+    // Where the source lands: by its server name in the target, or as the
+    // target the user named.
+    const size_t first = steps_.size();
+    auto place_top = [&] {
+      if (first >= steps_.size()) return;
+      Step& top = steps_[first];
+      if (into && !name.empty()) {
+        top.base = target_.empty() ? "." : target_;
+        top.leaf = name;
+      } else if (into) {
+        top.base = top.to;  // the root's contents into the target itself
+        top.leaf = ".";
+      } else {
+        const std::string path = strip_trailing_slashes(target_);
+        const size_t cut = path.rfind('/');
+        top.base = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+        top.leaf = cut == std::string::npos ? path : path.substr(cut + 1);
+      }
+    };
     if (!options_.recursive) {
       // A file as the single-file get names it: the server decides.
-      steps_.push_back({Step::kFile, source, local, -1, -1, false, 0, {}});
+      steps_.push_back({Step::kFile, source, local, -1, -1, false, 0, {}, {}, {}, {}});
+      place_top();
       ++files_total_;
       continue;
     }
@@ -341,11 +418,13 @@ Outcome Copy::plan() {
       add_failure(source, Outcome::Fail(Exit::kFileError,
                                         "no such file or directory on the server: " + source));
     } else if (kind == RemoteKind::kFile) {
-      steps_.push_back({Step::kFile, source, local, -1, entry.size, false, 0, {}});
+      steps_.push_back({Step::kFile, source, local, -1, entry.size, false, 0, {}, {}, {}, {}});
+      place_top();
       ++files_total_;
     } else {
       if (local.empty()) local = ".";  // the root's contents into the current directory
       o = plan_remote(source, local, -1, name.empty() ? nullptr : &entry);
+      place_top();
       if (!o.ok()) return o;
     }
   }
@@ -372,14 +451,81 @@ void Copy::failed(const std::string& path, Outcome o, bool report) {
   }
 }
 
+void Copy::name_partial_files() {
+  std::set<std::string> taken;  // the copy's own targets and partial files
+  for (const Step& step : steps_) {
+    if (step.kind != Step::kFailure) taken.insert(strip_trailing_slashes(step.to));
+  }
+  for (Step& step : steps_) {
+    if (step.kind != Step::kFile) continue;
+    std::string suffix = kPartSuffix;
+    for (int n = 1; taken.count(step.to + suffix) != 0; ++n) {
+      suffix = std::string(kPartSuffix) + "." + std::to_string(n);
+    }
+    step.part = step.leaf + suffix;
+    taken.insert(step.to + suffix);
+  }
+}
+
+void Copy::close_directories(size_t keep) {
+  while (open_dirs_.size() > keep) {
+    close(open_dirs_.back().second);  // only read: nothing to lose
+    open_dirs_.pop_back();
+  }
+}
+
+int Copy::open_base(const Step& step) {
+  return open(step.base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+int Copy::open_directory(int index) {
+  // The steps from the top down to `index`; those open already stay open.
+  std::vector<int> chain;
+  for (int i = index; i >= 0; i = steps_[static_cast<size_t>(i)].parent) chain.push_back(i);
+  std::reverse(chain.begin(), chain.end());
+  size_t keep = 0;
+  while (keep < open_dirs_.size() && keep < chain.size() && open_dirs_[keep].first == chain[keep]) {
+    ++keep;
+  }
+  close_directories(keep);
+  for (size_t k = keep; k < chain.size(); ++k) {
+    const Step& step = steps_[static_cast<size_t>(chain[k])];
+    int at = k == 0 ? open_base(step) : open_dirs_.back().second;
+    if (at < 0) return -1;
+    const int fd = openat(at, step.leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int error = errno;
+    if (k == 0) close(at);
+    if (fd < 0) {
+      errno = error;
+      return -1;
+    }
+    open_dirs_.emplace_back(chain[k], fd);
+  }
+  return open_dirs_.empty() ? -1 : open_dirs_.back().second;
+}
+
 void Copy::make_directory(size_t index) {
   const Step& step = steps_[index];
   if (!upload_) {
-    if (mkdir(step.to.c_str(), 0777) == 0) return;
+    Outcome o;
+    const int at = step.parent < 0 ? open_base(step) : open_directory(step.parent);
     struct stat st;
-    if (errno == EEXIST && stat(step.to.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+    if (at < 0) {
+      o = local_failure("open the directory", step.parent < 0 ? step.base : step.to);
+    } else if (mkdirat(at, step.leaf.c_str(), 0777) != 0 && errno != EEXIST) {
+      o = local_failure("create the directory", step.to);
+    } else if (fstatat(at, step.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      o = local_failure("create the directory", step.to);
+    } else if (S_ISLNK(st.st_mode)) {
+      o = not_following(step.to);
+    } else if (!S_ISDIR(st.st_mode)) {
+      errno = EEXIST;
+      o = local_failure("create the directory", step.to);
+    }
+    if (step.parent < 0 && at >= 0) close(at);
+    if (o.ok()) return;
     step_failed_[index] = true;
-    failed(step.to, local_failure("create the directory", step.to));
+    failed(step.to, o);
     return;
   }
   Outcome o = simple_command(session_, COMMAND_MD, step.to);
@@ -397,6 +543,36 @@ void Copy::make_directory(size_t index) {
   failed(step.to, o);
 }
 
+Outcome Copy::get_placed(const Step& step, FileReport* report) {
+  // A name the server listed twice: the file that came first stays.
+  if (received_.count(step.to) != 0) {
+    return Outcome::Fail(Exit::kUnexpectedReply, "the server lists " + step.from + " twice; " +
+                                                     step.to +
+                                                     " is received already and stays as it is");
+  }
+  const int at = step.parent < 0 ? open_base(step) : open_directory(step.parent);
+  if (at < 0) {
+    return local_failure("open the directory", step.parent < 0 ? step.base : step.to);
+  }
+  Outcome o;
+  struct stat st;
+  if (fstatat(at, step.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      o = not_following(step.to);
+    } else if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      o = local_failure("write", step.to);
+    }
+  }
+  if (o.ok()) {
+    const std::string dir_shown = step.to.substr(0, step.to.size() - step.leaf.size());
+    const LocalPlace place{at, step.leaf, step.part, step.to, dir_shown + step.part};
+    o = get_file(session_, step.from, step.to, options_, output_, progress_, report, &place);
+  }
+  if (step.parent < 0) close(at);
+  return o;
+}
+
 void Copy::move_file(size_t index) {
   const Step& step = steps_[index];
   ++files_done_;
@@ -409,9 +585,14 @@ void Copy::move_file(size_t index) {
   report.expected = step.size;
   const int64_t before = progress_.done();
   const auto start = Clock::now();
-  const Outcome o =
-      upload_ ? put_file(session_, step.from, step.to, options_, output_, progress_, &report)
-              : get_file(session_, step.from, step.to, options_, output_, progress_, &report);
+  Outcome o;
+  if (upload_) {
+    o = put_file(session_, step.from, step.to, options_, output_, progress_, &report);
+  } else if (!several_) {
+    o = get_file(session_, step.from, step.to, options_, output_, progress_, &report);
+  } else {
+    o = get_placed(step, &report);
+  }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (!o.ok()) {
     step_failed_[index] = true;
@@ -421,6 +602,7 @@ void Copy::move_file(size_t index) {
     return;
   }
   ++files_copied_;
+  if (!upload_) received_.insert(step.to);
   bytes_ += report.moved;
   progress_.clear();
   output_.line(std::string(report.text.c_str()) + " in " + rate_text(report.moved, seconds));
@@ -439,7 +621,8 @@ void Copy::set_directory_stamps() {
     times[1].tv_sec = t;
     times[1].tv_nsec = 0;
     // The files inside are there: a time that cannot be set is only told.
-    if (utimensat(AT_FDCWD, step.to.c_str(), times, 0) != 0) {
+    const int fd = open_directory(static_cast<int>(i));
+    if (fd < 0 || futimens(fd, times) != 0) {
       output_.warning("cannot set the modification time of " + step.to + ": " +
                       std::strerror(errno));
     }
@@ -450,6 +633,7 @@ Outcome Copy::run() {
   const auto start = Clock::now();
   Outcome o = plan();
   if (!o.ok()) return o;
+  if (!upload_ && several_) name_partial_files();
   step_failed_.assign(steps_.size(), false);
   int64_t total = 0;
   for (const Step& step : steps_) {

@@ -26,14 +26,25 @@
 namespace tarnel::client {
 namespace {
 
-constexpr const char* kPartSuffix = ".tarnel-part";
 /// Held bytes (of the local file) that a resumed download fetches again.
 constexpr int64_t kOverlap = 4096;
 constexpr size_t kBlock = 65536;
 
+/// The names of a plan in its directory; a plan without them names its
+/// files by their paths.
+const std::string& local_name(const GetPlan& plan) {
+  return plan.local_name.empty() ? plan.local : plan.local_name;
+}
+const std::string& part_name(const GetPlan& plan) {
+  return plan.part_name.empty() ? plan.part_path : plan.part_name;
+}
+
 Outcome create_part(Partial* p) {
-  if (unlink(p->path.c_str()) != 0 && errno != ENOENT) return local_failure("replace", p->path);
-  p->fd = open(p->path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (unlinkat(p->dir_fd, p->name_in_dir().c_str(), 0) != 0 && errno != ENOENT) {
+    return local_failure("replace", p->path);
+  }
+  p->fd = openat(p->dir_fd, p->name_in_dir().c_str(),
+                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (p->fd < 0) return local_failure("create", p->path);
   p->made_here = true;
   return Outcome::Ok();
@@ -41,13 +52,15 @@ Outcome create_part(Partial* p) {
 
 /// Finds what a resumed download continues: the partial file, or else a copy
 /// of LOCAL, or else nothing (an empty partial file).
-Outcome open_left_over(const std::string& local, Partial* p) {
-  p->fd = open(p->path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+Outcome open_left_over(const GetPlan& plan, Partial* p) {
+  const std::string& local = plan.local;
+  p->fd = openat(p->dir_fd, p->name_in_dir().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   if (p->fd >= 0) return Outcome::Ok();
   if (errno != ENOENT) return local_failure("open", p->path);
   Outcome o = create_part(p);
   if (!o.ok()) return o;
-  const int from = open(local.c_str(), O_RDONLY | O_CLOEXEC);
+  const int from = openat(plan.dir_fd, local_name(plan).c_str(),
+                          O_RDONLY | O_CLOEXEC | (plan.beneath ? O_NOFOLLOW : 0));
   if (from < 0) {
     if (errno == ENOENT) return Outcome::Ok();
     return local_failure("read", local);
@@ -145,25 +158,36 @@ Partial::~Partial() {
 }
 
 Outcome plan_get(const std::string& remote, const std::string& local_given, const Options& options,
-                 GetPlan* plan) {
+                 GetPlan* plan, const LocalPlace* place) {
   const std::string name = remote_basename(remote);
   if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
-  std::string local = local_given.empty() ? name : local_given;
-  struct stat st;
-  if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
   Outcome o = command_text(options.text ? COMMAND_AGET : COMMAND_GET, remote, &plan->command);
   if (!o.ok()) return o;
   plan->remote = remote;
-  plan->local = local;
-  plan->part_path = local + kPartSuffix;
   plan->text = options.text;
   plan->resume = options.resume;
+  if (place) {
+    plan->local = place->shown;
+    plan->part_path = place->part_shown;
+    plan->dir_fd = place->dir_fd;
+    plan->beneath = true;
+    plan->local_name = place->name;
+    plan->part_name = place->part_name;
+    return Outcome::Ok();
+  }
+  std::string local = local_given.empty() ? name : local_given;
+  struct stat st;
+  if (stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) local += "/" + name;
+  plan->local = local;
+  plan->part_path = local + kPartSuffix;
   return Outcome::Ok();
 }
 
 Outcome open_partial(const GetPlan& plan, Partial* part) {
   part->path = plan.part_path;
-  Outcome o = plan.resume ? open_left_over(plan.local, part) : create_part(part);
+  part->dir_fd = plan.dir_fd;
+  part->name = part_name(plan);
+  Outcome o = plan.resume ? open_left_over(plan, part) : create_part(part);
   if (o.ok() && plan.resume) o = measure_partial(part, plan.text);
   return o;
 }
@@ -171,7 +195,8 @@ Outcome open_partial(const GetPlan& plan, Partial* part) {
 Outcome keep_or_drop_partial(const Partial& part, Outcome failure) {
   // One that cannot be removed stays, and is told as one kept.
   const bool drop = part.made_here && part.written == 0;
-  if (drop && (unlink(part.path.c_str()) == 0 || errno == ENOENT)) return failure;
+  if (drop && (unlinkat(part.dir_fd, part.name_in_dir().c_str(), 0) == 0 || errno == ENOENT))
+    return failure;
   if (failure.exit != Exit::kMismatch) {
     failure.message += "; the partial download is in " + part.path + " (get --resume continues it)";
   }
@@ -313,7 +338,7 @@ Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, O
   const int fd = part->fd;
   part->fd = -1;
   if (close(fd) != 0) return local_failure("write", part->path);
-  if (rename(part->path.c_str(), plan.local.c_str()) != 0) {
+  if (renameat(plan.dir_fd, part_name(plan).c_str(), plan.dir_fd, local_name(plan).c_str()) != 0) {
     return local_failure("rename " + part->path + " to", plan.local);
   }
   report->text = "Received " + plan.remote + " into " + plan.local + ": " +
@@ -324,9 +349,10 @@ Outcome finish_download(const GetPlan& plan, const GetAnnouncement& announced, O
 }
 
 Outcome get_file(Session& session, const std::string& remote, const std::string& local_given,
-                 const Options& options, Output& output, Progress& progress, FileReport* report) {
+                 const Options& options, Output& output, Progress& progress, FileReport* report,
+                 const LocalPlace* place) {
   GetPlan plan;
-  Outcome o = plan_get(remote, local_given, options, &plan);
+  Outcome o = plan_get(remote, local_given, options, &plan, place);
   if (!o.ok()) return o;
   Partial part;
   o = open_partial(plan, &part);

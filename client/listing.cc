@@ -12,14 +12,12 @@ namespace {
 /// between the server's two passes) further blocks may follow at once.
 constexpr unsigned kMoreBlocksMs = 500;
 
-std::string printable(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) c = '?';
-  }
-  return out;
-}
+/// How far a listing may run past its announced total: the server counts
+/// in a first pass and sends what a second pass finds, so entries made
+/// meanwhile come on top; a quarter more and 64 KiB (some 1600 lines of 40
+/// bytes) leave room for a busy folder. A listing that runs further is a
+/// server that does not stop, and what it sends is not kept.
+int64_t listing_bound(int64_t total) { return total + total / 4 + 65536; }
 
 /// One row of the table: attributes, size, time and name in their columns.
 std::string table_row(std::string_view attributes, std::string_view size, std::string_view modified,
@@ -57,28 +55,51 @@ Outcome fetch_listing(Session& session, Output& output, std::string_view path, s
     return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to " + text);
   }
   data->clear();
+  const int64_t bound = listing_bound(total);
   FrameBuffer frame;
   int32_t number = 1;
-  while (static_cast<int64_t>(data->size()) < total) {
+  // The announced bytes; past them, the blocks that follow at once.
+  auto more = [&] {
+    const int64_t size = static_cast<int64_t>(data->size());
+    return size < total || (size > total && session.frame_begins(kMoreBlocksMs));
+  };
+  while (more()) {
     o = session.receive_data(number++, frame, "the listing");
     if (!o.ok()) {
-      if (!data->empty()) {
+      if (!data->empty() && o.exit != Exit::kInterrupted) {
         o.message +=
             " after " + std::to_string(data->size()) + " of " + std::to_string(total) + " bytes";
       }
+      data->clear();
       return o;
+    }
+    if (static_cast<int64_t>(data->size()) + frame.length > bound) {
+      data->clear();
+      session.refuse_next_frame(kMoreBlocksMs);
+      return Outcome::Fail(Exit::kUnexpectedReply,
+                           "the listing runs past " + std::to_string(bound) + " bytes where " +
+                               std::to_string(total) + " were announced; nothing of it is kept");
     }
     data->append(reinterpret_cast<const char*>(frame.data), static_cast<size_t>(frame.length));
   }
+  // The wait for more blocks ends at an interrupt as well: what came is not
+  // known to be all.
+  if (interrupted()) {
+    data->clear();
+    return Outcome::Fail(Exit::kInterrupted, "interrupted");
+  }
   if (static_cast<int64_t>(data->size()) > total) {
-    while (session.frame_begins(kMoreBlocksMs)) {
-      o = session.receive_data(number++, frame, "the listing");
-      if (!o.ok()) return o;
-      data->append(reinterpret_cast<const char*>(frame.data), static_cast<size_t>(frame.length));
-    }
     output.message("the listing holds " + std::to_string(data->size()) + " bytes, " +
                    std::to_string(total) + " were announced (the directory changed meanwhile)");
   }
+  // The names come in the server's code page (the rest of a line is ASCII).
+  std::string utf8;
+  if (!session.settings().charset.to_utf8(*data, &utf8)) {
+    return Outcome::Fail(Exit::kUnexpectedReply,
+                         "the listing of " + std::string(path) + " holds a name with a byte that " +
+                             session.settings().charset.name() + " leaves undefined");
+  }
+  *data = std::move(utf8);
   return Outcome::Ok();
 }
 
@@ -88,7 +109,7 @@ Outcome list_command(Session& session, const Options& options, Output& output) {
   Outcome o = fetch_listing(session, output, path, &data);
   if (!o.ok()) return o;
   if (options.raw) {
-    output.out(data);
+    output.out(visible_lines(data));
     return Outcome::Ok();
   }
   const std::vector<ListingLine> lines = parse_listing(data);
@@ -96,12 +117,12 @@ Outcome list_command(Session& session, const Options& options, Output& output) {
   int64_t files = 0, directories = 0, bytes = 0;
   for (const ListingLine& line : lines) {
     if (!line.parsed) {
-      output.line(table_row("??????", "?", "?", printable(line.raw)));
+      output.line(table_row("??????", "?", "?", line.raw));
       continue;
     }
     const ListingEntry& e = line.entry;
     output.line(table_row(attribute_flags(e.attributes), std::to_string(e.size),
-                          format_stamp(e.stamp), printable(e.name)));
+                          format_stamp(e.stamp), e.name));
     if (e.attributes & 16) {
       ++directories;
     } else {

@@ -67,7 +67,9 @@ int main(int argc, char** argv) {
   {
     SessionSettings settings;
     settings.reply_timeout_ms = options.timeout_ms;
+    settings.wait_limit_ms = options.wait_limit_ms;
     settings.verbose = options.verbose;
+    settings.charset = options.charset;
     Session session(lines, client_port, settings);
     outcome = run_command(session, options, output);
   }

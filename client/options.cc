@@ -34,7 +34,13 @@ constexpr OptionSpec kOptions[] = {
      nullptr, "-r"},
     {"--raw", nullptr, "ls: print the listing lines as the server sends them"},
     {"--timeout", "SEC", "how long to wait for a reply (default 10)"},
+    {"--wait-limit", "SEC",
+     "how long the server may keep a reply back with \"WAIT\" while\nit scans a folder or a "
+     "text file (default 1800)"},
     {"--verbose", nullptr, "log every command, reply and link event on standard error"},
+    {"--charset", "NAME",
+     "send and read the server's names in this code page, as\nthe other PC does (CP1252, "
+     "CP850, ...; names here are\nUTF-8); for a server started with the same --charset"},
     {"--help", nullptr, "show this text and exit"},
     {"--version", nullptr, "show the version and exit"},
 };
@@ -94,6 +100,9 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
     } else if (name == "--timeout") {
       if (!number_option(name, value, 1, 3600, &n, error)) return false;
       o.timeout_ms = static_cast<unsigned>(n) * 1000;
+    } else if (name == "--wait-limit") {
+      if (!number_option(name, value, 1, 86400, &n, error)) return false;
+      o.wait_limit_ms = static_cast<unsigned>(n) * 1000;
     } else if (name == "--text") {
       o.text = true;
     } else if (name == "--resume") {
@@ -104,6 +113,12 @@ bool parse_options(const std::vector<std::string>& argv, Options* options, std::
       o.raw = true;
     } else if (name == "--verbose") {
       o.verbose = true;
+    } else if (name == "--charset") {
+      std::string why;
+      if (!Charset::open(value, &o.charset, &why)) {
+        *error = "--charset: " + why;
+        return false;
+      }
     }
   }
   if (!check_exclusions(kOptions, parsed, error)) return false;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/charset.h"
 #include "base/option_table.h"
 
 namespace tarnel::client {
@@ -26,7 +27,12 @@ struct Options {
   bool raw = false;        // ls: the lines as sent
   bool recursive = false;  // get, put: copy directory trees (-r)
   unsigned timeout_ms = 10000;
+  /// How long the server may keep a reply back with "WAIT" (its scans of a
+  /// folder or of a text file): far more than a scan of a very large folder
+  /// takes, and still an end for a server that sends nothing else.
+  unsigned wait_limit_ms = 1800 * 1000;
   bool verbose = false;  // log the exchange on standard error
+  Charset charset;       // --charset: the server's names in this code page
   bool help = false;
   bool version = false;
   std::string command;  // connect, ls, get, put, rm, mkdir, rmdir, mv, raw

@@ -25,6 +25,9 @@ TEST(ParseOptions, TakesOptionsAnywhereAndTheCommandWithItsArguments) {
   EXPECT_EQ(o.bus_ns, 0u);
   EXPECT_EQ(o.timeout_ms, 3000u);
   EXPECT_EQ(o.args, (std::vector<std::string>{"LIST", "\\"}));
+  EXPECT_EQ(o.wait_limit_ms, 1800u * 1000);
+  ASSERT_TRUE(parse_options({"--wait-limit=5", "ls"}, &o, &error)) << error;
+  EXPECT_EQ(o.wait_limit_ms, 5000u);
 
   ASSERT_TRUE(parse_options({"connect", "--device", "/dev/parport1"}, &o, &error)) << error;
   EXPECT_EQ(o.device, "/dev/parport1");
@@ -72,6 +75,7 @@ TEST(ParseOptions, RefusesBadCommandLines) {
       {{"--frobnicate", "ls"}, "unknown option --frobnicate"},
       {{"-r", "ls"}, "-r goes with get and put only"},
       {{"--recursive=1", "get", "x"}, "--recursive takes no value"},
+      {{"--wait-limit", "0", "ls"}, "--wait-limit needs a number from 1 to 86400"},
   };
   for (const Case& c : cases) {
     Options o;

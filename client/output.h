@@ -21,6 +21,11 @@ class Output {
   /// there).
   virtual bool err_is_terminal() = 0;
 
+  // Lines for the user's terminal. Their text may hold what the server
+  // sent (names, replies): its control bytes are shown in visible form
+  // (visible_text), so that a server cannot move the cursor, retitle or
+  // clear the terminal or forge a line.
+
   /// A result line: `text` and a line end.
   void line(std::string_view text);
   /// A message line on standard error: "tarnel-client: `text`".
@@ -28,6 +33,11 @@ class Output {
   /// "tarnel-client: warning: `text`".
   void warning(std::string_view text);
 };
+
+/// Lines as the server sent them (a listing, the data of "raw"), for the
+/// terminal: TAB and the CR LF that ends a line stay, every other control
+/// byte (a lone CR or LF too) is shown in visible form (visible_text).
+std::string visible_lines(std::string_view data);
 
 /// The program's standard output and standard error, each flushed after
 /// every write so that the two keep their order when they go to one file.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/console.h"
+
 namespace tarnel::client {
 namespace {
 
@@ -75,7 +77,8 @@ void Progress::update(int64_t done) {
 void Progress::draw(int64_t done) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::string text = "\r" + line(label_, done, total_, seconds) + "\033[K";
+  // The label is a name from the server, or from this machine's disk.
+  std::string text = "\r" + line(visible_text(label_), done, total_, seconds) + "\033[K";
   output_.err(text);
   drawn_ = true;
 }

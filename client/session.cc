@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "base/console.h"
 #include "base/wire_words.h"
 #include "link/receive.h"
 #include "link/send.h"
@@ -66,8 +67,7 @@ Session::~Session() { lines_.clear_data_lines(); }
 void Session::log(const std::string& event) {
   if (!settings_.verbose) return;
   const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start_).count();
-  std::string line = "[" + std::to_string(ms) + " ms] ";
-  for (char c : event) line += (static_cast<unsigned char>(c) < 0x20) ? '.' : c;
+  const std::string line = "[" + std::to_string(ms) + " ms] " + visible_text(event);
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
@@ -99,6 +99,9 @@ SendResult Session::send_text(std::string_view text) {
 }
 
 Session::Start Session::wait_frame_start(unsigned timeout_ms, bool stop_on_interrupt) {
+  // Looked at first as well: a server that keeps sending frames at once
+  // must not keep an interrupt from being seen.
+  if (stop_on_interrupt && interrupted()) return Start::kInterrupted;
   const auto deadline = Clock::now() + milliseconds(timeout_ms);
   for (;;) {
     for (int n = 0; n < 1000; ++n) {
@@ -222,7 +225,17 @@ Outcome Session::connect(std::string* reply) {
   return Outcome::Fail(Exit::kLink, "cannot connect: " + problem);
 }
 
-Outcome Session::send_command(std::string_view text) {
+Outcome Session::send_command(std::string_view utf8) {
+  std::string converted;
+  if (!settings_.charset.from_utf8(utf8, &converted)) {
+    return Outcome::Fail(Exit::kUsage, "\"" + std::string(utf8) + "\" cannot be written in " +
+                                           settings_.charset.name());
+  }
+  if (converted.size() > TEXT_MAX) {
+    return Outcome::Fail(Exit::kUsage,
+                         "the command \"" + std::string(utf8) + "\" is longer than 255 bytes");
+  }
+  const std::string_view text = converted;
   const SendResult sent = send_text(text);
   if (sent == SendResult::SEND_OK) return Outcome::Ok();
   // A server that does not know the command answers with its bad-command
@@ -271,10 +284,19 @@ Outcome Session::receive_reply(std::string* text, unsigned timeout_ms) {
 }
 
 Outcome Session::next_reply(std::string* text, unsigned timeout_ms) {
+  const auto since = Clock::now();
   for (;;) {
     Outcome o = receive_reply(text, timeout_ms);
     if (!o.ok() || *text != ANSWER_WAIT) return o;
+    o = check_wait_limit(since);
+    if (!o.ok()) return o;
   }
+}
+
+Outcome Session::check_wait_limit(Clock::time_point since) const {
+  if (Clock::now() - since < milliseconds(settings_.wait_limit_ms)) return Outcome::Ok();
+  return Outcome::Fail(Exit::kLink, "the server kept its reply back with \"WAIT\" for more than " +
+                                        seconds_text(settings_.wait_limit_ms) + " (--wait-limit)");
 }
 
 Outcome Session::receive_data(int32_t number, FrameBuffer& frame, const std::string& what) {
@@ -317,8 +339,10 @@ void Session::refuse_next_frame(unsigned wait_ms) {
   FrameBuffer frame;
   frame.number = FRAME_CANCEL;  // expecting -1, the receiver refuses any other frame
   receive_frame(lines_, frame);
+  // The refusal is a level that the server must see before the lines go
+  // to rest, or it reads their rest as the frame accepted.
+  port_.hold_reply_code();
   lines_.clear_data_lines();
-  received_last_ = true;
 }
 
 void Session::send_cancel() {

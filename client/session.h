@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/charset.h"
 #include "client/client_port.h"
 #include "client/outcome.h"
 #include "link/frame.h"
@@ -26,6 +27,10 @@ struct SessionSettings {
   /// How long a reply may take to begin (the server may scan a large file
   /// or directory first; it sends "WAIT" once a second during most scans).
   unsigned reply_timeout_ms = 10000;
+  /// How long the server may keep a reply back with "WAIT" keep-alives
+  /// (next_reply): a server that sends nothing else must not hold the
+  /// client for ever.
+  unsigned wait_limit_ms = 1800 * 1000;
   /// How long a data frame of a running transfer may take to begin.
   unsigned data_timeout_ms = 5000;
   /// How long connect() keeps trying to get "OK A" back: long enough for a
@@ -35,6 +40,9 @@ struct SessionSettings {
   /// Log every command, reply and link event on standard error, with the
   /// time since the start.
   bool verbose = false;
+  /// The code page of the server's names: every command is sent in it
+  /// (its path converted from UTF-8), and listings are read in it.
+  Charset charset;
 };
 
 class Session {
@@ -54,15 +62,20 @@ class Session {
   /// ("OK A") goes to *reply.
   Outcome connect(std::string* reply);
 
-  /// Sends one command text (at most 255 bytes; the caller checks).
+  /// Sends one command text (at most 255 bytes once in the code page of the
+  /// settings, which it is converted to).
   Outcome send_command(std::string_view text);
 
   /// Receives one reply text. The server's bad-command signal, which comes
   /// in place of a reply, is recognised and not acknowledged.
   /// `timeout_ms` 0: the reply timeout of the settings.
   Outcome receive_reply(std::string* text, unsigned timeout_ms = 0);
-  /// receive_reply, passing over the keep-alive "WAIT".
+  /// receive_reply, passing over the keep-alive "WAIT", for at most the
+  /// wait limit of the settings.
   Outcome next_reply(std::string* text, unsigned timeout_ms = 0);
+  /// The failure when the "WAIT" replies that came since `since` have
+  /// kept the reply back longer than the wait limit; else Outcome::Ok().
+  Outcome check_wait_limit(std::chrono::steady_clock::time_point since) const;
 
   /// Receives data frame `number` of a stream into `frame`. `what` names
   /// the stream in messages ("the listing", "the file").

@@ -13,6 +13,7 @@
 #ifndef TARNEL_CLIENT_TRANSFER_PHASES_H_
 #define TARNEL_CLIENT_TRANSFER_PHASES_H_
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -37,11 +38,20 @@ struct GetPlan {
   std::string command;    // "GET path" or "AGET path"
   bool text = false;
   bool resume = false;
+  /// The directory the next two names are taken in, and whether it was
+  /// opened beneath a copy's destination (then no name is followed when it
+  /// is a symbolic link).
+  int dir_fd = AT_FDCWD;
+  bool beneath = false;
+  std::string local_name;  // `local` in dir_fd (empty: `local` itself)
+  std::string part_name;   // `part_path` in dir_fd (empty: `part_path` itself)
 };
 
 /// The file a download writes into.
 struct Partial {
-  std::string path;
+  std::string path;       // as told
+  int dir_fd = AT_FDCWD;  // where `name` is
+  std::string name;       // `path` in dir_fd (empty: `path` itself)
   int fd = -1;
   bool made_here = false;  // created (empty or as a copy of LOCAL) by this run
   int64_t offset = 0;      // client-view position from which the server sends
@@ -53,6 +63,9 @@ struct Partial {
   Partial& operator=(const Partial&) = delete;
   /// Closes the file if it is still open (a download that failed).
   ~Partial();
+
+  /// The name to open in dir_fd.
+  const std::string& name_in_dir() const { return name.empty() ? path : name; }
 
   /// Bytes held before this run: where the server is to start plus the
   /// overlap it sends again.
@@ -68,9 +81,9 @@ struct GetAnnouncement {
 };
 
 /// The paths and the command text of a download of `remote` to `local_given`
-/// (see get_file).
+/// (see get_file), or to `place` when a copy gives one.
 Outcome plan_get(const std::string& remote, const std::string& local_given, const Options& options,
-                 GetPlan* plan);
+                 GetPlan* plan, const LocalPlace* place = nullptr);
 /// Makes the partial file: a new empty one, or with --resume the one left
 /// over (else a copy of LOCAL, else a new one) measured for where the
 /// server is to start.

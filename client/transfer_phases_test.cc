@@ -4,11 +4,13 @@
 // that shows a fault better: the partial file and the finish.
 #include "client/transfer_phases.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <string>
@@ -269,6 +271,33 @@ TEST_F(ClientOverCable, PutInTextModeWarnsOfTheCrBytesTheServerDrops) {
       lines[0], "Sent " + path("local.txt") + " to " + remote("stored.txt") + ": 11 bytes"));
 }
 
+TEST_F(ClientOverCable, ATextUploadWithCrBytesIsResumed) {
+  // Lone CR bytes and CR LF pairs all through the file; the server keeps
+  // the text without any CR.
+  std::string content;
+  for (int i = 0; content.size() < 20000; ++i) {
+    content += "line " + std::to_string(i) + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\rx\n" : "\n");
+  }
+  std::string stored;
+  for (char c : content) {
+    if (c != '\r') stored += c;
+  }
+  write_file(path("local.txt"), content);
+  // An upload cut short: the first 13000 bytes the server kept.
+  write_file(path("stored.txt"), stored.substr(0, 13000));
+
+  const Outcome o = run({"put", "--text", "--resume", path("local.txt"), remote("stored.txt")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  EXPECT_TRUE(same_bytes(read_file(path("stored.txt")), stored));
+  const std::vector<std::string> lines = output_.out_lines();
+  ASSERT_EQ(lines.size(), 1u) << output_.out_bytes();
+  const size_t wire =
+      content.size() + static_cast<size_t>(std::count(content.begin(), content.end(), '\n'));
+  const std::string head = "Sent " + path("local.txt") + " to " + remote("stored.txt") + ": " +
+                           std::to_string(wire) + " bytes, resumed at ";
+  EXPECT_EQ(lines[0].rfind(head, 0), 0u) << lines[0];
+}
+
 TEST_F(ClientOverCable, ListPrintsTheTableAndTheCounts) {
   ASSERT_EQ(mkdir(path("shown").c_str(), 0777), 0);
   write_file(path("shown/a.txt"), "12345");
@@ -326,6 +355,175 @@ TEST_F(ClientOverCable, ARawCommandWithoutAnswerIsSaidSo) {
   EXPECT_EQ(output_.err_lines(),
             std::vector<std::string>{"tarnel-client: sent; the server answers this command with "
                                      "nothing"});
+}
+
+// Copies of several files and of trees.
+
+/// Every entry of the directory `dir`, sorted.
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ClientOverCable, AFileNamedLikeAPartialFileArrivesBesideItsNamesake) {
+  ASSERT_EQ(mkdir(path("srv").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("srv/tree").c_str(), 0777), 0);
+  for (const std::string dir : {"srv/", "srv/tree/"}) {
+    write_file(path(dir + "X"), "the file X");
+    write_file(path(dir + "X.tarnel-part"), "a file of that name");
+    write_file(path(dir + "X.tarnel-part.1"), "and one more");
+  }
+  ASSERT_EQ(mkdir(path("dest").c_str(), 0777), 0);
+
+  // The partial file's name comes first, then the file it belongs to; and
+  // a tree, in the order the server lists it.
+  Outcome o = run({"get", remote("srv/X.tarnel-part"), remote("srv/X.tarnel-part.1"),
+                   remote("srv/X"), path("dest")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  o = run({"get", "-r", remote("srv/tree"), path("dest")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  for (const std::string dir : {"dest/", "dest/tree/"}) {
+    SCOPED_TRACE(dir);
+    EXPECT_EQ(entries(path(dir)).size(), dir == "dest/" ? 4u : 3u);
+    EXPECT_EQ(read_file(path(dir + "X")), "the file X");
+    EXPECT_EQ(read_file(path(dir + "X.tarnel-part")), "a file of that name");
+    EXPECT_EQ(read_file(path(dir + "X.tarnel-part.1")), "and one more");
+  }
+}
+
+TEST_F(ClientOverCable, AResumedCopyFindsThePartialFileUnderItsOtherName) {
+  ASSERT_EQ(mkdir(path("srv").c_str(), 0777), 0);
+  const std::string content = random_bytes(20000, 11);
+  write_file(path("srv/X"), content);
+  write_file(path("srv/X.tarnel-part"), "a file of that name");
+  ASSERT_EQ(mkdir(path("dest").c_str(), 0777), 0);
+  // Left by an interrupted run of the same copy.
+  write_file(path("dest/X.tarnel-part.1"), content.substr(0, 9000));
+
+  const Outcome o =
+      run({"get", "--resume", remote("srv/X.tarnel-part"), remote("srv/X"), path("dest")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  EXPECT_TRUE(same_bytes(read_file(path("dest/X")), content));
+  EXPECT_EQ(read_file(path("dest/X.tarnel-part")), "a file of that name");
+  EXPECT_FALSE(exists(path("dest/X.tarnel-part.1")));
+  const std::vector<std::string> lines = output_.out_lines();
+  ASSERT_EQ(lines.size(), 3u) << output_.out_bytes();
+  EXPECT_TRUE(report_line(lines[1], "Received " + remote("srv/X") + " into " + path("dest/X") +
+                                        ": 20000 bytes, resumed with 9000 bytes held"));
+}
+
+TEST_F(ClientOverCable, SourcesOfTheSameNameAreRefusedBeforeAnythingIsCopied) {
+  ASSERT_EQ(mkdir(path("a").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("b").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("c").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("into").c_str(), 0777), 0);
+  write_file(path("a/x"), "from a");
+  write_file(path("b/x"), "from b");
+  write_file(path("c/y"), "from c");
+  struct Case {
+    std::vector<std::string> argv;
+    std::string first, second;
+    std::string name;
+  };
+  const Case cases[] = {
+      {{"get", remote("c/y"), remote("a/x"), remote("b/x"), path("into")},
+       remote("a/x"),
+       remote("b/x"),
+       "x"},
+      {{"get", "-r", remote("a/x"), remote("b/x"), path("into")},
+       remote("a/x"),
+       remote("b/x"),
+       "x"},
+      {{"put", path("c/y"), path("a/x"), path("b/x"), remote("into") + "\\"},
+       path("a/x"),
+       path("b/x"),
+       "x"},
+      {{"put", "-r", path("a"), path("c"), path("a/"), remote("into") + "\\"},
+       path("a"),
+       path("a/"),
+       "a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argv[0] + " " + c.argv[1]);
+    testing::RecordingOutput output;
+    Options options;
+    std::string error;
+    ASSERT_TRUE(parse_options(c.argv, &options, &error)) << error;
+    const Outcome o = run_command(session_, options, output);
+    EXPECT_EQ(o.exit, Exit::kUsage);
+    EXPECT_EQ(o.message, c.first + " and " + c.second + " have the same name \"" + c.name +
+                             "\" in " + c.argv.back() + "; nothing is copied");
+    EXPECT_EQ(output.out_bytes(), "");
+    EXPECT_EQ(entries(path("into")), std::vector<std::string>{});
+  }
+}
+
+TEST_F(ClientOverCable, AGetOfATreeFollowsNoLinkInItsDestination) {
+  ASSERT_EQ(mkdir(path("top").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("top/sub").c_str(), 0777), 0);
+  write_file(path("top/sub/evil"), "through the link");
+  write_file(path("top/file"), "over the link");
+  write_file(path("top/ok"), "fine");
+  // An old time stamp for the server's directories, which the copy sets
+  // on its own.
+  const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path("top/sub").c_str(), old, 0), 0);
+  ASSERT_EQ(mkdir(path("outside").c_str(), 0777), 0);
+  write_file(path("outside/mine"), "mine");
+  ASSERT_EQ(mkdir(path("dest").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir(path("dest/top").c_str(), 0777), 0);
+  ASSERT_EQ(symlink(path("outside").c_str(), path("dest/top/sub").c_str()), 0);
+  ASSERT_EQ(symlink(path("outside/mine").c_str(), path("dest/top/file").c_str()), 0);
+  struct stat before;
+  ASSERT_EQ(stat(path("outside").c_str(), &before), 0);
+
+  const Outcome o = run({"get", "-r", remote("top"), path("dest")});
+  EXPECT_EQ(o.exit, Exit::kLocalFile);
+  EXPECT_EQ(entries(path("outside")), std::vector<std::string>{"mine"});
+  EXPECT_EQ(read_file(path("outside/mine")), "mine");
+  struct stat after;
+  ASSERT_EQ(stat(path("outside").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtime, before.st_mtime);
+  // The links stay as they were, and the rest of the copy is done.
+  char target[4096];
+  ASSERT_GT(readlink(path("dest/top/sub").c_str(), target, sizeof target), 0);
+  ASSERT_GT(readlink(path("dest/top/file").c_str(), target, sizeof target), 0);
+  EXPECT_EQ(read_file(path("dest/top/ok")), "fine");
+  std::vector<std::string> told = output_.err_lines();
+  std::sort(told.begin(), told.end());
+  EXPECT_EQ(told, (std::vector<std::string>{
+                      "tarnel-client: " + remote("top/file") +
+                          ": not following the symbolic link " + path("dest/top/file"),
+                      "tarnel-client: not following the symbolic link " + path("dest/top/sub"),
+                  }));
+}
+
+TEST_F(ClientOverCable, AReportLineShowsTheServersNameInVisibleFormAndTheFileKeepsIt) {
+  // C1 controls (CSI as UTF-8 and as a lone byte): the server sends such a
+  // name as it is; one with bytes below 0x20 it lists under a stand-in.
+  const std::string name =
+      "e\xc2\x9b"
+      "2J\x9b";
+  ASSERT_EQ(mkdir(path("top").c_str(), 0777), 0);
+  write_file(path("top/" + name), "x");
+  ASSERT_EQ(mkdir(path("dest").c_str(), 0777), 0);
+
+  const Outcome o = run({"get", "-r", remote("top"), path("dest")});
+  ASSERT_TRUE(o.ok()) << o.message;
+  EXPECT_EQ(read_file(path("dest/top/" + name)), "x");
+  const std::vector<std::string> lines = output_.out_lines();
+  ASSERT_EQ(lines.size(), 2u) << output_.out_bytes();
+  const std::string shown = "eM-^[2JM-^[";
+  EXPECT_TRUE(report_line(lines[0], "Received " + remote("top") + "\\" + shown + " into " +
+                                        path("dest/top/") + shown + ": 1 bytes"));
 }
 
 // The phases on their own.

@@ -5,6 +5,11 @@
 // The server refuses a data frame it cannot store, but tells nothing when an
 // empty file cannot be created. So after the data the client lists the
 // server's file and compares its size with what should have been stored.
+//
+// A text upload loses every CR on the server. Resumed, its data starts at
+// the local byte where the server's count (which passes over the CR bytes)
+// ends, and "SIZE n" counts from the server's count on, so that it comes out
+// right where CR bytes went before.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +110,33 @@ void abandon_upload(Session& session, int32_t reported) {
   }
 }
 
+/// Where the wire bytes of a text upload of `plan` continue when the server
+/// holds `held` bytes of the client view of what it stored: the server
+/// dropped every CR, so its count passes over them (and an LF counts two).
+/// False with errno set on a read error; *start -1 when no byte of the
+/// local file ends there.
+bool wire_start(const PutPlan& plan, int64_t held, int64_t* start) {
+  *start = -1;
+  if (lseek(plan.fd, 0, SEEK_SET) != 0) return false;
+  std::string block(kBlock, '\0');
+  int64_t stored_view = 0, wire = 0;
+  for (;;) {
+    const ssize_t n = read_some(plan.fd, block.data(), block.size());
+    if (n < 0) return false;
+    if (n == 0) return true;
+    for (ssize_t i = 0; i < n; ++i) {
+      const char c = block[static_cast<size_t>(i)];
+      if (c != '\r') stored_view += c == '\n' ? 2 : 1;
+      wire += c == '\n' ? 2 : 1;
+      if (stored_view == held) {
+        *start = wire;
+        return true;
+      }
+      if (stored_view > held) return true;
+    }
+  }
+}
+
 /// Lists the server's file and compares its size with `expected`.
 Outcome verify_stored(Session& session, Output& output, const std::string& remote,
                       int64_t expected) {
@@ -200,6 +232,7 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
   if (!o.ok()) return o;
 
   bool reset_offset = true;
+  int64_t announced = plan.wire_size;
   if (plan.resume) {
     // The query sets the server's offset.
     session.set_resume_offset_clear(false);
@@ -215,13 +248,30 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
         return Outcome::Fail(Exit::kLink,
                              "the server could not measure its copy of " + plan.remote);
       }
-      if (n > 0 && n >= plan.wire_size) {
+      // What the server keeps in the client view: a text upload loses its CR.
+      const int64_t server_view = plan.wire_size - plan.cr;
+      if (n > 0 && n >= server_view) {
         abandon_upload(session, n);
         return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
                                                   " is longer than " + plan.local +
                                                   "; put without --resume starts over");
       }
       *start = n;
+      if (plan.text && plan.cr > 0 && n > 0) {
+        if (!wire_start(plan, n, start)) {
+          o = local_failure("read", plan.local);
+          abandon_upload(session, n);
+          return o;
+        }
+        if (*start < 0) {
+          abandon_upload(session, n);
+          return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
+                                                    " does not match " + plan.local +
+                                                    "; put without --resume starts over");
+        }
+        // The server counts what comes from its own count on.
+        announced = n + (plan.wire_size - *start);
+      }
       reset_offset = false;
     } else if (reply == std::string(ANSWER_REST_ERROR) + std::to_string(IO_ERROR_NOT_FOUND)) {
       output.message("nothing of " + plan.remote + " stored yet; sending all of it");
@@ -235,7 +285,7 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
   // upload into the middle of the file.
   if (reset_offset && !session.resume_offset_clear())
     o = session.send_command(std::string(COMMAND_REST) + "0");
-  if (o.ok()) o = session.send_command(std::string(COMMAND_SIZE) + std::to_string(plan.wire_size));
+  if (o.ok()) o = session.send_command(std::string(COMMAND_SIZE) + std::to_string(announced));
   if (!o.ok()) return o;
   // Whatever comes of the data, the server ends the upload with its offset
   // back at 0.

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "link/frame.h"
 #include "testing/cable_pair.h"
 #include "testing/literal_peer.h"
+#include "testing/name_table.h"
 #include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 #include "testing/wire_frames.h"
@@ -54,14 +58,15 @@ struct ExchangeCase {
 /// past the server's hold by the scheduler (a loaded machine) proves nothing
 /// about the server: it is played again, up to five times, and when the peer
 /// was late every time the test is skipped, saying so.
-void play_against_server(uint32_t bus_ns, const Play& play) {
+void play_against_server(uint32_t bus_ns, const Play& play,
+                         const ClientNames& names = ClientNames()) {
   constexpr int kAttempts = 5;
   for (int attempt = 1;; ++attempt) {
     CablePair cable(bus_ns);
     LiteralPeer peer(cable);
     ::testing::AssertionResult result = ::testing::AssertionSuccess();
     {
-      ServerThread server(cable);
+      ServerThread server(cable, nullptr, names);
       result = play(peer, cable.dir().path());
       if (result) {
         // The server goes on serving.
@@ -325,6 +330,162 @@ INSTANTIATE_TEST_SUITE_P(LiteralPeer, LiteralRoundTrip,
                          [](const auto& row) {
                            return std::string(std::get<0>(row.param).name) + "_bus_ns_" +
                                   std::to_string(std::get<1>(row.param));
+                         });
+
+// Names through the wire: every name of the table listed, fetched,
+// renamed and deleted by the name the listing gives it, and uploaded by its
+// own name wherever the client can send that, with no code page and under
+// CP1252 and CP850.
+
+ClientNames names_in(const char* code_page) {
+  Charset charset;
+  std::string error;
+  if (code_page != nullptr && !Charset::open(code_page, &charset, &error)) ADD_FAILURE() << error;
+  return code_page == nullptr ? ClientNames() : ClientNames(charset);
+}
+
+::testing::AssertionResult listing(LiteralPeer& peer, const std::string& path,
+                                   std::vector<std::string>* lines) {
+  STEP_EQ(peer.command("LIST " + path), SendResult::SEND_OK);
+  const std::string size = peer.reply();
+  STEP_EQ(size.rfind("SIZE ", 0), 0u);
+  const size_t total = std::stoul(size.substr(5));
+  std::string data;
+  for (int32_t n = 1; data.size() < total; ++n) {
+    std::string block;
+    STEP_EQ(peer.receive_frame(n, &block), RecvResult::RECV_OK);
+    data += block;
+  }
+  lines->clear();
+  for (size_t at = 0; at < data.size();) {
+    const size_t end = data.find("\r\n", at);
+    STEP_EQ(end == std::string::npos, false);
+    lines->push_back(data.substr(at, end - at));
+    at = end + 2;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+/// The folder holding every name is listed; the entry of `row` is then
+/// fetched, renamed, deleted and stored.
+::testing::AssertionResult play_names(LiteralPeer& peer, const std::string& dir, size_t page,
+                                      size_t row_played) {
+  const ClientNames names = names_in(testing::kNameCodePages[page]);
+  const auto& table = testing::name_table();
+  const std::string folder = dir + "/names/";
+  STEP_EQ(mkdir(folder.c_str(), 0755), 0);
+  STEP_EQ(mkdir((dir + "/up").c_str(), 0755), 0);
+  std::map<std::string, size_t> expected;  // the name the client sees -> table row
+  for (size_t i = 0; i < table.size(); ++i) {
+    testing::write_file(folder + table[i].local, "row " + std::to_string(i));
+    const char* client = table[i].client[page];
+    const std::string shown = client == nullptr              ? names.stand_in(table[i].local)
+                              : client == testing::kSameName ? table[i].local
+                                                             : client;
+    STEP_EQ(expected.emplace(shown, i).second, true);  // no two rows under one name
+  }
+
+  // Listed: one whole line per entry, under the expected name.
+  std::vector<std::string> lines;
+  if (auto r = listing(peer, client_path(folder), &lines); !r) return r;
+  STEP_EQ(lines.size(), table.size());
+  std::set<std::string> listed;
+  for (const std::string& line : lines) {
+    STEP_EQ(line.size() <= 253, true);
+    const size_t tab = line.find('\t');
+    STEP_EQ(std::count(line.begin(), line.end(), '\t'), 3);
+    STEP_EQ(line.find_first_of("\r\n"), std::string::npos);
+    const std::string name = line.substr(0, tab);
+    STEP_EQ(expected.count(name), 1u);
+    listed.insert(name);
+  }
+  STEP_EQ(listed.size(), table.size());
+
+  for (const auto& [shown, row] : expected) {
+    if (row != row_played) continue;
+    const testing::NameCase& c = table[row];
+    const std::string content = "row " + std::to_string(row);
+    const std::string remote = client_path(folder) + shown;
+    // Fetched by that name.
+    std::string data;
+    std::vector<std::string> replies;
+    if (auto r = download(peer, "GET ", remote, content.size(), &data, &replies); !r) {
+      return r << " (" << c.what << ")";
+    }
+    STEP_EQ(data, content);
+    if (c.client[page] == nullptr) {
+      // A new entry may not take an existing entry's stand-in.
+      STEP_EQ(peer.command("MD " + remote), SendResult::SEND_OK);
+      STEP_EQ(peer.reply(), "DIR ERROR 2");
+      STEP_EQ(peer.command("PUT " + remote), SendResult::SEND_OK);
+      STEP_EQ(peer.command("SIZE 1"), SendResult::SEND_OK);
+      STEP_EQ(peer.send_frame(1, "x"), SendResult::SEND_REFUSED);
+      testing::write_file(dir + "/spare", "spare");
+      STEP_EQ(peer.command("RNFR " + client_path(dir + "/spare")), SendResult::SEND_OK);
+      STEP_EQ(peer.command("RNTO " + remote), SendResult::SEND_OK);
+      STEP_EQ(peer.reply(), "RENAME ERROR 2");
+    }
+    // Renamed away (and back, where the name travels); deleted by it.
+    const std::string moved = client_path(folder) + "moved";
+    STEP_EQ(peer.command("RNFR " + remote), SendResult::SEND_OK);
+    STEP_EQ(peer.command("RNTO " + moved), SendResult::SEND_OK);
+    STEP_EQ(peer.reply(), "OK");
+    STEP_EQ(testing::read_file(folder + "moved"), content);
+    if (c.client[page] == nullptr) {
+      STEP_EQ(rename((folder + "moved").c_str(), (folder + c.local).c_str()), 0);
+    } else {
+      STEP_EQ(peer.command("RNFR " + moved), SendResult::SEND_OK);
+      STEP_EQ(peer.command("RNTO " + remote), SendResult::SEND_OK);
+      STEP_EQ(peer.reply(), "OK");
+    }
+    STEP_EQ(testing::read_file(folder + c.local), content);
+    STEP_EQ(peer.command("DEL " + remote), SendResult::SEND_OK);
+    STEP_EQ(peer.reply(), "OK");
+    struct stat st;
+    STEP_EQ(lstat((folder + c.local).c_str(), &st), -1);
+
+    // Uploaded by its own name, where the client can send it.
+    if (c.client[page] != nullptr) {
+      if (auto r = upload(peer, "PUT ", client_path(dir + "/up/") + shown, content); !r) return r;
+      STEP_EQ(peer.command("CONNECT"), SendResult::SEND_OK);  // the upload is over
+      STEP_EQ(peer.reply(), "OK A");
+      STEP_EQ(testing::read_file(dir + "/up/" + c.local), content);
+    } else if (c.unsendable) {
+      // Its control bytes are refused, never stored.
+      STEP_EQ(peer.command("PUT " + client_path(dir + "/up/") + c.local), SendResult::SEND_OK);
+      STEP_EQ(peer.command("SIZE 1"), SendResult::SEND_OK);
+      STEP_EQ(peer.send_frame(1, "x"), SendResult::SEND_REFUSED);
+      STEP_EQ(lstat((dir + "/up/" + c.local).c_str(), &st), -1);
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+class NameRoundTrip : public ::testing::TestWithParam<std::tuple<size_t, size_t, uint32_t>> {};
+
+TEST_P(NameRoundTrip, IsListedFetchedRenamedDeletedAndStored) {
+  const auto& [page, row, bus_ns] = GetParam();
+  play_against_server(
+      bus_ns,
+      [page = page, row = row](LiteralPeer& peer, const std::string& dir) {
+        return play_names(peer, dir, page, row);
+      },
+      names_in(testing::kNameCodePages[page]));
+}
+
+INSTANTIATE_TEST_SUITE_P(LiteralPeer, NameRoundTrip,
+                         ::testing::Combine(::testing::Values(size_t{0}, size_t{1}, size_t{2}),
+                                            ::testing::Range(size_t{0},
+                                                             testing::name_table().size()),
+                                            ::testing::Values(0u, 1000u)),
+                         [](const auto& row) {
+                           const char* page = testing::kNameCodePages[std::get<0>(row.param)];
+                           std::string what = testing::name_table()[std::get<1>(row.param)].what;
+                           for (char& c : what) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return std::string(page != nullptr ? page : "Bytes") + "_" + what +
+                                  "_bus_ns_" + std::to_string(std::get<2>(row.param));
                          });
 
 }  // namespace

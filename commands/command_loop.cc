@@ -37,8 +37,8 @@ struct CommandState {
 
 class CommandLoop {
  public:
-  CommandLoop(Lines& lines, Console& console, FileSystem& fs)
-      : lines_(lines), console_(console), fs_(fs) {}
+  CommandLoop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names)
+      : lines_(lines), console_(console), fs_(fs), names_(names) {}
 
   void run();
 
@@ -66,9 +66,16 @@ class CommandLoop {
   void connect(const std::string& argument);
   void md(const std::string& argument);
   void rd(const std::string& argument);
-  void rnfr(const std::string& argument) { state_.rename_source = map_client_path(argument); }
+  void rnfr(const std::string& argument) {
+    state_.rename_source = local(argument, NameUse::kExisting);
+  }
   void rnto(const std::string& argument);
 
+  /// The local path of a client path: every path of a command but the
+  /// listing's comes through here.
+  std::string local(const std::string& argument, NameUse use) {
+    return local_client_path(names_, fs_, argument, use);
+  }
   void prepare_upload(const std::string& argument, bool text);
   void download(const std::string& argument, bool text);
   void forget_resume_query() {
@@ -83,6 +90,7 @@ class CommandLoop {
   Lines& lines_;
   Console& console_;
   FileSystem& fs_;
+  const ClientNames& names_;
   CommandState state_;
 };
 
@@ -124,7 +132,7 @@ void CommandLoop::run() {
     just_served = watch == Watch::kCalling;
     if (just_served) {
       state_.last_result = static_cast<int8_t>(receive_command(lines_, text));
-      if (!text.empty()) console_echo(console_, text);
+      if (!text.empty()) console_echo(console_, text, names_.charset());
       dispatch(text);
       text.clear();
     }
@@ -148,7 +156,7 @@ void CommandLoop::dispatch(const std::string& text) {
 
 void CommandLoop::prepare_upload(const std::string& argument, bool text) {
   PendingUpload& upload = state_.upload;
-  upload.name = map_client_path(argument);
+  upload.name = local(argument, NameUse::kNew);
   // Offsets that "REST ?" measured belong to the file (and the counting) it
   // measured; an offset "REST " named before "PUT " carries into the upload.
   if (!state_.resume_query_name.empty() &&
@@ -192,7 +200,7 @@ void CommandLoop::size(const std::string& argument) {
 }
 
 void CommandLoop::download(const std::string& argument, bool text) {
-  const bool ok = send_file(lines_, console_, fs_, map_client_path(argument),
+  const bool ok = send_file(lines_, console_, fs_, local(argument, NameUse::kExisting),
                             state_.upload.resume_offset, text);
   result_line(ok, "DOWNLOAD OK", "DOWNLOAD FAILED");
   set_result(ok);
@@ -204,14 +212,14 @@ void CommandLoop::download(const std::string& argument, bool text) {
 
 void CommandLoop::list(const std::string& argument) {
   state_.upload.text = false;
-  const bool ok = list_directory(lines_, console_, fs_, argument);
+  const bool ok = list_directory(lines_, console_, fs_, argument, monotonic_seconds, names_);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);
   abort_flag = false;
 }
 
 void CommandLoop::del(const std::string& argument) {
-  set_result(delete_file(lines_, fs_, map_client_path(argument)));
+  set_result(delete_file(lines_, fs_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::connect(const std::string&) {
@@ -221,11 +229,11 @@ void CommandLoop::connect(const std::string&) {
 }
 
 void CommandLoop::md(const std::string& argument) {
-  set_result(make_directory(lines_, fs_, map_client_path(argument)));
+  set_result(make_directory(lines_, fs_, local(argument, NameUse::kNew)));
 }
 
 void CommandLoop::rd(const std::string& argument) {
-  set_result(remove_directory(lines_, fs_, map_client_path(argument)));
+  set_result(remove_directory(lines_, fs_, local(argument, NameUse::kExisting)));
 }
 
 void CommandLoop::rnto(const std::string& argument) {
@@ -233,7 +241,7 @@ void CommandLoop::rnto(const std::string& argument) {
   // Without a source there is nothing to rename and no reply at all.
   if (state_.rename_source.empty()) return;
   // The source stays: a second "RNTO " tries the same source again.
-  if (rename_file(lines_, fs_, state_.rename_source, map_client_path(argument))) {
+  if (rename_file(lines_, fs_, state_.rename_source, local(argument, NameUse::kNew))) {
     state_.last_result = 1;
   }
 }
@@ -263,14 +271,16 @@ bool wait_for_client(Lines& lines, Console& console) {
   }
 }
 
-void console_echo(Console& console, std::string_view text) {
-  console.line(visible_text(text.substr(0, TEXT_MAX)));
+void console_echo(Console& console, std::string_view text, const Charset& charset) {
+  const std::string_view sent = text.substr(0, TEXT_MAX);
+  std::string utf8;
+  console.line(visible_text(charset.to_utf8(sent, &utf8) ? std::string_view(utf8) : sent));
 }
 
 bool send_connect_reply(Lines& lines) { return send_text(lines, ANSWER_CONNECTED); }
 
-void command_loop(Lines& lines, Console& console, FileSystem& fs) {
-  CommandLoop(lines, console, fs).run();
+void command_loop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names) {
+  CommandLoop(lines, console, fs, names).run();
 }
 
 }  // namespace tarnel

@@ -7,13 +7,17 @@
 
 #include "base/console.h"
 #include "files/file_system.h"
+#include "files/names.h"
 #include "link/lines.h"
 
 namespace tarnel {
 
 /// Runs until the abort flag is set (a key pressed on the console). Every
-/// file service reaches the disk through `fs`.
-void command_loop(Lines& lines, Console& console, FileSystem& fs);
+/// file service reaches the disk through `fs`. The client's names are read
+/// and shown as `names` says (its code page and the stand-ins; names as
+/// bytes by default).
+void command_loop(Lines& lines, Console& console, FileSystem& fs,
+                  const ClientNames& names = ClientNames());
 
 /// Polls until the client begins a frame (status bit 7 reads 0) or a key is
 /// pending, sleeping 50 ms after each poll that finds the client silent.
@@ -45,8 +49,11 @@ enum class Watch {
 Watch watch_for_client(Lines& lines, Console& console);
 
 /// Writes the text (cut to 255 bytes) with its control bytes made visible
-/// (visible_text) and ends the line.
-void console_echo(Console& console, std::string_view text);
+/// (visible_text) and ends the line. With a code page the text is shown in
+/// UTF-8, the local side's, so that the names read as the other PC shows
+/// them (a text with a byte the code page leaves undefined is shown as it
+/// came).
+void console_echo(Console& console, std::string_view text, const Charset& charset = Charset());
 
 /// Answers "CONNECT" with "OK A"; true when the client took it.
 bool send_connect_reply(Lines& lines);

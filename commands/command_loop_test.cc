@@ -144,6 +144,9 @@ TEST_F(CommandLoopTest, ControlBytesAreEchoedInAVisibleForm) {
       {"CONNECT \x80\x9b"
        "2J\x9f",
        "CONNECT M-^@M-^[2JM-^_"},
+      // UTF-8 characters whole, though their last bytes alone would be C1
+      // controls: A with diaeresis (C3 84) and sharp s (C3 9F).
+      {"CONNECT \xc3\x84 \xc3\x9f", "CONNECT \xc3\x84 \xc3\x9f"},
       // Everything else as received: printable ASCII, the caret and the
       // backslash themselves, and the bytes from 0xA0 on.
       {"CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff", "CONNECT ^[ \\d\\ ~ \xa0\xc3\xa9\xff"},
@@ -154,6 +157,16 @@ TEST_F(CommandLoopTest, ControlBytesAreEchoedInAVisibleForm) {
     expected += c.echoed + "\nConnection established!\n";
   }
   EXPECT_EQ(console(), expected);
+}
+
+TEST(ConsoleEcho, ShowsTheClientsCodePageInUtf8) {
+  Charset cp850;
+  std::string error;
+  ASSERT_TRUE(Charset::open("CP850", &cp850, &error)) << error;
+  testing::FakeConsole console;
+  console_echo(console, "GET \\M\x81ller \x8E\x1B[2J", cp850);  // u and A umlauts, ESC
+  console_echo(console, "GET \\M\x81ller");                     // no code page: as sent
+  EXPECT_EQ(console.output(), "GET \\M\xC3\xBCller \xC3\x84^[[2J\nGET \\MM-^Aller\n");
 }
 
 TEST_F(CommandLoopTest, UploadParametersGoToSizeAndAreResetAfterIt) {

@@ -16,6 +16,7 @@
 #include "base/console.h"
 #include "files/clock.h"
 #include "files/file_system.h"
+#include "files/names.h"
 #include "files/search.h"
 #include "link/lines.h"
 
@@ -29,18 +30,21 @@ constexpr int32_t LISTING_BLOCK_FILL = 3896;
 /// "/" gets "*.*" (each step cut at 255 bytes).
 std::string listing_search_path(std::string_view path);
 
-/// The listing line of an entry. False, and no line, when the whole line
-/// would not fit in 255 bytes: such an entry is left out of the listing, so
-/// that every line sent is whole and the total matches the bytes sent.
+/// The listing line of an entry, whose name is as the client sees it
+/// (names.h: never longer than LISTING_NAME_MAX, so the line always fits).
+/// False, and no line, should a line ever not fit in 255 bytes: every line
+/// sent is whole and the total matches the bytes sent.
 bool listing_line(const FoundEntry& entry, std::string& line);
 
 /// Answers "LIST " with the text after the command word as sent (not
 /// mapped): "DIR ERROR n", or "WAIT"s, "SIZE total" and listing blocks.
 /// True when the exchange went through to its end. A key pressed on the
 /// console while the blocks go out ends the listing with a cancel frame and
-/// leaves the abort flag set.
+/// leaves the abort flag set. Names are converted and shown, and the
+/// pattern matched against them, as `names` says.
 bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
-                    const SecondsClock& clock = monotonic_seconds);
+                    const SecondsClock& clock = monotonic_seconds,
+                    const ClientNames& names = ClientNames());
 
 }  // namespace tarnel
 

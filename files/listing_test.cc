@@ -129,9 +129,10 @@ class ListingTest : public ::testing::Test {
  protected:
   /// Lists `path` (as the client sends it) and returns what the client got;
   /// the server's result goes to result_.
-  Listing list(const std::string& path, SecondsClock clock = monotonic_seconds) {
-    x_.serve([this, path, clock](Lines& lines, testing::FakeConsole& console) {
-      result_ = list_directory(lines, console, whole_fs, path, clock);
+  Listing list(const std::string& path, SecondsClock clock = monotonic_seconds,
+               const ClientNames& names = ClientNames()) {
+    x_.serve([this, path, clock, names](Lines& lines, testing::FakeConsole& console) {
+      result_ = list_directory(lines, console, whole_fs, path, clock, names);
     });
     Listing got = receive_listing(x_.peer());
     x_.join();
@@ -328,21 +329,71 @@ TEST_F(ListingTest, BlockIsSentBeforeALineThatWouldPassThePayloadLimit) {
   EXPECT_TRUE(result_);
 }
 
-TEST_F(ListingTest, EntryWithALineTooLongForWholeLinesIsLeftOutOfBothPasses) {
+TEST_F(ListingTest, EntryWithANameTooLongForItsLineIsListedUnderAStandIn) {
+  // Left out, such an entry would be missed by whoever copies the folder.
   const std::string long_name(250, 'L');
-  const std::string longest_fitting(238, 'F');  // its line is exactly 255 bytes
-  make_file(dir_path(long_name));
-  make_file(dir_path(longest_fitting));
+  const std::string would_fit_today(238, 'F');  // with short numbers its line is 255 bytes
+  const std::string longest_as_it_is(LISTING_NAME_MAX, 'E');
+  for (const std::string& name : {long_name, would_fit_today, longest_as_it_is}) {
+    make_file(dir_path(name));
+  }
   make_file(dir_path("short"));
 
   Listing got = list(dir_path());
+  const ClientNames names;
   const std::multiset<std::string> expected = {
-      line_of(longest_fitting, "0", kStamp, "32"),
+      line_of(names.stand_in(long_name), "0", kStamp, "32"),
+      line_of(names.stand_in(would_fit_today), "0", kStamp, "32"),
+      line_of(longest_as_it_is, "0", kStamp, "32"),
       line_of("short", "0", kStamp, "32"),
   };
   EXPECT_EQ(got.line_set(), expected);
   EXPECT_EQ(static_cast<size_t>(got.total), got.data().size());  // the total is what is sent
   EXPECT_TRUE(result_);
+}
+
+TEST_F(ListingTest, ANameCannotFakeListingEntries) {
+  const std::string forged = "inj\t999\t684682671\t16\r\nfake";
+  make_file(dir_path(forged));
+  make_file(dir_path("fake"));
+  Listing got = list(dir_path());
+  const std::string stand_in = ClientNames().stand_in(forged);
+  EXPECT_EQ(stand_in.find_first_of("\t\r\n"), std::string::npos);
+  EXPECT_EQ(got.line_set(), (std::multiset<std::string>{line_of(stand_in, "0", kStamp, "32"),
+                                                        line_of("fake", "0", kStamp, "32")}));
+  EXPECT_TRUE(result_);
+}
+
+TEST_F(ListingTest, PatternsMatchNamesAsTheClientSeesThem) {
+  Charset cp1252;
+  std::string error;
+  ASSERT_TRUE(Charset::open("CP1252", &cp1252, &error)) << error;
+  const ClientNames names(cp1252);
+  make_file(dir_path("M\xC3\xBCller.txt"));  // UTF-8 on the disk
+  make_file(dir_path("Mu.txt"));
+  make_file(dir_path("M\xC3\xBC\xCE\xA9.txt"));  // with an Omega: a stand-in
+  // "M" + CP1252's u umlaut + "*": the UTF-8 name matches, seen as CP1252.
+  Listing got = list(client_path_of(dir_path()) + "M\xFC*.*", monotonic_seconds, names);
+  EXPECT_EQ(got.line_set(),
+            (std::multiset<std::string>{
+                line_of("M\xFCller.txt", "0", kStamp, "32"),
+                line_of(names.stand_in("M\xC3\xBC\xCE\xA9.txt"), "0", kStamp, "32")}));
+  // One named entry, by its stand-in.
+  got = list(client_path_of(dir_path()) + names.stand_in("M\xC3\xBC\xCE\xA9.txt"),
+             monotonic_seconds, names);
+  EXPECT_EQ(got.lines(), (std::vector<std::string>{
+                             line_of(names.stand_in("M\xC3\xBC\xCE\xA9.txt"), "0", kStamp, "32")}));
+}
+
+TEST_F(ListingTest, AnUnusableNameIsRefusedAsAMissingEntry) {
+  Charset cp1252;
+  std::string error;
+  ASSERT_TRUE(Charset::open("CP1252", &cp1252, &error)) << error;
+  make_file(dir_path("a\tb"));
+  for (const std::string& name : {std::string("a\tb"), std::string("*\x81*")}) {
+    Listing got = list(client_path_of(dir_path()) + name, monotonic_seconds, ClientNames(cp1252));
+    EXPECT_EQ(got.replies, (std::vector<std::string>{"DIR ERROR 3"})) << name;
+  }
 }
 
 TEST_F(ListingTest, FilesOf2GiBAndMoreShowTheLargestSize) {

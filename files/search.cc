@@ -100,6 +100,15 @@ bool fill_entry(FileSystem& fs, const std::string& path, std::string_view name, 
 
 bool within_mask(uint8_t attributes, uint8_t mask) { return (attributes & ~mask) == 0; }
 
+/// The local form of a path of the search: resolved by `names` when it is
+/// absolute, as it is otherwise; unusable_path() for a name the client
+/// cannot use.
+std::string local_search_path(FileSystem& fs, const ClientNames& names, std::string_view path) {
+  if (!path.empty() && path[0] == '/') return names.local_path(fs, path, NameUse::kExisting);
+  std::string local;
+  return names.local_name(path, &local) ? local : unusable_path();
+}
+
 }  // namespace
 
 SearchRecord::~SearchRecord() { find_close(*this); }
@@ -121,7 +130,7 @@ bool match_name(std::string_view pattern, std::string_view name) {
 }
 
 void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
-                SearchRecord& record) {
+                SearchRecord& record, const ClientNames& names) {
   find_close(record);
   record.fs = &fs;
   record.started = false;
@@ -131,8 +140,11 @@ void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_
     search_error = SEARCH_NOT_FOUND;
     return;
   }
-  if (!names_a_file(search_path)) {
-    // The system would see only the part before the NUL byte.
+  record.names = names;
+  const std::string whole = local_search_path(fs, names, cut_text(search_path));
+  if (!names_a_file(whole)) {
+    // A NUL byte (the system would see only the part before it), or a name
+    // the client cannot use.
     record.search_path.clear();
     record.single_entry = true;
     search_error = SEARCH_NOT_FOUND;
@@ -145,7 +157,11 @@ void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_
   record.attribute_mask = attribute_mask;
 
   if (record.single_entry) {
-    if (!fill_entry(fs, record.search_path, record.name_pattern(), record.found)) {
+    const size_t last = whole.rfind('/');
+    const std::string_view local_name = last == std::string::npos
+                                            ? std::string_view(whole)
+                                            : std::string_view(whole).substr(last + 1);
+    if (!fill_entry(fs, whole, names.client_name(local_name), record.found)) {
       search_error = errno == ENOENT ? SEARCH_NOT_FOUND : SEARCH_NO_MORE;
     } else if (!within_mask(record.found.attributes, attribute_mask)) {
       search_error = SEARCH_NOT_FOUND;
@@ -154,6 +170,10 @@ void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_
     }
     return;
   }
+  // The directory part is taken literally, wildcards in it included.
+  record.local_directory = record.directory_part().empty()
+                               ? std::string()
+                               : local_search_path(fs, names, record.directory_part());
   find_next(record);
 }
 
@@ -164,20 +184,21 @@ void find_next(SearchRecord& record) {
   }
   if (!record.started) {
     record.started = true;
-    // The directory part is taken literally, wildcards in it included.
-    std::string directory(record.directory_part());
+    const std::string& directory = record.local_directory;
     if (!directory.empty()) record.directory = record.fs->open_directory(directory);
   }
   if (record.directory != nullptr) {
     const std::string_view pattern = record.name_pattern();
     std::string name;
     while (record.directory->next(name)) {
-      if (!match_name(pattern, name)) continue;
+      const std::string shown = record.names.client_name(name);
+      if (!match_name(pattern, shown)) continue;
       // The full path, even past 255 bytes: a cut path would name another file.
-      std::string path(record.directory_part());
+      std::string path(record.local_directory);
       path.append(name);
-      if (!fill_entry(*record.fs, path, name, record.found))
+      if (!fill_entry(*record.fs, path, shown, record.found)) {
         continue;  // dangling link, removed meanwhile
+      }
       if (!within_mask(record.found.attributes, record.attribute_mask)) continue;
       search_error = SEARCH_OK;
       return;

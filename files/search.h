@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "files/file_system.h"
+#include "files/names.h"
 
 namespace tarnel {
 
@@ -20,7 +21,7 @@ namespace tarnel {
 constexpr uint8_t SEARCH_ALL_ATTRIBUTES = 63;
 
 struct FoundEntry {
-  std::string name;  // the last path component, bytes as stored
+  std::string name;  // the last path component as the client sees it (names.h)
   int32_t size = 0;  // from stat; 2147483647 for 2^31 bytes and more
   int32_t time_stamp = 0;
   uint8_t attributes = 0;  // by the listing rule
@@ -34,7 +35,13 @@ struct SearchRecord {
   SearchRecord(const SearchRecord&) = delete;
   SearchRecord& operator=(const SearchRecord&) = delete;
 
+  /// As the client sees it: its names in its code page, stand-ins for the
+  /// local names that cannot travel.
   std::string search_path;
+  /// How the client's names are read and shown.
+  ClientNames names;
+  /// The local directory of a pattern search (its names resolved).
+  std::string local_directory;
   /// Index of the last "/" in the search path, 0 when there is none.
   size_t name_position = 0;
   /// True when the search path holds neither "*" nor "?".
@@ -53,8 +60,13 @@ struct SearchRecord {
   std::string_view name_pattern() const;
 };
 
+/// Starts a search of `search_path`, given as the client sees it; its names
+/// are converted and its stand-ins resolved by `names` (a path without a
+/// leading "/" is taken as it is). The pattern is matched against the names
+/// as the client sees them, and they are what the found entries carry. A
+/// path with a name the client cannot use finds nothing (search error 3).
 void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
-                SearchRecord& record);
+                SearchRecord& record, const ClientNames& names = ClientNames());
 void find_next(SearchRecord& record);
 void find_close(SearchRecord& record);
 

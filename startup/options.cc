@@ -44,6 +44,13 @@ constexpr ServerOption kServerOptions[] = {
      {"--read-only", nullptr,
       "change nothing: uploads, DEL, MD, RD and RNTO are\n"
       "refused; every file and folder shows read-only"}},
+    {kBoth,
+     {"--charset", "NAME",
+      "the code page in which the other PC shows names (as\n"
+      "iconv knows it: CP1252 for Windows in Western Europe,\n"
+      "CP850 or CP437 for DOS, ...); names on this side are\n"
+      "UTF-8. Without it names travel as bytes",
+      nullptr, nullptr, "the name of a code page (CP1252, CP850, ...)"}},
     {kBoth, {"--help", nullptr, "show this text and exit"}},
     {kBoth, {"--version", nullptr, "show the version and exit"}},
 };
@@ -93,6 +100,12 @@ bool parse_server_options(Server server, const std::vector<std::string>& args,
       o.root = value;
     } else if (name == "--read-only") {
       o.read_only = true;
+    } else if (name == "--charset") {
+      if (value.empty()) {
+        *error = "--charset needs the name of a code page (CP1252, CP850, ...)";
+        return false;
+      }
+      o.charset = value;
     }
   }
   if (!check_exclusions(table, parsed, error)) return false;

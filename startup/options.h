@@ -30,6 +30,7 @@ struct ServerOptions {
   bool service = false;    // --service: run under a service manager
   std::string root;        // --root: the one folder served; "" : the whole file system
   bool read_only = false;  // --read-only: nothing is changed
+  std::string charset;     // --charset: the client's code page; "" : names as bytes
 };
 
 /// The options `server` takes, in the order --help lists them.

@@ -48,7 +48,7 @@ int run_program(const std::vector<std::string>& args, Port& port, Console& conso
 }
 
 int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
-                Identity& identity, SharedFiles* shared) {
+                Identity& identity, SharedFiles* shared, const ClientNames& names) {
   // A start that fails shows the lines of the design's failed start; only a
   // service manager is told by the status.
   const int failed = options.service ? kExitStartFailed : 0;
@@ -107,7 +107,7 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
     // The one Lines of the server; its busy flag starts clear.
     Lines lines(port, port_base, Waiting::kServer);
     WholeFileSystem whole;
-    command_loop(lines, console, shared != nullptr ? shared->fs() : whole);
+    command_loop(lines, console, shared != nullptr ? shared->fs() : whole, names);
   }
   console.line("Program aborted.");
   return port_base != 0 ? 0 : failed;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/console.h"
+#include "files/names.h"
 #include "link/port.h"
 #include "startup/identity.h"
 #include "startup/options.h"
@@ -27,10 +28,12 @@ constexpr int kExitUsage = 2;
 /// `shared`: what the client is served (the whole file system when null);
 /// its description, when not empty, is written before the server accepts
 /// connections, and the file the port stands on (the cable file, the
-/// device) is kept out of the client's reach. Returns the exit status: 0,
-/// but kExitStartFailed for a start that fails under --service.
+/// device) is kept out of the client's reach. `names`: how the client's
+/// names are read and shown (--charset). Returns the exit status: 0, but
+/// kExitStartFailed for a start that fails under --service.
 int run_program(const ServerOptions& options, PortClaim claim, Port& port, Console& console,
-                Identity& identity, SharedFiles* shared = nullptr);
+                Identity& identity, SharedFiles* shared = nullptr,
+                const ClientNames& names = ClientNames());
 
 /// As tarnel starts: `args` are the arguments after the program name, taken
 /// as the port number; `device`: the parallel-port device that `port`

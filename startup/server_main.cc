@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/charset.h"
 #include "startup/cleanup.h"
 #include "startup/console.h"
 #include "startup/program.h"
@@ -36,6 +37,15 @@ int server_main(Server server, int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", name, error.c_str());
     return kExitUsage;
   }
+  ClientNames names;
+  if (!options.charset.empty()) {
+    Charset charset;
+    if (!Charset::open(options.charset, &charset, &error)) {
+      std::fprintf(stderr, "%s: --charset: %s\n", name, error.c_str());
+      return kExitUsage;
+    }
+    names = ClientNames(charset);
+  }
   StdConsole console;
   if (options.service) {
     console.prepare_service();
@@ -45,7 +55,8 @@ int server_main(Server server, int argc, char** argv) {
   MadePort made = make_port(port_request(server, options));
   if (made.backend->release_on_signal) at_program_end(made.backend->release_on_signal);
   Identity identity;
-  return run_program(options, made.backend->claim, *made.port, console, identity, shared.get());
+  return run_program(options, made.backend->claim, *made.port, console, identity, shared.get(),
+                     names);
 }
 
 }  // namespace tarnel

@@ -6,13 +6,13 @@
 
 namespace tarnel::testing {
 
-ServerThread::ServerThread(CablePair& cable, FileSystem* fs)
-    : lines_(cable.server_lines()), fs_(fs != nullptr ? *fs : whole_) {
+ServerThread::ServerThread(CablePair& cable, FileSystem* fs, const ClientNames& names)
+    : lines_(cable.server_lines()), fs_(fs != nullptr ? *fs : whole_), names_(names) {
   // A new run of the server starts from the start values, as the program
   // does; a test may run one server after another (a play tried again).
   abort_flag = false;
   reset_file_state();
-  thread_ = std::thread([this] { command_loop(lines_, console_, fs_); });
+  thread_ = std::thread([this] { command_loop(lines_, console_, fs_, names_); });
 }
 
 ServerThread::~ServerThread() { stop(); }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "files/file_system.h"
+#include "files/names.h"
 #include "link/lines.h"
 #include "testing/cable_pair.h"
 #include "testing/fake_console.h"
@@ -14,8 +15,10 @@ namespace tarnel::testing {
 
 class ServerThread {
  public:
-  /// Serves `fs`, or the whole file system when it is null.
-  explicit ServerThread(CablePair& cable, FileSystem* fs = nullptr);
+  /// Serves `fs`, or the whole file system when it is null, with the
+  /// client's names read and shown as `names` says.
+  explicit ServerThread(CablePair& cable, FileSystem* fs = nullptr,
+                        const ClientNames& names = ClientNames());
   ~ServerThread();
 
   FakeConsole& console() { return console_; }
@@ -27,6 +30,7 @@ class ServerThread {
   Lines lines_;
   WholeFileSystem whole_;
   FileSystem& fs_;
+  ClientNames names_;
   FakeConsole console_;
   std::thread thread_;
 };

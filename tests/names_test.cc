@@ -1,0 +1,152 @@
+// Names end to end: a folder holding every name of the table copied back
+// whole by "get -r", with no code page and with the server and the client
+// both under CP1252 and CP850, as the other PC would see it; an upload of
+// an accented name stored in UTF-8; an entry renamed and deleted by the
+// stand-in the listing gives it.
+#include "files/names.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <set>
+
+#include "base/charset.h"
+#include "client/protocol.h"
+#include "testing/name_table.h"
+#include "testing/temp_dir.h"
+#include "tests/end_to_end.h"
+
+namespace tarnel::end_to_end {
+namespace {
+
+using testing::kNameCodePages;
+using testing::name_table;
+
+std::set<std::string> entries(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+std::string backslashes(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+class NamesEndToEnd : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(NamesEndToEnd, EveryNameComesBackAndAnAccentedNameIsStoredInUtf8) {
+  const char* code_page = kNameCodePages[GetParam()];
+  std::vector<std::string> charset;
+  if (code_page != nullptr) charset = {"--charset", code_page};
+  Charset table;
+  std::string error;
+  if (code_page != nullptr) {
+    ASSERT_TRUE(Charset::open(code_page, &table, &error)) << error;
+  }
+  const ClientNames names = code_page != nullptr ? ClientNames(table) : ClientNames();
+
+  Bench bench;
+  bench.start_server(charset);
+  const std::string folder = bench.file("names");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  // What the client stores each file as: its listed name, in UTF-8.
+  std::map<std::string, std::string> expected;
+  for (size_t i = 0; i < name_table().size(); ++i) {
+    const std::string& local = name_table()[i].local;
+    testing::write_file(folder + "/" + local, "row " + std::to_string(i));
+    std::string here;
+    ASSERT_TRUE(table.to_utf8(names.client_name(local), &here));
+    expected[here] = "row " + std::to_string(i);
+  }
+  ASSERT_EQ(expected.size(), name_table().size());
+
+  auto client = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), charset.begin(), charset.end());
+    return run_client(bench, args);
+  };
+
+  // Listed: every entry on a line of its own.
+  ClientRun ls = client({"ls", "--raw", backslashes(folder) + "\\"});
+  ASSERT_EQ(ls.exit, 0) << ls;
+  std::set<std::string> listed;
+  for (const client::ListingLine& line : client::parse_listing(ls.out)) {
+    EXPECT_TRUE(line.parsed) << line.raw;
+    listed.insert(line.entry.name);
+  }
+  EXPECT_EQ(listed.size(), name_table().size()) << ls.out;
+
+  // The whole folder: every file, none missing, none twice.
+  ClientRun get = client({"get", "-r", backslashes(folder), bench.file("back")});
+  ASSERT_EQ(get.exit, 0) << get;
+  const std::set<std::string> back = entries(bench.file("back"));
+  EXPECT_EQ(back.size(), expected.size());
+  for (const auto& [name, content] : expected) {
+    EXPECT_EQ(slurp(bench.file("back/" + name)), content) << name;
+  }
+
+  // Stored under its UTF-8 name, whatever the code page on the wire.
+  const std::string accented = "\xC3\x84rger \xC3\xA9t\xC3\xA9.txt";  // A-umlaut, e-acute
+  testing::write_file(bench.file(accented), "put");
+  ASSERT_EQ(mkdir(bench.file("up").c_str(), 0755), 0);
+  ClientRun put = client({"put", bench.file(accented), backslashes(bench.file("up")) + "\\"});
+  ASSERT_EQ(put.exit, 0) << put;
+  EXPECT_EQ(entries(bench.file("up")), std::set<std::string>{accented});
+
+  // Renamed and deleted by the stand-in of a name with a TAB.
+  std::string stand_in;
+  ASSERT_TRUE(table.to_utf8(names.stand_in("tab\tname.txt"), &stand_in));
+  ClientRun mv =
+      client({"mv", backslashes(folder) + "\\" + stand_in, backslashes(folder) + "\\renamed.txt"});
+  ASSERT_EQ(mv.exit, 0) << mv;
+  EXPECT_EQ(slurp(folder + "/renamed.txt"), slurp(bench.file("back/" + stand_in)));
+  ASSERT_TRUE(table.to_utf8(names.stand_in("esc\x1B[31m.txt"), &stand_in));
+  ClientRun rm = client({"rm", backslashes(folder) + "\\" + stand_in});
+  ASSERT_EQ(rm.exit, 0) << rm;
+  EXPECT_EQ(entries(folder).count("esc\x1B[31m.txt"), 0u);
+  EXPECT_EQ(bench.stop_server(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(CodePages, NamesEndToEnd, ::testing::Values(0, 1, 2),
+                         [](const ::testing::TestParamInfo<size_t>& row) {
+                           const char* page = kNameCodePages[row.param];
+                           return std::string(page != nullptr ? page : "Bytes");
+                         });
+
+TEST(CharsetOption, AnUnknownCodePageIsRefusedAtStart) {
+  for (const char* program : {"tarnel-sim", "tarnel-client"}) {
+    testing::TempDir dir;
+    const std::string err_path = dir.file("err");
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    testing::ChildOptions o;
+    o.stdin_fd = in;
+    o.stdout_fd = err;
+    o.stderr_fd = err;
+    o.cwd = dir.path();
+    const pid_t pid = testing::start_child(testing::program_path(program),
+                                           {"--charset", "NO-SUCH-PAGE", "ls"}, o);
+    close(in);
+    close(err);
+    const int status = testing::wait_child(pid, 10000);
+    ASSERT_TRUE(status != -1 && WIFEXITED(status)) << program;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << program;
+    const std::string text = slurp(err_path);
+    EXPECT_NE(text.find("NO-SUCH-PAGE"), std::string::npos) << text;
+    EXPECT_EQ(text.find("TARNEL:parallel port server"), std::string::npos) << text;
+    EXPECT_EQ(entries(dir.path()), std::set<std::string>{"err"}) << program;  // no cable made
+  }
+}
+
+}  // namespace
+}  // namespace tarnel::end_to_end
