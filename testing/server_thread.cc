@@ -6,7 +6,8 @@
 
 namespace tarnel::testing {
 
-ServerThread::ServerThread(CablePair& cable) : lines_(cable.server_lines()) {
+ServerThread::ServerThread(CablePair& cable)
+    : port_(cable.server_port()), lines_(port_, kTestPortBase, Waiting::kServer) {
   // A new run of the server starts from the start values, as the program
   // does; a test may run one server after another (a play tried again).
   abort_flag = false;
