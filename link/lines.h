@@ -52,8 +52,11 @@ class Lines {
   static constexpr unsigned kRetrySleepMs = 100;
   /// After the first burst the server reads the lines once after each sleep
   /// of this length: a late peer is answered within about this time (plus
-  /// the scheduler's wake-up), at a cost of a few microseconds of processor
-  /// time a sleep (measured: bench/link_bench.cc, BM_UnansweredWait).
+  /// the scheduler's wake-up). Each wake-up costs some 20 us of processor
+  /// time on a loaded machine: at 200 us a wait that runs to its end takes
+  /// about 7% of a core, less than the designed retries' 21 bursts of 10 ms
+  /// (9.5%); shorter sleeps would take more (bench/slow_client_bench.cc,
+  /// "unanswered").
   static constexpr unsigned kWatchSleepUs = 200;
   /// The patient wait's limit: 20 sleeps of 100 ms plus some reads.
   static constexpr unsigned kPatientLimitMs = 2100;
