@@ -47,8 +47,8 @@ namespace tarnel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::LiteralPeer;
 using testing::kTestPortBase;
+using testing::LiteralPeer;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -191,7 +191,8 @@ Transfer transfer(Server& server, LiteralPeer& peer, bool upload, const std::str
       return t;
     }
     for (size_t n = 1; n <= frames; ++n) {
-      if (peer.send_frame(static_cast<int32_t>(n), std::string_view(content).substr((n - 1) * 4096, 4096)) !=
+      if (peer.send_frame(static_cast<int32_t>(n),
+                          std::string_view(content).substr((n - 1) * 4096, 4096)) !=
           SendResult::SEND_OK) {
         t.why = "frame " + std::to_string(n) + " was not taken";
         return t;
