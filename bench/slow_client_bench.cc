@@ -16,9 +16,10 @@
 //                 that never answers (its reply to CONNECT, until it gives
 //                 up), in % of one core, at bus_ns 1000.
 //
-// Usage: tarnel_slow_client_bench [TARNEL_SIM]   (default: tarnel-sim beside
-// this program). Fails nothing: it prints what it measured and whether each
-// goal was met.
+// Usage: tarnel_slow_client_bench [TARNEL_SIM [PART]]: TARNEL_SIM defaults to
+// tarnel-sim beside this program; PART is pauses, unanswered or fast (all
+// three when not given). Fails nothing: it prints what it measured and
+// whether each goal was met.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -274,7 +275,8 @@ const char* wait_name(LiteralPeer::Wait wait) {
   return wait == LiteralPeer::Wait::kPatient ? "patient" : "literal";
 }
 
-int run(const std::string& sim, const std::string& dir) {
+// The cases with pauses; the number of goals missed.
+int pauses(const std::string& sim, const std::string& dir) {
   int missed = 0;
   {
     std::printf("bus_ns 1000, 256 KB, client pausing P ms between data frames\n");
@@ -318,10 +320,21 @@ int run(const std::string& sim, const std::string& dir) {
         }
       }
     }
+  }
+  return missed;
+}
 
-    // A client that sends CONNECT and never takes the reply: the server's
-    // wait runs to its end. Its processor time from the command until it has
-    // given up (its lines cleared), three times.
+// A client that sends CONNECT and never takes the reply: the server's wait
+// runs to its end. Its processor time from the command until it has given up
+// (its lines cleared), three times.
+int unanswered(const std::string& sim, const std::string& dir) {
+  {
+    Server server(sim, dir, 1000);
+    LiteralPeer peer(server.port());
+    if (!server.connect(peer)) {
+      std::printf("the server did not answer\n");
+      return 1;
+    }
     double cpu = 0, wall = 0;
     for (int i = 0; i < 3; ++i) {
       if (peer.command("CONNECT") != SendResult::SEND_OK) continue;
@@ -340,12 +353,17 @@ int run(const std::string& sim, const std::string& dir) {
       wall += seconds_since(start);
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    std::printf("\nunanswered reply, bus_ns 1000: gave up after %.2f s, %.1f%% of one core\n",
+    std::printf("unanswered reply, bus_ns 1000: gave up after %.2f s, %.1f%% of one core\n",
                 wall / 3, wall > 0 ? 100 * cpu / wall : 0);
-    server.connect(peer);
   }
+  return 0;
+}
+
+// 1 MiB each way at bus_ns 0 beside the link's ceiling.
+int fast(const std::string& sim, const std::string& dir) {
+  int missed = 0;
   {
-    std::printf("\nbus_ns 0, 1 MiB, patient client\n");
+    std::printf("bus_ns 0, 1 MiB, patient client\n");
     std::printf("%-4s %10s %12s %7s\n", "dir", "KB/s", "ceiling", "of it");
     Server server(sim, dir, 0);
     LiteralPeer peer(server.port());
@@ -368,8 +386,7 @@ int run(const std::string& sim, const std::string& dir) {
                   ceiling > 0 ? rate / ceiling : 0);
     }
   }
-  std::printf("\n%s\n", missed ? "some goals missed" : "all cases complete, all goals met");
-  return 0;
+  return missed;
 }
 
 }  // namespace
@@ -377,6 +394,11 @@ int run(const std::string& sim, const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::string sim = argc > 1 ? argv[1] : "";
+  const std::string part = argc > 2 ? argv[2] : "";
+  if (!part.empty() && part != "pauses" && part != "unanswered" && part != "fast") {
+    std::fprintf(stderr, "usage: tarnel_slow_client_bench [TARNEL_SIM [pauses|unanswered|fast]]\n");
+    return 2;
+  }
   if (sim.empty()) {
     sim = (std::filesystem::path(argv[0]).parent_path() / "tarnel-sim").string();
   }
@@ -386,8 +408,14 @@ int main(int argc, char** argv) {
     std::perror("mkdtemp");
     return 1;
   }
-  const int status = tarnel::run(sim, dir);
+  int missed = 0;
+  if (part.empty() || part == "pauses") missed += tarnel::pauses(sim, dir);
+  if (part.empty()) std::printf("\n");
+  if (part.empty() || part == "unanswered") missed += tarnel::unanswered(sim, dir);
+  if (part.empty()) std::printf("\n");
+  if (part.empty() || part == "fast") missed += tarnel::fast(sim, dir);
+  std::printf("\n%s\n", missed ? "some goals missed" : "all cases complete, all goals met");
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
-  return status;
+  return 0;
 }
