@@ -1,9 +1,9 @@
 // The whole server (tarnel-sim) against a client on an old machine: one that
 // pauses P ms between data frames (writing each block to its disk, reading
 // the next) and waits for each handshake either patiently (polling without
-// sleeping) or as the design's wait_handshake does to the letter (10000
+// sleeping) or as the link's rules for wait_handshake say, to the letter (10000
 // reads, then bursts each followed by a 100 ms sleep). The client is the
-// design-literal peer of the tests (testing/literal_peer.h).
+// literal peer of the tests (testing/literal_peer.h).
 //
 //   bus_ns 1000   256 KB get and put for P = 0, 5, 15, 30 and 100 ms, each
 //                 wait: KB/s, and the ratio to the pause-aware ideal, that is

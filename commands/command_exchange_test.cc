@@ -330,7 +330,7 @@ INSTANTIATE_TEST_SUITE_P(LiteralPeer, LiteralRoundTrip,
 
 // A client on an old machine pauses between data frames while it writes each
 // block to its disk or reads the next one, and its own handshake wait may
-// sleep as the design's does. Such a client must cost no more than its own
+// sleep as the link's rules for it say. Such a client must cost no more than its own
 // pauses: the server answers it as soon as it is back and, above all, never
 // falls into step with a client that sleeps, each end asleep while the other
 // answers.
@@ -430,7 +430,7 @@ TEST_P(SlowClient, CostsOnlyItsOwnPauses) {
 INSTANTIATE_TEST_SUITE_P(
     LiteralPeer, SlowClient,
     ::testing::Values(
-        // At a real port's pace, a client that waits as the design does.
+        // At a real port's pace, a client that waits as the link's rules say, sleeps and all.
         SlowClientCase{"LiteralWaitGet_bus_ns_1000", LiteralPeer::Wait::kLiteral, 1000, false},
         SlowClientCase{"LiteralWaitPut_bus_ns_1000", LiteralPeer::Wait::kLiteral, 1000, true},
         // A client that polls without sleeping, at both paces.

@@ -51,7 +51,8 @@ bool Lines::watch(bool want, uint8_t* seen_status, int other_status) {
     burst = port_.now() - began;
   }
   // Then one read after each short sleep, so that a late peer is answered
-  // within about a sleep of its answer, up to the designed give-up time.
+  // within about a sleep of its answer, up to the give-up time of the
+  // twenty retries.
   const auto give_up =
       began + (kRetryBursts + 1) * burst + kRetryBursts * milliseconds(kRetrySleepMs);
   do {

@@ -30,8 +30,8 @@ enum class Waiting {
   /// The server's wait_handshake: a first burst of 10000 reads without
   /// sleeping (and on for as long as 10000 reads take on a real port, where
   /// reads are quicker), then one read after each short sleep until the
-  /// level shows, never a sleep after it; given up at the time the designed
-  /// retries (20 bursts of 10000 reads, each followed by a 100 ms sleep)
+  /// level shows, never a sleep after it; given up at the time the link's
+  /// rules' retries (20 bursts of 10000 reads, each followed by a 100 ms sleep)
   /// would have ended: about 2.21 s on a real port.
   kServer,
   /// For the client and test peers: reads without sleeping up to about the
@@ -46,7 +46,7 @@ class Lines {
   /// printer port (about 1 us each), so that a peer which answers within
   /// that time costs no sleep on a port whose reads are quicker.
   static constexpr std::chrono::milliseconds kFirstBurstLeast{10};
-  /// The give-up time of the server's wait is that of the designed retries:
+  /// The give-up time of the server's wait is that of the link's rules' retries:
   /// the first burst and 20 more of the same length, and 20 sleeps of 100 ms.
   static constexpr int kRetryBursts = 20;
   static constexpr unsigned kRetrySleepMs = 100;
@@ -54,7 +54,7 @@ class Lines {
   /// of this length: a late peer is answered within about this time (plus
   /// the scheduler's wake-up). Each wake-up costs some 20 us of processor
   /// time on a loaded machine: at 200 us a wait that runs to its end takes
-  /// about 7% of a core, less than the designed retries' 21 bursts of 10 ms
+  /// about 7% of a core, less than the rules' retries with their 21 bursts of 10 ms
   /// (9.5%); shorter sleeps would take more (bench/slow_client_bench.cc,
   /// "unanswered").
   static constexpr unsigned kWatchSleepUs = 200;

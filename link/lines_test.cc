@@ -98,7 +98,7 @@ struct GiveUpCase {
 
 class WaitHandshakeNever : public ::testing::TestWithParam<GiveUpCase> {};
 
-TEST_P(WaitHandshakeNever, GivesUpWhenTheDesignedRetriesWouldHaveEnded) {
+TEST_P(WaitHandshakeNever, GivesUpWhenTwentyRetriesOf100MsWouldHaveEnded) {
   const GiveUpCase& c = GetParam();
   ScriptedPort port;
   port.read_ns = c.read_ns;

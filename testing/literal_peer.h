@@ -9,8 +9,8 @@
 //   acceptance: a code it did not see is a code it did not get.
 // - Its other waits poll without sleeping, as the first burst of a
 //   handshake wait does, up to the usual limit of about 2.1 s; or, when told
-//   (Wait::kLiteral), every wait is the design's handshake wait to the
-//   letter: 10000 reads, then up to 20 bursts of 10000 reads, each followed
+//   (Wait::kLiteral), every wait is the handshake wait of the link's rules to
+//   the letter: 10000 reads, then up to 20 bursts of 10000 reads, each followed
 //   by a 100 ms sleep, also the burst that saw the level.
 // - It may pause between data frames (set_frame_pause), as a client on an
 //   old machine does while it writes a block to its disk or reads the next.
@@ -42,7 +42,7 @@ class LiteralPeer {
   enum class Wait {
     /// Polls without sleeping (the start).
     kPatient,
-    /// The handshake wait of the design, sleeps and all. With it this end
+    /// The handshake wait of the link's rules, sleeps and all. With it this end
     /// reads a reply code right after the wait, without the read gap above,
     /// and counts no late reads: its lateness is its own.
     kLiteral,
