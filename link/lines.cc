@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace tarnel {
@@ -53,8 +54,8 @@ bool Lines::watch(bool want, uint8_t* seen_status, int other_status) {
   // Then one read after each short sleep, so that a late peer is answered
   // within about a sleep of its answer, up to the give-up time of the
   // twenty retries.
-  const auto give_up =
-      began + (kRetryBursts + 1) * burst + kRetryBursts * milliseconds(kRetrySleepMs);
+  const auto retry_burst = std::min<std::chrono::steady_clock::duration>(burst, kRetryBurstMost);
+  const auto give_up = began + burst + kRetryBursts * (retry_burst + milliseconds(kRetrySleepMs));
   do {
     port_.sleep_us(kWatchSleepUs);
     if (shows(*this, want, seen_status, other_status)) return true;
