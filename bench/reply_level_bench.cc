@@ -146,7 +146,7 @@ void BM_FirstBurst(benchmark::State& state) {
     const auto start = Clock::now();
     // Nobody on end B: status bit 7 reads 1 (handshake low); wait for 0.
     for (int n = 0; n < Lines::kBurstReads; ++n) {
-      if ((lines.read_status() & Lines::kStatusHandshake) == 0) break;
+      if (!handshake_bit(lines.read_status())) break;
     }
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
   }

@@ -24,8 +24,6 @@ volatile sig_atomic_t interrupt_signal = 0;
 
 void on_interrupt(int sig) { interrupt_signal = sig; }
 
-bool handshake_high(uint8_t status) { return (status & Lines::kStatusHandshake) == 0; }
-
 /// The server's nibble lines carry 0xE (status 0x70 after masking) during
 /// its abort and bad-command signals; a frame begins with nibble 0x8.
 bool nibble_e(uint8_t status) { return (status & Lines::kStatusNibbles) == 0x70; }
@@ -105,11 +103,11 @@ Session::Start Session::wait_frame_start(unsigned timeout_ms, bool stop_on_inter
   const auto deadline = Clock::now() + milliseconds(timeout_ms);
   for (;;) {
     for (int n = 0; n < 1000; ++n) {
-      if (!handshake_high(lines_.read_status())) continue;
+      if (handshake_bit(lines_.read_status())) continue;
       // Read once more: the nibble lines are taken with the handshake line
       // settled, as the receiver of a frame does.
       const uint8_t status = lines_.read_status();
-      if (!handshake_high(status)) continue;
+      if (handshake_bit(status)) continue;
       return nibble_e(status) ? Start::kBadCommand : Start::kFrame;
     }
     if (stop_on_interrupt && interrupted()) return Start::kInterrupted;
@@ -135,16 +133,22 @@ bool Session::bad_command_follows(unsigned timeout_ms) {
   const auto deadline = Clock::now() + milliseconds(timeout_ms);
   while (Clock::now() < deadline) {
     const uint8_t status = lines_.read_status();
-    if (handshake_high(status) && nibble_e(status)) return true;
+    if (!handshake_bit(status) && nibble_e(status)) return true;
     sched_yield();
   }
   return false;
 }
 
 bool Session::settle(unsigned timeout_ms) {
-  // The server is at rest when its handshake line stays low: 20 ms, or
-  // 300 ms while its nibble lines show 0xE, since its abort and bad-command
-  // signals hold that pattern for 50 to 100 ms at a time.
+  // The server's lines are at rest with its handshake line low and its
+  // nibble lines not at 0xE: found so at the first look, nothing is under
+  // way, and this end goes at once. Otherwise a frame or a signal is under
+  // way, and the lines count as at rest once the handshake line has stayed
+  // low for 20 ms, or 300 ms while the nibble lines show 0xE, since the abort
+  // and bad-command signals hold that pattern for 50 to 100 ms at a time and
+  // one may follow the other after an instant at rest.
+  const uint8_t first = lines_.read_status();
+  if (handshake_bit(first) && !nibble_e(first)) return true;
   const auto start = Clock::now();
   const auto deadline = start + milliseconds(timeout_ms);
   uint8_t last = lines_.read_status() & 0xF8;
@@ -156,7 +160,7 @@ bool Session::settle(unsigned timeout_ms) {
       last = status;
       since = now;
     }
-    if (!handshake_high(status)) {
+    if (handshake_bit(status)) {
       const auto need = milliseconds(nibble_e(status) ? 300 : 20);
       if (now - since >= need) return true;
     }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <set>
@@ -487,6 +488,118 @@ INSTANTIATE_TEST_SUITE_P(LiteralPeer, NameRoundTrip,
                            return std::string(page != nullptr ? page : "Bytes") + "_" + what +
                                   "_bus_ns_" + std::to_string(std::get<2>(row.param));
                          });
+
+// A client on an old machine pauses between data frames while it writes each
+// block to its disk or reads the next one, and its own handshake wait may
+// sleep as the link's rules for it say. Such a client must cost no more than its own
+// pauses: the server answers it as soon as it is back and, above all, never
+// falls into step with a client that sleeps, each end asleep while the other
+// answers.
+
+struct SlowClientCase {
+  const char* name;
+  LiteralPeer::Wait wait;
+  uint32_t bus_ns;
+  bool upload;
+};
+
+constexpr auto kFramePause = std::chrono::milliseconds(15);
+constexpr size_t kSlowClientBytes = 64 * 1024;  // 16 frames
+
+class SlowClient : public ::testing::TestWithParam<SlowClientCase> {};
+
+TEST_P(SlowClient, CostsOnlyItsOwnPauses) {
+  const SlowClientCase& c = GetParam();
+  const std::string content = bytes_of_every_value(kSlowClientBytes);
+  const size_t frames = (content.size() + 4095) / 4096;
+  const auto pauses = static_cast<int64_t>(frames - 1) * kFramePause;
+  // What the server may sleep meanwhile: its short sleeps while the client
+  // pauses, with room for a client thread that a busy machine holds up. A
+  // server that sleeps 100 ms at a late handshake sleeps at least 1.5 s.
+  // That is checked after every frame, so that a server which oversleeps
+  // ends the test soon.
+  const auto may_sleep = pauses + std::chrono::milliseconds(300);
+  // A bound on the test's time only: a busy machine slows every transfer.
+  const auto crawling = std::chrono::seconds(120);
+  for (int attempt = 1;; ++attempt) {
+    CablePair cable(c.bus_ns);
+    LiteralPeer peer(cable);
+    peer.set_wait(c.wait);
+    peer.set_frame_pause(kFramePause);
+    const std::string dir = cable.dir().path();
+    const std::string path = client_path(dir + "/slow.bin");
+    if (!c.upload) testing::write_file(dir + "/slow.bin", content);
+    ::testing::AssertionResult result = ::testing::AssertionSuccess();
+    std::chrono::microseconds slept{0};
+    std::chrono::steady_clock::duration took{};
+    {
+      ServerThread server(cable);
+      const auto play = [&]() -> ::testing::AssertionResult {
+        if (c.upload) {
+          STEP_EQ(peer.command("PUT " + path), SendResult::SEND_OK);
+          STEP_EQ(peer.command("SIZE " + std::to_string(content.size())), SendResult::SEND_OK);
+        } else {
+          STEP_EQ(peer.command("GET " + path), SendResult::SEND_OK);
+          for (std::string reply; reply.rfind("SIZE ", 0) != 0;) {
+            reply = peer.reply();
+            STEP_EQ(reply.rfind("<failed", 0), std::string::npos);
+          }
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const std::chrono::microseconds slept_before = server.slept();
+        std::string got;
+        for (int32_t n = 1; static_cast<size_t>(n) <= frames; ++n) {
+          if (c.upload) {
+            STEP_EQ(peer.send_frame(n, content.substr(static_cast<size_t>(n - 1) * 4096, 4096)),
+                    SendResult::SEND_OK);
+          } else {
+            std::string payload;
+            STEP_EQ(peer.receive_frame(n, &payload), RecvResult::RECV_OK);
+            got += payload;
+          }
+          STEP_EQ(server.slept() - slept_before <= may_sleep, true);
+          STEP_EQ(std::chrono::steady_clock::now() - start < crawling, true);
+        }
+        took = std::chrono::steady_clock::now() - start;
+        slept = server.slept() - slept_before;
+        if (c.upload) {
+          // The server has written the last block once it has accepted it.
+          STEP_EQ(testing::read_file(dir + "/slow.bin") == content, true);
+        } else {
+          STEP_EQ(got == content, true);
+        }
+        STEP_EQ(peer.command("CONNECT"), SendResult::SEND_OK);
+        STEP_EQ(peer.reply(), "OK A");
+        return ::testing::AssertionSuccess();
+      };
+      result = play();
+    }
+    if (peer.late_reads() == 0 || attempt == 5) {
+      EXPECT_TRUE(result) << "attempt " << attempt;
+      const auto ms = [](auto d) {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+      };
+      EXPECT_LE(slept, may_sleep)
+          << "the server slept while the client answered; the transfer took " << ms(took) << " ms";
+      RecordProperty("transfer_ms", ms(took));
+      RecordProperty("server_slept_ms", ms(slept));
+      return;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LiteralPeer, SlowClient,
+    ::testing::Values(
+        // At a real port's pace, a client that waits as the link's rules say, sleeps and all.
+        SlowClientCase{"LiteralWaitGet_bus_ns_1000", LiteralPeer::Wait::kLiteral, 1000, false},
+        SlowClientCase{"LiteralWaitPut_bus_ns_1000", LiteralPeer::Wait::kLiteral, 1000, true},
+        // A client that polls without sleeping, at both paces.
+        SlowClientCase{"PatientWaitGet_bus_ns_0", LiteralPeer::Wait::kPatient, 0, false},
+        SlowClientCase{"PatientWaitPut_bus_ns_0", LiteralPeer::Wait::kPatient, 0, true},
+        SlowClientCase{"PatientWaitGet_bus_ns_1000", LiteralPeer::Wait::kPatient, 1000, false},
+        SlowClientCase{"PatientWaitPut_bus_ns_1000", LiteralPeer::Wait::kPatient, 1000, true}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace tarnel

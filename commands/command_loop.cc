@@ -250,7 +250,7 @@ void CommandLoop::rnto(const std::string& argument) {
 
 Watch watch_for_client(Lines& lines, Console& console) {
   for (unsigned polls = 0;; ++polls) {
-    const bool calling = (lines.read_status() & Lines::kStatusHandshake) == 0;
+    const bool calling = !handshake_bit(lines.read_status());
     // A pending key wins even over a calling client.
     abort_flag = console.key_pending();
     if (abort_flag) return Watch::kKey;
@@ -262,7 +262,7 @@ Watch watch_for_client(Lines& lines, Console& console) {
 
 bool wait_for_client(Lines& lines, Console& console) {
   for (;;) {
-    const bool calling = (lines.read_status() & Lines::kStatusHandshake) == 0;
+    const bool calling = !handshake_bit(lines.read_status());
     if (!calling) lines.delay_ms(kIdlePollMs);
     // A pending key wins even over a calling client.
     abort_flag = console.key_pending();

@@ -19,13 +19,15 @@
 //
 // The client answers every byte at once and begins its next frame when the
 // server waits (a sleep with no write since the one before, or 10000 reads
-// without a write); sleeps are counted, not taken.
+// without a write); sleeps are counted, not taken, and the port keeps a time
+// of its own.
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -103,8 +105,17 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
     }
   }
 
-  void sleep_ms(unsigned) override {
+  void sleep_ms(unsigned ms) override {
+    slept_us_ += uint64_t{ms} * 1000;
     if (++sleeps_since_write_ >= 2) maybe_begin();
+  }
+  // The server's short sleeps while it watches for a late client; the
+  // client has begun whatever it begins within the first 10000 reads.
+  void sleep_us(unsigned us) override { slept_us_ += us; }
+  // The port's own time: a read takes 1 us, as on a real port.
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point() +
+           std::chrono::microseconds(static_cast<int64_t>(reads + slept_us_));
   }
 
   // The console: the key is pressed once the client has nothing more to do
@@ -220,6 +231,7 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
   Mode mode_ = Mode::kIdle;
   uint8_t d_ = 0x00;
   uint64_t reads_since_write_ = 0;
+  uint64_t slept_us_ = 0;
   unsigned sleeps_since_write_ = 0;
   std::vector<uint8_t> sending_;
   size_t position_ = 0;

@@ -9,7 +9,9 @@
 //   7      until the receiver's next write (as a sender answering in step)
 //   0..6   for that many reads + 1 (a glitch, an edge without an answer)
 // When the steps run out the last status stays: a silence, which the
-// receiver's waits must end. Sleeps are counted, not taken.
+// receiver's waits must end. Sleeps are counted, not taken, and the port
+// keeps a time of its own.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -40,9 +42,15 @@ class SenderPort : public tarnel::Port {
     ++writes;
     if (reads_left_ == 0) take();
   }
-  void sleep_ms(unsigned ms) override { slept_ms += ms; }
+  void sleep_ms(unsigned ms) override { slept_us += uint64_t{ms} * 1000; }
+  void sleep_us(unsigned us) override { slept_us += us; }
+  // The port's own time: a read takes 1 us, as on a real port.
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point() +
+           std::chrono::microseconds(static_cast<int64_t>(reads + slept_us));
+  }
 
-  uint64_t reads = 0, writes = 0, slept_ms = 0;
+  uint64_t reads = 0, writes = 0, slept_us = 0;
 
  private:
   void take() {

@@ -2,43 +2,64 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace tarnel {
 
 namespace {
 
-bool bit7(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
-
-// One read of the wait: true when it shows bit 7 as wanted, and then its
-// value goes to *seen_status.
+// One read of the wait: true when it shows bit 7 as wanted (or the other
+// status), and then its value goes to *seen_status.
 bool shows(Lines& lines, bool want, uint8_t* seen_status, int other_status) {
   const uint8_t status = lines.read_status();
-  if (bit7(status) != want && (status & 0xF8) != other_status) return false;
+  if (handshake_bit(status) != want && (status & 0xF8) != other_status) return false;
   if (seen_status) *seen_status = status;
   return true;
 }
+
+// Reads of the first burst made before the clock is read: a quick peer is
+// answered within a few, and the clock costs more than a read where reads
+// are quick.
+constexpr int kUntimedReads = 64;
 
 }  // namespace
 
 bool Lines::wait_handshake(bool want, uint8_t* seen_status, int other_status) {
   if (waiting_ == Waiting::kPatient) return wait_patiently(want, seen_status, other_status);
   // First burst: no sleep, so that a quick peer costs nothing.
-  for (uint16_t n = kBurstReads; n > 0; --n) {
+  for (int n = 0; n < kUntimedReads; ++n) {
     if (shows(*this, want, seen_status, other_status)) return true;
   }
-  // Retry bursts: the sleep follows every burst, also one that saw the value.
-  for (int retries = kRetryBursts; retries > 0; --retries) {
-    bool seen = false;
-    for (uint16_t n = kBurstReads; n > 0; --n) {
-      if (shows(*this, want, seen_status, other_status)) {
-        seen = true;
-        break;
-      }
-    }
-    delay_ms(kRetrySleepMs);
-    if (seen) return true;
+  return watch(want, seen_status, other_status);
+}
+
+bool Lines::watch(bool want, uint8_t* seen_status, int other_status) {
+  using std::chrono::milliseconds;
+  const auto start = port_.now();
+  for (int n = kUntimedReads; n < kBurstReads; ++n) {
+    if (shows(*this, want, seen_status, other_status)) return true;
   }
+  // The reads before the clock was read took about as long each.
+  const auto began = start - (port_.now() - start) * kUntimedReads / (kBurstReads - kUntimedReads);
+  // Where reads are quicker than a real port's, the burst goes on for as
+  // long as it lasts there.
+  auto burst = port_.now() - began;
+  while (burst < kFirstBurstLeast) {
+    for (int n = 0; n < kUntimedReads; ++n) {
+      if (shows(*this, want, seen_status, other_status)) return true;
+    }
+    burst = port_.now() - began;
+  }
+  // Then one read after each short sleep, so that a late peer is answered
+  // within about a sleep of its answer, up to the give-up time of the
+  // twenty retries.
+  const auto retry_burst = std::min<std::chrono::steady_clock::duration>(burst, kRetryBurstMost);
+  const auto give_up = began + burst + kRetryBursts * (retry_burst + milliseconds(kRetrySleepMs));
+  do {
+    port_.sleep_us(kWatchSleepUs);
+    if (shows(*this, want, seen_status, other_status)) return true;
+  } while (port_.now() < give_up);
   return false;
 }
 

@@ -27,20 +27,41 @@ constexpr unsigned REPLY_HOLD_MS = 5;
 
 /// How an end waits for the other end's handshake line.
 enum class Waiting {
-  /// The server's wait_handshake: a first burst of 10000 reads, then up to
-  /// 20 bursts each followed by a 100 ms sleep.
+  /// The server's wait_handshake: a first burst of 10000 reads without
+  /// sleeping (and on for as long as 10000 reads take on a real port, where
+  /// reads are quicker), then one read after each short sleep until the
+  /// level shows, never a sleep after it; given up at the time the link's
+  /// rules' retries (20 bursts of 10000 reads, each followed by a 100 ms sleep)
+  /// would have ended: about 2.21 s on a real port.
   kServer,
-  /// For the client and test peers: reads without sleeping up to the same
-  /// overall limit (about 2.1 s). Two ends that both sleep after a burst fall
-  /// into lock-step with each other and crawl; one patient end avoids that.
+  /// For the client and test peers: reads without sleeping up to about the
+  /// same overall limit (2.1 s), yielding the processor now and then.
   kPatient,
 };
 
 class Lines {
  public:
   static constexpr int kBurstReads = 10000;
+  /// The first burst lasts at least this long: 10000 reads of a real
+  /// printer port (about 1 us each), so that a peer which answers within
+  /// that time costs no sleep on a port whose reads are quicker.
+  static constexpr std::chrono::milliseconds kFirstBurstLeast{10};
+  /// The give-up time of the server's wait is that of the link's rules' retries:
+  /// the first burst and 20 more of the same length, and 20 sleeps of 100 ms.
   static constexpr int kRetryBursts = 20;
+  /// The retry bursts count as long as the first one, but at most this long
+  /// (10000 reads of 3 us), so that a first burst which the scheduler held
+  /// up does not stretch the give-up time twentyfold.
+  static constexpr std::chrono::milliseconds kRetryBurstMost{30};
   static constexpr unsigned kRetrySleepMs = 100;
+  /// After the first burst the server reads the lines once after each sleep
+  /// of this length: a late peer is answered within about this time (plus
+  /// the scheduler's wake-up). Each wake-up costs some 20 us of processor
+  /// time on a loaded machine: at 200 us a wait that runs to its end takes
+  /// about 7% of a core, less than the rules' retries with their 21 bursts of 10 ms
+  /// (9.5%); shorter sleeps would take more (bench/slow_client_bench.cc,
+  /// "unanswered").
+  static constexpr unsigned kWatchSleepUs = 200;
   /// The patient wait's limit: 20 sleeps of 100 ms plus some reads.
   static constexpr unsigned kPatientLimitMs = 2100;
 
@@ -78,8 +99,9 @@ class Lines {
   /// Waits until status bit 7 reads `want` (true: set). True when seen.
   bool wait_handshake(bool want) { return wait_handshake(want, nullptr); }
   /// The same; when seen, *seen_status (if given) receives the value of the
-  /// read that showed it. A retry burst sleeps 100 ms after that read, so by
-  /// the time the call returns the peer's nibble lines may have moved on.
+  /// read that showed it. The call returns right after that read, but the
+  /// scheduler may hold this end up before its next read, so the peer's
+  /// nibble lines may have moved on by then.
   bool wait_handshake(bool want, uint8_t* seen_status) {
     return wait_handshake(want, seen_status, kNoOtherStatus);
   }
@@ -114,6 +136,7 @@ class Lines {
   void set_busy(bool value) { busy_ = value; }
 
  private:
+  bool watch(bool want, uint8_t* seen_status, int other_status);
   bool wait_patiently(bool want, uint8_t* seen_status, int other_status);
   void wait_out_hold();
 
@@ -126,6 +149,11 @@ class Lines {
   bool busy_ = false;
   std::chrono::steady_clock::time_point hold_until_{};
 };
+
+/// Status bit 7, the bit every handshake wait looks at: set while the peer
+/// holds its handshake line low, clear while it holds it high (the port
+/// inverts the line).
+inline bool handshake_bit(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
 
 }  // namespace tarnel
 

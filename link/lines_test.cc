@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <vector>
 
 #include "testing/scripted_port.h"
@@ -36,34 +38,93 @@ TEST(WaitHandshake, ValuePresentAtOnceCostsOneReadAndNoSleep) {
   }
 }
 
-TEST(WaitHandshake, ValueSeenInThirdRetryBurstSleepsAfterSeeingIt) {
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+struct LateCase {
+  const char* name;
+  uint64_t read_ns;       // the port's time of one read
+  milliseconds shows_at;  // when the wanted value turns up, in the port's time
+  bool sleeps_before;     // whether the wait may have slept before it turned up
+};
+
+class WaitHandshakeLate : public ::testing::TestWithParam<LateCase> {};
+
+TEST_P(WaitHandshakeLate, ReturnsWithinASleepOfTheValueAndNeverSleepsAfterIt) {
+  const LateCase& c = GetParam();
   ScriptedPort port;
-  // First burst 10000 reads, two retry bursts of 10000, then the value turns
-  // up at the 18th read of the third retry burst.
-  constexpr uint64_t kSeenAt = 10000 + 2 * 10000 + 17;
-  size_t sleeps_when_seen = 99;
+  port.read_ns = c.read_ns;
+  nanoseconds seen_at{-1};
+  size_t sleeps_when_seen = 0;
   port.status = [&](const ScriptedPort& p) -> uint8_t {
-    if (p.reads < kSeenAt) return 0x7F;
-    if (sleeps_when_seen == 99) sleeps_when_seen = p.sleeps.size();
+    if (p.elapsed() < c.shows_at) return 0x7F;
+    if (seen_at.count() < 0) {
+      seen_at = p.elapsed();
+      sleeps_when_seen = p.us_sleeps.size();
+    }
     return 0x80;
   };
   Lines lines(port, kBase);
   EXPECT_TRUE(lines.wait_handshake(true));
-  EXPECT_EQ(port.reads, kSeenAt + 1);
-  EXPECT_EQ(port.sleeps, (std::vector<unsigned>{100, 100, 100}));
-  EXPECT_EQ(sleeps_when_seen, 2u);  // the third sleep came after the value was seen
+  ASSERT_GE(seen_at.count(), 0);
+  EXPECT_EQ(port.us_sleeps.size(), sleeps_when_seen) << "a sleep after the value was seen";
+  EXPECT_EQ(port.elapsed(), seen_at + nanoseconds(c.read_ns)) << "more after the read that saw it";
+  EXPECT_LE(seen_at - c.shows_at, microseconds(Lines::kWatchSleepUs) + nanoseconds(c.read_ns));
+  EXPECT_TRUE(port.sleeps.empty()) << "no sleep of a millisecond or more";
+  EXPECT_EQ(port.us_sleeps.empty(), !c.sleeps_before);
+  for (unsigned us : port.us_sleeps) EXPECT_EQ(us, Lines::kWatchSleepUs);
+  EXPECT_TRUE(port.writes.empty());
 }
 
-TEST(WaitHandshake, ValueNeverSeenGivesUpAfter21BurstsAndTwoSecondsOfSleep) {
+INSTANTIATE_TEST_SUITE_P(WaitHandshake, WaitHandshakeLate,
+                         ::testing::Values(
+                             // Within the first burst on a real port's pace, and on a port ten
+                             // times quicker: no sleep at all.
+                             LateCase{"WithinFirstBurst", 1000, milliseconds(9), false},
+                             LateCase{"WithinFirstBurstOfAQuickPort", 10, milliseconds(9), false},
+                             LateCase{"AfterFirstBurst", 1000, milliseconds(11), true},
+                             LateCase{"AfterFirstBurstOfAQuickPort", 10, milliseconds(11), true},
+                             LateCase{"WhereTheThirdRetryBurstWas", 1000,
+                                      milliseconds(10 + 2 * 110 + 3), true},
+                             LateCase{"JustBeforeGivingUp", 1000, milliseconds(2200), true}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+struct GiveUpCase {
+  const char* name;
+  uint64_t read_ns;
+  // 21 bursts of 10000 reads (10 ms at least, the last 20 at most 30 ms) and 20 x 100 ms
+  milliseconds gives_up_at;
+};
+
+class WaitHandshakeNever : public ::testing::TestWithParam<GiveUpCase> {};
+
+TEST_P(WaitHandshakeNever, GivesUpWhenTwentyRetriesOf100MsWouldHaveEnded) {
+  const GiveUpCase& c = GetParam();
   ScriptedPort port;
+  port.read_ns = c.read_ns;
   port.status = [](const ScriptedPort&) -> uint8_t { return 0x00; };
   Lines lines(port, kBase);
   EXPECT_FALSE(lines.wait_handshake(true));
-  EXPECT_EQ(port.reads, 21u * 10000u);
-  EXPECT_EQ(port.sleeps, std::vector<unsigned>(20, 100));
-  EXPECT_EQ(port.slept_ms(), 2000u);
+  EXPECT_GE(port.elapsed(), c.gives_up_at);
+  EXPECT_LE(port.elapsed(), c.gives_up_at + microseconds(Lines::kWatchSleepUs) + milliseconds(1));
+  EXPECT_TRUE(port.sleeps.empty()) << "no sleep of a millisecond or more";
+  // After the first burst, one read a sleep: the wait costs little processor time.
+  const uint64_t first_burst = std::max<uint64_t>(Lines::kBurstReads, 10'000'000 / c.read_ns + 64);
+  EXPECT_LE(port.reads, first_burst + port.us_sleeps.size());
   EXPECT_TRUE(port.writes.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(WaitHandshake, WaitHandshakeNever,
+                         ::testing::Values(GiveUpCase{"RealPort", 1000, milliseconds(2210)},
+                                           GiveUpCase{"SlowPort", 3000, milliseconds(2630)},
+                                           GiveUpCase{"QuickPort", 10, milliseconds(2210)},
+                                           // 100 ms for the first burst, as when the
+                                           // scheduler holds it up: the retries count as
+                                           // 30 ms bursts at most.
+                                           GiveUpCase{"FirstBurstHeldUp", 10000,
+                                                      milliseconds(100 + 20 * 130)}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(WaitHandshake, PatientEndNeverSleeps) {
   ScriptedPort port;

@@ -3,11 +3,13 @@
 // Three backends implement it: IoPort (x86 byte port I/O after ioperm),
 // DevicePort (the kernel's parallel-port device, /dev/parportN) and
 // CablePort (the virtual cable, a shared 4096-byte file). Tests add a
-// scripted fake. Sleeping goes through the same seam, so a fake can count
-// sleeps instead of taking them.
+// scripted fake. Sleeping and the clock that the waits measure their limits
+// by go through the same seam, so that a fake can count sleeps instead of
+// taking them and keep a time of its own.
 #ifndef TARNEL_LINK_PORT_H_
 #define TARNEL_LINK_PORT_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -31,10 +33,16 @@ class Port {
 
   /// Sleeps for ms milliseconds (a select() with no descriptors).
   virtual void sleep_ms(unsigned ms);
+  /// Sleeps for us microseconds, the same way: the short sleeps with which
+  /// the server watches for a late peer.
+  virtual void sleep_us(unsigned us);
+  /// The time the waits on this port go by (the monotonic clock).
+  virtual std::chrono::steady_clock::time_point now();
 };
 
-/// The select() sleep behind Port::sleep_ms.
+/// The select() sleeps behind Port::sleep_ms and Port::sleep_us.
 void select_sleep_ms(unsigned ms);
+void select_sleep_us(unsigned us);
 
 }  // namespace tarnel
 

@@ -26,8 +26,8 @@ using testing::WireReceiver;
 
 // Cables between the server's end and a peer thread run at the speed of a
 // real port: the server's first burst of 10000 reads then lasts 10 ms, as
-// designed, and a peer thread that the scheduler holds up for a moment does
-// not cost a 100 ms retry sleep at every handshake.
+// designed, and a peer thread that the scheduler holds up for a moment costs
+// only short sleeps.
 constexpr uint32_t kBusNs = 1000;
 
 using ServerEnd = testing::RecordedServerEnd;
@@ -85,7 +85,7 @@ TEST_P(SendFrameWire, PutsExactBytesOnTheWire) {
   EXPECT_EQ(receiver.bytes(), c.expected) << testing::hex(receiver.bytes());
   EXPECT_EQ(server.data_writes(), nibble_writes(c.expected));
   EXPECT_EQ(server.port.written_to(kTestPortBase + 2), std::vector<uint8_t>{0x04});
-  for (unsigned ms : server.port.sleeps()) EXPECT_EQ(ms, 100u) << "only retry sleeps";
+  EXPECT_TRUE(server.port.sleeps().empty()) << "only the short sleeps of a wait";
   EXPECT_EQ(cable.cable().high_bit_writes(VirtualCable::kEndA), 0u);
   // Idle afterwards: the high nibble of the last checksum byte, handshake low.
   EXPECT_EQ(cable.cable().data_register(VirtualCable::kEndA), c.expected.back() >> 4);
@@ -227,12 +227,10 @@ TEST(SendFrame, TimesOutWhenReceiverWalksAwayAndSendsAgainAfterwards) {
     EXPECT_EQ(receiver.bytes().size(), 4u);
     EXPECT_GE(took, milliseconds(2000));
     EXPECT_LT(took, milliseconds(8000));
-    // The wait that ran out: 20 retry sleeps, then the 50 ms of giving up.
-    std::vector<unsigned> sleeps = server.port.sleeps();
-    ASSERT_GE(sleeps.size(), 21u);
-    EXPECT_EQ(std::vector<unsigned>(sleeps.end() - 21, sleeps.end() - 1),
-              std::vector<unsigned>(20, 100));
-    EXPECT_EQ(sleeps.back(), 50u);
+    // The wait that ran out watched with short sleeps; then the 50 ms of
+    // giving up.
+    EXPECT_GT(server.port.us_sleeps, 0u);
+    EXPECT_EQ(server.port.sleeps(), std::vector<unsigned>{50});
     EXPECT_EQ(cable.cable().data_register(VirtualCable::kEndA), 0x00);
   }
   // The next exchange is not disturbed by the one that failed.
@@ -289,12 +287,11 @@ INSTANTIATE_TEST_SUITE_P(SendFrame, SendFrameAbort,
                                                      last_bytes_of_copies(11), 17 + 18 * 10}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-// A receiver simulated on a scripted port, with the sender's sleeps as its
-// clock (the sender's bursts take no time): it answers every nibble at once
-// and accepts every byte until the sender's data write number `give_up_after`;
-// then it gives up as a receiver does, with the abort signal (0x1E for
-// 100 ms, 0x0E for 100 ms) and cleared lines. A server-waiting sender sees
-// the 0x0E only in a retry burst, after which it sleeps 100 ms more.
+// A receiver simulated on a scripted port, with the port's time as its clock:
+// it answers every nibble at once and accepts every byte until the sender's
+// data write number `give_up_after`; then it gives up as a receiver does,
+// with the abort signal (0x1E for 100 ms, 0x0E for 100 ms) and cleared
+// lines. A server-waiting sender sees the 0x0E only after its first burst.
 class GivingUpReceiver {
  public:
   explicit GivingUpReceiver(size_t give_up_after) : give_up_after_(give_up_after) {}
@@ -310,19 +307,21 @@ class GivingUpReceiver {
     if (data_writes < give_up_after_) {
       lines = (last & 0x10) ? 0x10 : REPLY_ACCEPT;
     } else {
-      if (!gave_up_at_ms_) gave_up_at_ms_ = port.slept_ms() + 1;
-      const unsigned elapsed = port.slept_ms() + 1 - gave_up_at_ms_;
-      lines = elapsed < 100 ? 0x1E : elapsed < 200 ? 0x0E : 0x00;
+      if (gave_up_at.count() < 0) gave_up_at = port.elapsed();
+      const auto elapsed = port.elapsed() - gave_up_at;
+      lines = elapsed < milliseconds(100) ? 0x1E : elapsed < milliseconds(200) ? 0x0E : 0x00;
     }
     return static_cast<uint8_t>(0x07 | (lines & 0x0F) << 3 | ((lines & 0x10) ? 0x00 : 0x80));
   }
 
+  /// The port's time when it gave up; -1 before.
+  std::chrono::nanoseconds gave_up_at{-1};
+
  private:
   size_t give_up_after_;
-  unsigned gave_up_at_ms_ = 0;  // slept_ms() + 1 when it gave up; 0 before
 };
 
-TEST(SendFrame, SeesAbortSignalThatOnlyARetryBurstCatches) {
+TEST(SendFrame, SeesAbortSignalThatComesAfterTheFirstBurst) {
   struct Case {
     const char* name;
     size_t give_up_after;  // data writes: two per byte
@@ -340,8 +339,11 @@ TEST(SendFrame, SeesAbortSignalThatOnlyARetryBurstCatches) {
     const std::vector<uint8_t> data = port.written_to(kTestPortBase);
     EXPECT_EQ(data.size(), c.give_up_after + 1) << c.name << ": no byte after the one answered";
     EXPECT_EQ(data.back(), 0x00) << c.name;
-    // Two retry sleeps around the abort's second edge, then the 50 ms.
-    EXPECT_EQ(port.sleeps, (std::vector<unsigned>{100, 100, 50})) << c.name;
+    // The abort's second edge is seen within a short sleep, then the 50 ms.
+    EXPECT_EQ(port.sleeps, std::vector<unsigned>{50}) << c.name;
+    EXPECT_LE(port.elapsed() - receiver.gave_up_at,
+              milliseconds(100 + 50 + 1) + std::chrono::microseconds(Lines::kWatchSleepUs))
+        << c.name;
   }
 }
 

@@ -48,6 +48,7 @@ TEST_P(SendFrameHandover, OnlyAFrameStartAfterTheLastByteCountsAsAcceptance) {
   EXPECT_EQ(send_frame(lines, frame), c.result);
   if (c.result == SendResult::SEND_OK) {
     EXPECT_TRUE(port.sleeps.empty()) << "the start of the next frame was not seen at once";
+    EXPECT_TRUE(port.us_sleeps.empty()) << "the start of the next frame was not seen at once";
   }
 }
 

@@ -47,6 +47,8 @@ class FaultPort : public Port {
   uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
   void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
+  void sleep_us(unsigned us) override { inner_.sleep_us(us); }
+  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
 
   /// Faults are made only while enabled (the start).
   void set_enabled(bool enabled);

@@ -23,7 +23,6 @@ constexpr int kMaxResends = 64;
 
 constexpr uint8_t kMagic[4] = {0x18, 0x24, 0x42, 0x81};
 
-bool bit7(uint8_t status) { return (status & 0x80) != 0; }
 uint8_t nibble(uint8_t status) { return (status >> 3) & 0x0F; }
 
 int32_t le32(const uint8_t* p) {
@@ -43,11 +42,27 @@ uint8_t LiteralPeer::read_after_gap(std::chrono::microseconds gap) {
   return status;
 }
 
+bool LiteralPeer::wait_literally(bool want) {
+  for (uint16_t n = kFirstReads; n > 0; --n) {
+    if (handshake_bit(lines_.read_status()) == want) return true;
+  }
+  for (int retries = 20; retries > 0; --retries) {
+    bool seen = false;
+    for (uint16_t n = kFirstReads; n > 0 && !seen; --n) {
+      seen = handshake_bit(lines_.read_status()) == want;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (seen) return true;
+  }
+  return false;
+}
+
 int LiteralPeer::wait_bit7(bool want, std::chrono::microseconds gap) {
+  if (wait_ == Wait::kLiteral) return wait_literally(want) ? 1 : -1;
   const auto limit = Clock::now() + kWaitLimit;
   for (int n = 0;; ++n) {
     const uint8_t status = gap.count() > 0 ? read_after_gap(gap) : lines_.read_status();
-    if (bit7(status) == want) {
+    if (handshake_bit(status) == want) {
       if (gap.count() == 0) last_read_ = Clock::now();
       return status;
     }
@@ -65,16 +80,26 @@ int LiteralPeer::send_byte(uint8_t byte, bool last) {
   const auto written = Clock::now();
   // The last byte's acknowledgement carries the frame's result: this end is
   // slow to look for it, and reads the code once more after seeing it.
-  const std::chrono::microseconds gap = last ? kReadGap : std::chrono::microseconds(0);
+  const bool slow = last && wait_ == Wait::kPatient;
+  const std::chrono::microseconds gap = slow ? kReadGap : std::chrono::microseconds(0);
   if (wait_bit7(true, gap) < 0) return -1;
-  const uint8_t status = last ? read_after_gap(gap) : lines_.read_status();
-  if (last && last_read_ - written > std::chrono::milliseconds(REPLY_HOLD_MS)) ++late_reads_;
+  const uint8_t status = slow ? read_after_gap(gap) : lines_.read_status();
+  if (slow && last_read_ - written > std::chrono::milliseconds(REPLY_HOLD_MS)) ++late_reads_;
   return nibble(status);
 }
 
 void LiteralPeer::give_up() {
   lines_.write_data(0x00);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+void LiteralPeer::pause_before(int32_t number) {
+  if (number >= 2 && frame_pause_.count() > 0) std::this_thread::sleep_for(frame_pause_);
+}
+
+SendResult LiteralPeer::send_frame(int32_t number, std::string_view payload) {
+  pause_before(number);
+  return send_bytes(frame_bytes(number, payload));
 }
 
 SendResult LiteralPeer::send_bytes(const WireBytes& bytes) { return send_copies({bytes}); }
@@ -122,6 +147,7 @@ void LiteralPeer::signal_abort() {
 }
 
 RecvResult LiteralPeer::receive_frame(int32_t expected, std::string* payload) {
+  pause_before(expected);
   uint8_t magic[4] = {};
   uint8_t header[8] = {};  // length, then number
   std::vector<uint8_t> data;

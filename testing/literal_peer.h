@@ -8,7 +8,12 @@
 //   on a busy machine). It does not take the receiver's next frame for an
 //   acceptance: a code it did not see is a code it did not get.
 // - Its other waits poll without sleeping, as the first burst of a
-//   handshake wait does, up to the usual limit of about 2.1 s.
+//   handshake wait does, up to the usual limit of about 2.1 s; or, when told
+//   (Wait::kLiteral), every wait is the handshake wait of the link's rules to
+//   the letter: 10000 reads, then up to 20 bursts of 10000 reads, each followed
+//   by a 100 ms sleep, also the burst that saw the level.
+// - It may pause between data frames (set_frame_pause), as a client on an
+//   old machine does while it writes a block to its disk or reads the next.
 // - As a receiver it answers as the rules say and holds nothing: it may
 //   begin its next frame right after accepting one.
 // - It watches the server's bad-command signal without answering it.
@@ -34,16 +39,31 @@ class LiteralPeer {
  public:
   static constexpr std::chrono::microseconds kReadGap{500};
 
+  enum class Wait {
+    /// Polls without sleeping (the start).
+    kPatient,
+    /// The handshake wait of the link's rules, sleeps and all. With it this end
+    /// reads a reply code right after the wait, without the read gap above,
+    /// and counts no late reads: its lateness is its own.
+    kLiteral,
+  };
+
   explicit LiteralPeer(CablePair& cable) : lines_(cable.peer_lines()) {}
+  /// On a port of its own (end B of a cable, claimed at kTestPortBase),
+  /// which must outlive this object.
+  explicit LiteralPeer(Port& port) : lines_(port, kTestPortBase, Waiting::kPatient) {}
+
+  void set_wait(Wait wait) { wait_ = wait; }
+  /// A pause before each data frame but the first: before sending frame 2,
+  /// 3, ... and before waiting for frame 2, 3, ...
+  void set_frame_pause(std::chrono::milliseconds pause) { frame_pause_ = pause; }
 
   /// Sends `bytes` as one frame and returns SEND_OK, SEND_REFUSED,
   /// SEND_TIMEOUT or SEND_ABORTED. REPLY_RESEND after the last byte starts
   /// the frame again: with the next of `copies` when there is one.
   SendResult send_bytes(const WireBytes& bytes);
   SendResult send_copies(const std::vector<WireBytes>& copies);
-  SendResult send_frame(int32_t number, std::string_view payload) {
-    return send_bytes(frame_bytes(number, payload));
-  }
+  SendResult send_frame(int32_t number, std::string_view payload);
   SendResult command(std::string_view text) { return send_frame(0, text); }
 
   /// Receives one frame expecting `number`: RECV_OK with the payload in
@@ -76,12 +96,17 @@ class LiteralPeer {
   /// One byte out; the reply code after it, or -1 when a wait ran out.
   int send_byte(uint8_t byte, bool last);
   /// Polls until status bit 7 reads `want`; the status, or -1 after ~2.1 s.
+  /// With the literal wait: true or false as that wait gives (no status).
   int wait_bit7(bool want, std::chrono::microseconds gap);
+  bool wait_literally(bool want);
+  void pause_before(int32_t number);
   uint8_t read_after_gap(std::chrono::microseconds gap);
   void give_up();
   void signal_abort();
 
   Lines lines_;
+  Wait wait_ = Wait::kPatient;
+  std::chrono::milliseconds frame_pause_{0};
   std::chrono::steady_clock::time_point last_read_{};
   int resends_ = 0;
   int late_reads_ = 0;

@@ -44,6 +44,10 @@ class PeerPacedPort : public Port {
     inner_.port_out(address, value);
     if (address == kTestPortBase) peer_reads_at_write_ = cable_.reads(VirtualCable::kEndB);
   }
+  /// The short sleeps of a wait for the peer are not paced: the server is
+  /// reading its lines meanwhile.
+  void sleep_us(unsigned us) override { inner_.sleep_us(us); }
+  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
   void sleep_ms(unsigned ms) override {
     inner_.sleep_ms(ms);
     // Two reads: the first may have begun before the write and been counted

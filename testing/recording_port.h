@@ -1,7 +1,8 @@
 // A port that passes every access on to another port and keeps a timeline of
 // the writes and sleeps, so that a test can check what an end put on its
 // lines, in order, over a real cable. Reads are only counted (a wait makes
-// hundreds of thousands of them). Use it from one thread.
+// hundreds of thousands of them), and so are the short sleeps of the
+// server's watch for a late peer (thousands). Use it from one thread.
 #ifndef TARNEL_TESTING_RECORDING_PORT_H_
 #define TARNEL_TESTING_RECORDING_PORT_H_
 
@@ -22,7 +23,7 @@ class RecordingPort : public Port {
   struct Event {
     enum Kind { kWrite, kSleep } kind;
     uint16_t address;      // kWrite
-    unsigned value;        // the byte written, or the milliseconds slept
+    unsigned value;        // the byte written, or the milliseconds slept (sleep_ms)
     Clock::time_point at;  // when the access or the sleep began
   };
 
@@ -44,6 +45,11 @@ class RecordingPort : public Port {
     events.push_back({Event::kSleep, 0, ms, Clock::now()});
     inner_.sleep_ms(ms);
   }
+  void sleep_us(unsigned us) override {
+    ++us_sleeps;
+    inner_.sleep_us(us);
+  }
+  Clock::time_point now() override { return inner_.now(); }
 
   /// The values written to `address`, in order.
   std::vector<uint8_t> written_to(uint16_t address) const {
@@ -61,6 +67,7 @@ class RecordingPort : public Port {
   }
 
   uint64_t reads = 0;
+  uint64_t us_sleeps = 0;
   std::vector<Event> events;
 
  private:

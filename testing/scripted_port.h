@@ -1,8 +1,11 @@
 // A port whose status reads follow a script; it records every write and
-// counts sleeps instead of taking them.
+// counts sleeps instead of taking them. Its clock is its own: each read
+// takes `read_ns` (1 us, a real port's pace, unless changed) and each sleep
+// its length, and nothing else takes any time.
 #ifndef TARNEL_TESTING_SCRIPTED_PORT_H_
 #define TARNEL_TESTING_SCRIPTED_PORT_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -20,7 +23,9 @@ class ScriptedPort : public Port {
 
   uint64_t reads = 0;
   std::vector<std::pair<uint16_t, uint8_t>> writes;
-  std::vector<unsigned> sleeps;
+  std::vector<unsigned> sleeps;     // sleep_ms, in ms
+  std::vector<unsigned> us_sleeps;  // sleep_us, in us
+  uint64_t read_ns = 1000;
 
   bool claim(int, uint16_t, std::string*) override { return true; }
   uint8_t port_in(uint16_t) override {
@@ -29,7 +34,21 @@ class ScriptedPort : public Port {
     return v;
   }
   void port_out(uint16_t address, uint8_t value) override { writes.emplace_back(address, value); }
-  void sleep_ms(unsigned ms) override { sleeps.push_back(ms); }
+  void sleep_ms(unsigned ms) override {
+    sleeps.push_back(ms);
+    slept_ns_ += uint64_t{ms} * 1000000;
+  }
+  void sleep_us(unsigned us) override {
+    us_sleeps.push_back(us);
+    slept_ns_ += uint64_t{us} * 1000;
+  }
+  std::chrono::steady_clock::time_point now() override {
+    return std::chrono::steady_clock::time_point() + elapsed();
+  }
+  /// The port's time since it was made.
+  std::chrono::nanoseconds elapsed() const {
+    return std::chrono::nanoseconds(static_cast<int64_t>(reads * read_ns + slept_ns_));
+  }
 
   unsigned slept_ms() const {
     unsigned total = 0;
@@ -43,6 +62,9 @@ class ScriptedPort : public Port {
       if (a == address) out.push_back(v);
     return out;
   }
+
+ private:
+  uint64_t slept_ns_ = 0;
 };
 
 }  // namespace tarnel::testing

@@ -7,7 +7,10 @@
 namespace tarnel::testing {
 
 ServerThread::ServerThread(CablePair& cable, FileSystem* fs, const ClientNames& names)
-    : lines_(cable.server_lines()), fs_(fs != nullptr ? *fs : whole_), names_(names) {
+    : port_(cable.server_port()),
+      lines_(port_, kTestPortBase, Waiting::kServer),
+      fs_(fs != nullptr ? *fs : whole_),
+      names_(names) {
   // A new run of the server starts from the start values, as the program
   // does; a test may run one server after another (a play tried again).
   abort_flag = false;

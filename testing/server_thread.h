@@ -1,8 +1,11 @@
 // The command loop on end A of a cable, in a thread of the test, with a fake
-// console. The destructor presses the key and waits for the loop to end.
+// console. The destructor presses the key and waits for the loop to end. The
+// time the server asks to sleep is added up on the way (slept()).
 #ifndef TARNEL_TESTING_SERVER_THREAD_H_
 #define TARNEL_TESTING_SERVER_THREAD_H_
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "files/file_system.h"
@@ -12,6 +15,32 @@
 #include "testing/fake_console.h"
 
 namespace tarnel::testing {
+
+/// Passes every access on to another port and adds up the sleeps asked for.
+class SleepTallyPort : public Port {
+ public:
+  explicit SleepTallyPort(Port& inner) : inner_(inner) {}
+  bool claim(int port_number, uint16_t base, std::string* why) override {
+    return inner_.claim(port_number, base, why);
+  }
+  uint8_t port_in(uint16_t address) override { return inner_.port_in(address); }
+  void port_out(uint16_t address, uint8_t value) override { inner_.port_out(address, value); }
+  void sleep_ms(unsigned ms) override {
+    slept_us += uint64_t{ms} * 1000;
+    inner_.sleep_ms(ms);
+  }
+  void sleep_us(unsigned us) override {
+    slept_us += us;
+    inner_.sleep_us(us);
+  }
+  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
+
+  /// Read by the test's thread while the server sleeps.
+  std::atomic<uint64_t> slept_us{0};
+
+ private:
+  Port& inner_;
+};
 
 class ServerThread {
  public:
@@ -25,8 +54,13 @@ class ServerThread {
   /// Presses the key and waits until the loop has ended.
   void stop();
   bool running() const { return thread_.joinable(); }
+  /// The sleeps the server has asked for so far, added up.
+  std::chrono::microseconds slept() const {
+    return std::chrono::microseconds(static_cast<int64_t>(port_.slept_us.load()));
+  }
 
  private:
+  SleepTallyPort port_;
   Lines lines_;
   WholeFileSystem whole_;
   FileSystem& fs_;
