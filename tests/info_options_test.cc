@@ -81,7 +81,7 @@ TEST(InfoOptions, AnsweredFirstAndNothingElseHappens) {
 // nothing created.
 TEST(UnknownOptions, RefusedWithOneLineAndTheUsage) {
   const InfoCase cases[] = {
-      {"tarnel", {"--root", "/srv"}, "tarnel: unknown option --root\nUsage: tarnel "},
+      {"tarnel", {"--share", "/srv"}, "tarnel: unknown option --share\nUsage: tarnel "},
       {"tarnel", {"-2"}, "tarnel: unknown option -2\nUsage: tarnel "},
       {"tarnel", {"2", "--cable", "x.cable"}, "tarnel: unknown option --cable\nUsage: tarnel "},
       {"tarnel-sim", {"--frob"}, "tarnel-sim: unknown option --frob\nUsage: tarnel-sim "},
