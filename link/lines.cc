@@ -54,8 +54,9 @@ bool Lines::watch(bool want, uint8_t* seen_status, int other_status) {
   // Then one read after each short sleep, so that a late peer is answered
   // within about a sleep of its answer, up to the give-up time of the
   // twenty retries.
-  const auto retry_burst = std::min<std::chrono::steady_clock::duration>(burst, kRetryBurstMost);
-  const auto give_up = began + burst + kRetryBursts * (retry_burst + milliseconds(kRetrySleepMs));
+  const auto counted = std::min<std::chrono::steady_clock::duration>(burst, kBurstCountsAtMost);
+  const auto give_up =
+      began + (kRetryBursts + 1) * counted + kRetryBursts * milliseconds(kRetrySleepMs);
   do {
     port_.sleep_us(kWatchSleepUs);
     if (shows(*this, want, seen_status, other_status)) return true;

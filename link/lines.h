@@ -49,10 +49,10 @@ class Lines {
   /// The give-up time of the server's wait is that of the link's rules' retries:
   /// the first burst and 20 more of the same length, and 20 sleeps of 100 ms.
   static constexpr int kRetryBursts = 20;
-  /// The retry bursts count as long as the first one, but at most this long
-  /// (10000 reads of 3 us), so that a first burst which the scheduler held
-  /// up does not stretch the give-up time twentyfold.
-  static constexpr std::chrono::milliseconds kRetryBurstMost{30};
+  /// The bursts count as long as the first one, but at most this long (10000
+  /// reads of 3 us), so that a first burst which the scheduler held up does
+  /// not stretch the give-up time twentyfold.
+  static constexpr std::chrono::milliseconds kBurstCountsAtMost{30};
   static constexpr unsigned kRetrySleepMs = 100;
   /// After the first burst the server reads the lines once after each sleep
   /// of this length: a late peer is answered within about this time (plus

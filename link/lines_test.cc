@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(WaitHandshake, WaitHandshakeLate,
 struct GiveUpCase {
   const char* name;
   uint64_t read_ns;
-  // 21 bursts of 10000 reads (10 ms at least, the last 20 at most 30 ms) and 20 x 100 ms
+  // 21 bursts of 10000 reads (counted as 10 ms at least, 30 ms at most) and 20 x 100 ms
   milliseconds gives_up_at;
 };
 
@@ -120,10 +120,10 @@ INSTANTIATE_TEST_SUITE_P(WaitHandshake, WaitHandshakeNever,
                                            GiveUpCase{"SlowPort", 3000, milliseconds(2630)},
                                            GiveUpCase{"QuickPort", 10, milliseconds(2210)},
                                            // 100 ms for the first burst, as when the
-                                           // scheduler holds it up: the retries count as
-                                           // 30 ms bursts at most.
+                                           // scheduler holds it up: the bursts count as
+                                           // 30 ms at most.
                                            GiveUpCase{"FirstBurstHeldUp", 10000,
-                                                      milliseconds(100 + 20 * 130)}),
+                                                      milliseconds(21 * 30 + 2000)}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(WaitHandshake, PatientEndNeverSleeps) {
