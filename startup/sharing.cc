@@ -15,10 +15,17 @@ namespace {
 
 /// File access with the real user's and group's rights while it lives
 /// (only the file-system IDs change: nothing else of the process's rights).
+/// A process that runs with its own IDs (not set-user-ID, as under the
+/// service unit, whose system call filter refuses setfsuid) changes nothing.
 class AsRealUser {
  public:
-  AsRealUser() : saved_gid_(setfsgid(getgid())), saved_uid_(setfsuid(getuid())) {}
+  AsRealUser() : needed_(getuid() != geteuid() || getgid() != getegid()) {
+    if (!needed_) return;
+    saved_gid_ = setfsgid(getgid());
+    saved_uid_ = setfsuid(getuid());
+  }
   ~AsRealUser() {
+    if (!needed_) return;
     setfsuid(static_cast<uid_t>(saved_uid_));
     setfsgid(static_cast<gid_t>(saved_gid_));
   }
@@ -28,13 +35,15 @@ class AsRealUser {
   /// Whether the change took: setfsuid reports the ID in force when asked
   /// with an invalid one.
   bool in_force() const {
+    if (!needed_) return true;
     return setfsuid(static_cast<uid_t>(-1)) == static_cast<int>(getuid()) &&
            setfsgid(static_cast<gid_t>(-1)) == static_cast<int>(getgid());
   }
 
  private:
-  int saved_gid_;
-  int saved_uid_;
+  bool needed_;
+  int saved_gid_ = -1;
+  int saved_uid_ = -1;
 };
 
 }  // namespace
