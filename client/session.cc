@@ -13,6 +13,7 @@
 #include "link/receive.h"
 #include "link/send.h"
 #include "link/text.h"
+#include "link/virtual_cable.h"
 
 namespace tarnel::client {
 namespace {
@@ -23,6 +24,19 @@ using std::chrono::milliseconds;
 volatile sig_atomic_t interrupt_signal = 0;
 
 void on_interrupt(int sig) { interrupt_signal = sig; }
+
+// A cable file cut short by another program faults at the next access to its
+// mapping: one line says so, and the access, retried once the handler
+// returns, ends the program by SIGBUS under the default action (the handler
+// is reset on entry). Only a fault the kernel raised (si_code > 0) has an
+// address; a SIGBUS sent by kill() or sigqueue() has none.
+void on_bus_error(int, siginfo_t* info, void*) {
+  if (info->si_code > 0) {
+    report_cut_cable(info->si_addr);
+  } else {
+    raise(SIGBUS);  // pending until the handler returns, then the default action
+  }
+}
 
 /// The server's nibble lines carry 0xE (status 0x70 after masking) during
 /// its abort and bad-command signals; a frame begins with nibble 0x8.
@@ -57,6 +71,11 @@ void catch_interrupts() {
   // A second signal takes the default action: the program ends at once.
   sa.sa_flags = SA_RESETHAND;
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  struct sigaction bus = {};
+  bus.sa_sigaction = on_bus_error;
+  sigemptyset(&bus.sa_mask);
+  bus.sa_flags = SA_SIGINFO | SA_RESETHAND;
+  sigaction(SIGBUS, &bus, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 

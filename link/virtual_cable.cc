@@ -76,7 +76,62 @@ int open_as_real_user(const std::string& path) {
   return fd;
 }
 
+// The cable mappings this process holds, for report_cut_cable(): a slot is
+// taken by storing 1 in `begin`, filled, then published with the mapping's
+// address; a signal handler reads only published slots.
+struct MappingSlot {
+  std::atomic<uintptr_t> begin{0};
+  char path[1024];  // "" when the path does not fit
+};
+constexpr int kMappingSlots = 8;
+MappingSlot mapping_slots[kMappingSlots];
+
+int publish_mapping(const uint8_t* map, const std::string& path) {
+  for (int i = 0; i < kMappingSlots; ++i) {
+    uintptr_t expected = 0;
+    MappingSlot& slot = mapping_slots[i];
+    if (!slot.begin.compare_exchange_strong(expected, 1)) continue;
+    const bool fits = path.size() < sizeof slot.path && path.find('\0') == std::string::npos;
+    std::memcpy(slot.path, path.c_str(), fits ? path.size() + 1 : 1);
+    if (!fits) slot.path[0] = '\0';
+    slot.begin.store(reinterpret_cast<uintptr_t>(map));
+    return i;
+  }
+  return -1;  // more cables than slots: a fault in this one stays a bare SIGBUS
+}
+
+void write_all(const char* text, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, text, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void write_text(const char* text) { write_all(text, std::strlen(text)); }
+
 }  // namespace
+
+bool report_cut_cable(const void* address) {
+  const auto a = reinterpret_cast<uintptr_t>(address);
+  for (const MappingSlot& slot : mapping_slots) {
+    const uintptr_t begin = slot.begin.load();
+    if (begin <= 1 || a < begin || a - begin >= VirtualCable::kFileSize) continue;
+    const int saved_errno = errno;
+    write_text(program_invocation_short_name);
+    write_text(": the cable file ");
+    if (slot.path[0] != '\0') {
+      write_text(slot.path);
+      write_text(" ");
+    }
+    write_text("was cut short by another program; ending.\n");
+    errno = saved_errno;
+    return true;
+  }
+  return false;
+}
 
 std::string default_cable_path(int port_number) {
   return "tarnel-lpt" + std::to_string(port_number) + ".cable";
@@ -150,10 +205,17 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
     }
   }
   std::atomic_thread_fence(std::memory_order_acquire);
-  return std::unique_ptr<VirtualCable>(new VirtualCable(fd, map, load_le32(map + kBusNsOffset)));
+  return std::unique_ptr<VirtualCable>(
+      new VirtualCable(fd, map, load_le32(map + kBusNsOffset), path));
+}
+
+VirtualCable::VirtualCable(int fd, uint8_t* map, uint32_t bus_ns, const std::string& path)
+    : fd_(fd), map_(map), bus_ns_(bus_ns) {
+  mapping_slot_ = publish_mapping(map, path);
 }
 
 VirtualCable::~VirtualCable() {
+  if (mapping_slot_ >= 0) mapping_slots[mapping_slot_].begin.store(0);
   munmap(map_, kFileSize);
   ::close(fd_);
 }

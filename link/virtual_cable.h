@@ -77,14 +77,23 @@ class VirtualCable {
   }
 
  private:
-  VirtualCable(int fd, uint8_t* map, uint32_t bus_ns) : fd_(fd), map_(map), bus_ns_(bus_ns) {}
+  VirtualCable(int fd, uint8_t* map, uint32_t bus_ns, const std::string& path);
   void bump(size_t offset);
   void spend_bus_time(uint64_t start_ns);
 
   int fd_;  // kept open: the claim of an end lives on it
   uint8_t* map_;
+  int mapping_slot_ = -1;  // where report_cut_cable() finds the mapping
   uint32_t bus_ns_;
 };
+
+/// For a SIGBUS handler: when `address` lies in the mapping of a cable file
+/// this process holds open (the fault another program causes by cutting the
+/// file short), writes to standard error the line
+/// "<program>: the cable file <path> was cut short by another program; ending."
+/// and returns true; otherwise writes nothing and returns false.
+/// Async-signal-safe.
+bool report_cut_cable(const void* address);
 
 /// One end of a virtual cable as a Port. The file is opened when the port is
 /// claimed; an empty path means "tarnel-lpt<portnr>.cable" in the current

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "link/virtual_cable.h"
+
 namespace tarnel {
 namespace {
 
@@ -20,12 +22,18 @@ void run_cleanups() {
 volatile sig_atomic_t stop_mode = 0;
 volatile sig_atomic_t stop_received = 0;
 
-void on_fatal_signal(int sig) {
+void on_fatal_signal(int sig, siginfo_t* info, void*) {
   if (stop_mode && !stop_received && (sig == SIGTERM || sig == SIGINT || sig == SIGHUP)) {
     stop_received = 1;
     return;
   }
   run_cleanups();
+  // A cable file cut short by another program faults at the next access to
+  // its mapping: one line says so (the terminal is back in order by now)
+  // before the process ends by that SIGBUS as by any other. Only a fault
+  // the kernel raised (si_code > 0) has an address; a SIGBUS sent by
+  // kill() or sigqueue() has none.
+  if (sig == SIGBUS && info != nullptr && info->si_code > 0) report_cut_cable(info->si_addr);
   // Ends the process by the same signal: raised now it stays pending until
   // the handler returns (or, for a fault, the faulting access is retried).
   signal(sig, SIG_DFL);
@@ -45,9 +53,10 @@ void catch_signal(int sig) {
   struct sigaction old;
   if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
   struct sigaction action = {};
-  action.sa_handler = on_fatal_signal;
-  sigfillset(&action.sa_mask);   // no second signal in the middle of the cleanups
-  action.sa_flags = SA_ONSTACK;  // a stack overflow's SEGV still gets its cleanups
+  action.sa_sigaction = on_fatal_signal;
+  sigfillset(&action.sa_mask);  // no second signal in the middle of the cleanups
+  // SA_ONSTACK: a stack overflow's SEGV still gets its cleanups.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigaction(sig, &action, nullptr);
 }
 
@@ -75,6 +84,8 @@ bool at_program_end(void (*cleanup)()) {
   cleanup_count.store(n + 1);
   return true;
 }
+
+void catch_fatal_signals() { install(); }
 
 void stop_on_signals() {
   stop_mode = 1;

@@ -11,7 +11,9 @@ namespace tarnel {
 /// the process (TERM, INT, HUP, QUIT, SEGV, BUS from a cable file cut short,
 /// ABRT, USR1, ALRM, the real-time signals, ...). After the cleanups the
 /// signal is raised again with its default action, so the process still ends
-/// by it (and dumps core where it would have). Signals that were ignored when
+/// by it (and dumps core where it would have); a SIGBUS from the mapping of a
+/// cable file cut short by another program first gets its line on standard
+/// error (report_cut_cable()). Signals that were ignored when
 /// the program started stay ignored. SIGKILL and SIGSTOP cannot be caught.
 ///
 /// Cleanups run in the reverse order of registration. They may run inside a
@@ -19,6 +21,11 @@ namespace tarnel {
 /// async-signal-safe and harmless when run twice. At most eight; a
 /// registration beyond that returns false.
 bool at_program_end(void (*cleanup)());
+
+/// Catches the signals above now, with no cleanup yet, so that a SIGBUS from
+/// a cable file cut short gets its line even in a program with nothing to
+/// clean up. at_program_end() does it as well.
+void catch_fatal_signals();
 
 /// For a server under a service manager: from now on the first SIGTERM,
 /// SIGINT or SIGHUP ends nothing by itself but asks the program to stop

@@ -52,6 +52,7 @@ int server_main(Server server, int argc, char** argv) {
   } else {
     console.prepare();
   }
+  catch_fatal_signals();
   MadePort made = make_port(port_request(server, options));
   if (made.backend->release_on_signal) at_program_end(made.backend->release_on_signal);
   Identity identity;
