@@ -6,8 +6,8 @@ namespace tarnel {
 namespace {
 
 const OptionSpec* find_option(std::span<const OptionSpec> table, std::string_view arg) {
-  for (const OptionSpec& spec : table) {
-    if (arg == spec.name || (spec.short_name && arg == spec.short_name)) return &spec;
+  for (const OptionSpec& entry : table) {
+    if (arg == entry.name || (entry.short_name && arg == entry.short_name)) return &entry;
   }
   return nullptr;
 }
@@ -61,16 +61,16 @@ bool parse_command_line(std::span<const OptionSpec> table, const std::vector<std
       arg.resize(eq);
       has_value = true;
     }
-    const OptionSpec* spec = find_option(table, arg);
-    if (!spec) {
+    const OptionSpec* entry = find_option(table, arg);
+    if (!entry) {
       *error = "unknown option " + arg;
       if (unknown) *unknown = true;
       return false;
     }
-    if (spec->argument) {
+    if (entry->argument) {
       if (!has_value) {
         if (i + 1 >= args.size()) {
-          *error = arg + " needs " + spec->needs;
+          *error = arg + " needs " + entry->needs;
           return false;
         }
         value = args[++i];
@@ -79,7 +79,7 @@ bool parse_command_line(std::span<const OptionSpec> table, const std::vector<std
       *error = arg + " takes no value";
       return false;
     }
-    p.given.emplace_back(spec->name, value);
+    p.given.emplace_back(entry->name, value);
   }
   *parsed = std::move(p);
   return true;
@@ -87,11 +87,11 @@ bool parse_command_line(std::span<const OptionSpec> table, const std::vector<std
 
 bool check_exclusions(std::span<const OptionSpec> table, const ParsedOptions& p,
                       std::string* error) {
-  for (const OptionSpec& spec : table) {
-    if (!p.has(spec.name)) continue;
-    for (const std::string& other : names_in(spec.excludes)) {
+  for (const OptionSpec& entry : table) {
+    if (!p.has(entry.name)) continue;
+    for (const std::string& other : names_in(entry.excludes)) {
       if (p.has(other)) {
-        *error = std::string(spec.name) + " and " + other + " exclude each other";
+        *error = std::string(entry.name) + " and " + other + " exclude each other";
         return false;
       }
     }
@@ -101,24 +101,24 @@ bool check_exclusions(std::span<const OptionSpec> table, const ParsedOptions& p,
 
 std::vector<std::string> option_names(std::span<const OptionSpec> table) {
   std::vector<std::string> names;
-  for (const OptionSpec& spec : table) names.emplace_back(spec.name);
+  for (const OptionSpec& entry : table) names.emplace_back(entry.name);
   return names;
 }
 
 std::string options_help(std::span<const OptionSpec> table, size_t width) {
   const std::string indent(2 + width, ' ');
   std::string text;
-  for (const OptionSpec& spec : table) {
-    std::string label = spec.short_name ? std::string(spec.short_name) + ", " : "";
-    label += spec.name;
-    if (spec.argument) label += std::string(" ") + spec.argument;
+  for (const OptionSpec& entry : table) {
+    std::string label = entry.short_name ? std::string(entry.short_name) + ", " : "";
+    label += entry.name;
+    if (entry.argument) label += std::string(" ") + entry.argument;
     text += "  " + label;
     if (label.size() < width) {
       text += std::string(width - label.size(), ' ');
     } else {
       text += "\n" + indent;
     }
-    for (const char* c = spec.help; *c; ++c) {
+    for (const char* c = entry.help; *c; ++c) {
       text += *c;
       if (*c == '\n') text += indent;
     }

@@ -12,7 +12,7 @@ enum Servers : unsigned {
 
 struct ServerOption {
   unsigned servers;
-  OptionSpec spec;
+  OptionSpec entry;
 };
 
 /// Every option of the servers, in the order --help lists them.
@@ -66,7 +66,7 @@ const char* server_name(Server server) {
 std::vector<OptionSpec> server_option_table(Server server) {
   std::vector<OptionSpec> table;
   for (const ServerOption& o : kServerOptions) {
-    if (o.servers & bit(server)) table.push_back(o.spec);
+    if (o.servers & bit(server)) table.push_back(o.entry);
   }
   return table;
 }

@@ -85,9 +85,9 @@ TEST(ServerOptions, EveryOptionIsInHelpManualPageAndReadme) {
     const std::string page = read_source("man/" + name + ".1");
     const std::vector<OptionSpec> table = server_option_table(server);
     ASSERT_GE(table.size(), 3u);
-    for (const OptionSpec& spec : table) {
-      const std::string option = spec.name;
-      std::string label = "  " + option + (spec.argument ? std::string(" ") + spec.argument : "");
+    for (const OptionSpec& entry : table) {
+      const std::string option = entry.name;
+      std::string label = "  " + option + (entry.argument ? std::string(" ") + entry.argument : "");
       EXPECT_NE(help.find("\n" + label + " "), std::string::npos) << option << " not in --help";
       // The page's heading for the option: .B or .BI with the roff hyphens.
       std::string roff;

@@ -49,8 +49,8 @@ TEST(CutCable, EndsWithAClearLine) {
     Bench bench;
     const bool server = std::string(c.program) == "tarnel-sim";
     const std::string err_path = bench.file("err.txt");
-    const int out = open(bench.file("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                         0644);
+    const int out =
+        open(bench.file("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int keys[2];
     ASSERT_EQ(pipe2(keys, O_CLOEXEC), 0);
