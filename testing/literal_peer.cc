@@ -42,11 +42,13 @@ uint8_t LiteralPeer::read_after_gap(std::chrono::microseconds gap) {
   return status;
 }
 
+bool LiteralPeer::past_deadline() const { return has_deadline_ && Clock::now() >= deadline_; }
+
 bool LiteralPeer::wait_literally(bool want) {
   for (uint16_t n = kFirstReads; n > 0; --n) {
     if (handshake_bit(lines_.read_status()) == want) return true;
   }
-  for (int retries = 20; retries > 0; --retries) {
+  for (int retries = 20; retries > 0 && !past_deadline(); --retries) {
     bool seen = false;
     for (uint16_t n = kFirstReads; n > 0 && !seen; --n) {
       seen = handshake_bit(lines_.read_status()) == want;
@@ -67,7 +69,7 @@ int LiteralPeer::wait_bit7(bool want, std::chrono::microseconds gap) {
       return status;
     }
     if (n >= kFirstReads && n % 1000 == 0) {
-      if (Clock::now() >= limit) return -1;
+      if (Clock::now() >= limit || past_deadline()) return -1;
       sched_yield();
     }
   }

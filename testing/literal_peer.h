@@ -57,6 +57,15 @@ class LiteralPeer {
   /// A pause before each data frame but the first: before sending frame 2,
   /// 3, ... and before waiting for frame 2, 3, ...
   void set_frame_pause(std::chrono::milliseconds pause) { frame_pause_ = pause; }
+  /// From `at` on, every handshake wait of this end that has not seen its
+  /// level after its first reads gives up, as when the wait runs out: a test
+  /// against a server that crawls then fails within its bound instead of
+  /// running for hours. clear_deadline() lifts it.
+  void set_deadline(std::chrono::steady_clock::time_point at) {
+    deadline_ = at;
+    has_deadline_ = true;
+  }
+  void clear_deadline() { has_deadline_ = false; }
 
   /// Sends `bytes` as one frame and returns SEND_OK, SEND_REFUSED,
   /// SEND_TIMEOUT or SEND_ABORTED. REPLY_RESEND after the last byte starts
@@ -99,6 +108,7 @@ class LiteralPeer {
   /// With the literal wait: true or false as that wait gives (no status).
   int wait_bit7(bool want, std::chrono::microseconds gap);
   bool wait_literally(bool want);
+  bool past_deadline() const;
   void pause_before(int32_t number);
   uint8_t read_after_gap(std::chrono::microseconds gap);
   void give_up();
@@ -108,6 +118,8 @@ class LiteralPeer {
   Wait wait_ = Wait::kPatient;
   std::chrono::milliseconds frame_pause_{0};
   std::chrono::steady_clock::time_point last_read_{};
+  std::chrono::steady_clock::time_point deadline_{};
+  bool has_deadline_ = false;
   int resends_ = 0;
   int late_reads_ = 0;
 };
