@@ -11,8 +11,8 @@
 //                 (frames - 1) x P. Goal: at least 0.9, 0.95 when patient.
 //   bus_ns 0      1 MiB get and put with the patient client, beside the
 //                 link's own ceiling at that pace: the same stream between
-//                 two ends in this process, without the server around it
-//                 (the best of three runs).
+//                 two ends (this process and a child), without the server
+//                 around it (the best of three runs).
 //   unanswered    the server's processor time while it waits for a client
 //                 that never answers (its reply to CONNECT, until it gives
 //                 up), in % of one core, at bus_ns 1000.

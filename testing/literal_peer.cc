@@ -42,7 +42,7 @@ uint8_t LiteralPeer::read_after_gap(std::chrono::microseconds gap) {
   return status;
 }
 
-bool LiteralPeer::past_deadline() const { return has_deadline_ && Clock::now() >= deadline_; }
+bool LiteralPeer::past_deadline() const { return deadline_ && Clock::now() >= *deadline_; }
 
 bool LiteralPeer::wait_literally(bool want) {
   for (uint16_t n = kFirstReads; n > 0; --n) {

@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -61,11 +62,8 @@ class LiteralPeer {
   /// level after its first reads gives up, as when the wait runs out: a test
   /// against a server that crawls then fails within its bound instead of
   /// running for hours. clear_deadline() lifts it.
-  void set_deadline(std::chrono::steady_clock::time_point at) {
-    deadline_ = at;
-    has_deadline_ = true;
-  }
-  void clear_deadline() { has_deadline_ = false; }
+  void set_deadline(std::chrono::steady_clock::time_point at) { deadline_ = at; }
+  void clear_deadline() { deadline_.reset(); }
 
   /// Sends `bytes` as one frame and returns SEND_OK, SEND_REFUSED,
   /// SEND_TIMEOUT or SEND_ABORTED. REPLY_RESEND after the last byte starts
@@ -118,8 +116,7 @@ class LiteralPeer {
   Wait wait_ = Wait::kPatient;
   std::chrono::milliseconds frame_pause_{0};
   std::chrono::steady_clock::time_point last_read_{};
-  std::chrono::steady_clock::time_point deadline_{};
-  bool has_deadline_ = false;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
   int resends_ = 0;
   int late_reads_ = 0;
 };
