@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -515,6 +516,9 @@ struct SlowClientCase {
   uint32_t bus_ns;
   bool upload;
 };
+
+// The case by its name in a failure's "where GetParam() = ...".
+void PrintTo(const SlowClientCase& c, std::ostream* os) { *os << c.name; }
 
 constexpr auto kFramePause = std::chrono::milliseconds(15);
 constexpr size_t kSlowClientBytes = 64 * 1024;  // 16 frames
