@@ -214,13 +214,17 @@ INSTANTIATE_TEST_SUITE_P(LiteralPeer, CommandExchange,
   return ::testing::AssertionSuccess();
 }
 
-/// The reply that announces a listing's size. A listing that runs across a
-/// tick of the server's seconds clock sends the keep-alive "WAIT" first, however
-/// short it is: every client takes it and waits on.
-std::string listing_size_reply(LiteralPeer& peer) {
+/// Reads the reply that announces a listing's size into *total. A listing
+/// that runs across a tick of the server's seconds clock sends the keep-alive
+/// "WAIT" first, however short it is: every client takes it and waits on.
+::testing::AssertionResult listing_size(LiteralPeer& peer, size_t* total) {
   std::string reply = peer.reply();
   while (reply == "WAIT") reply = peer.reply();
-  return reply;
+  if (reply.rfind("SIZE ", 0) != 0) {
+    return ::testing::AssertionFailure() << "LIST replied " << ::testing::PrintToString(reply);
+  }
+  *total = std::stoul(reply.substr(5));
+  return ::testing::AssertionSuccess();
 }
 
 std::string bytes_of_every_value(size_t n) {
@@ -292,11 +296,8 @@ const ExchangeCase kRoundTrips[] = {
        testing::write_file(dir + "/alpha.txt", "0123456789");
        testing::write_file(dir + "/beta.dat", "");
        STEP_EQ(peer.command("LIST " + client_path(dir + "/")), SendResult::SEND_OK);
-       const std::string size = listing_size_reply(peer);
-       if (size.rfind("SIZE ", 0) != 0) {
-         return ::testing::AssertionFailure() << "LIST replied " << ::testing::PrintToString(size);
-       }
-       const size_t total = std::stoul(size.substr(5));
+       size_t total = 0;
+       if (auto r = listing_size(peer, &total); !r) return r;
        std::string lines;
        for (int32_t n = 1; lines.size() < total; ++n) {
          std::string block;
@@ -360,11 +361,8 @@ ClientNames names_in(const char* code_page) {
 ::testing::AssertionResult listing(LiteralPeer& peer, const std::string& path,
                                    std::vector<std::string>* lines) {
   STEP_EQ(peer.command("LIST " + path), SendResult::SEND_OK);
-  const std::string size = listing_size_reply(peer);
-  if (size.rfind("SIZE ", 0) != 0) {
-    return ::testing::AssertionFailure() << "LIST replied " << ::testing::PrintToString(size);
-  }
-  const size_t total = std::stoul(size.substr(5));
+  size_t total = 0;
+  if (auto r = listing_size(peer, &total); !r) return r;
   std::string data;
   for (int32_t n = 1; data.size() < total; ++n) {
     std::string block;
