@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/standard_descriptors.h"
 #include "client/commands.h"
 #include "client/options.h"
 #include "client/output.h"
@@ -15,6 +16,11 @@
 int main(int argc, char** argv) {
   using namespace tarnel;
   using namespace tarnel::client;
+
+  // Before anything is opened: the cable or a downloaded file must not take
+  // the place of a closed standard output. Without /dev/null there is
+  // nowhere safe to write even the message.
+  if (!open_standard_descriptors()) return static_cast<int>(Exit::kLocalFile);
 
   StdioOutput output;
   Options options;

@@ -2,6 +2,11 @@
 // With --device the port is reached through the kernel's parallel-port
 // device (/dev/parportN), which needs no root rights; without it, through
 // the I/O ports after ioperm.
+#include "base/standard_descriptors.h"
+#include "startup/program.h"
 #include "startup/server_main.h"
 
-int main(int argc, char** argv) { return tarnel::server_main(tarnel::Server::kTarnel, argc, argv); }
+int main(int argc, char** argv) {
+  if (!tarnel::open_standard_descriptors()) return tarnel::kExitStartFailed;
+  return tarnel::server_main(tarnel::Server::kTarnel, argc, argv);
+}
