@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace tarnel {
 
@@ -50,7 +54,37 @@ void close_keeping_errno(int fd) {
 /// that cannot act on a descriptor by an empty path.
 std::string proc_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+/// The reason for an openat2 that answered ENOSYS, from what this process
+/// can see of its kernel and of its own seccomp mode.
+std::string openat2_missing_here() {
+  utsname name;
+  const std::string release = uname(&name) == 0 ? name.release : "";
+  std::ifstream in("/proc/self/status");
+  std::ostringstream status;
+  status << in.rdbuf();
+  return ConfinedFileSystem::openat2_missing_reason(release, status.str());
+}
+
 }  // namespace
+
+std::string ConfinedFileSystem::openat2_missing_reason(const std::string& kernel_release,
+                                                       const std::string& proc_status) {
+  int major = 0;
+  int minor = 0;
+  const bool known = std::sscanf(kernel_release.c_str(), "%d.%d", &major, &minor) == 2;
+  const bool new_kernel = known && (major > 5 || (major == 5 && minor >= 6));
+  // Mode 2 is a filter; 1 (strict) would not let the program get this far.
+  bool filtered = false;
+  const size_t at = proc_status.find("\nSeccomp:");
+  if (at != std::string::npos) {
+    const size_t value = proc_status.find_first_not_of(" \t", at + 9);
+    filtered = value != std::string::npos && proc_status[value] == '2';
+  }
+  if (!new_kernel && !filtered) return "the kernel has no openat2 (Linux 5.6 or later)";
+  std::string reason = "openat2 is refused, most likely by a seccomp filter";
+  if (new_kernel) reason += " (the kernel, Linux " + kernel_release + ", has it)";
+  return reason + "; a service's RestrictSUIDSGID=yes refuses it, for one";
+}
 
 std::unique_ptr<ConfinedFileSystem> ConfinedFileSystem::open_root(const std::string& root,
                                                                   std::string* why) {
@@ -71,7 +105,9 @@ std::unique_ptr<ConfinedFileSystem> ConfinedFileSystem::open_root(const std::str
   }
   const long probe = openat2_call(fd, ".", O_PATH | O_DIRECTORY, 0);
   if (probe < 0) {
-    if (errno == ENOSYS || errno == EINVAL) {
+    if (errno == ENOSYS) {
+      *why = root + ": cannot be confined: " + openat2_missing_here();
+    } else if (errno == EINVAL) {
       *why = root + ": cannot be confined: the kernel has no openat2 (Linux 5.6 or later)";
     } else {
       *why = root + ": cannot be confined: " + std::strerror(errno);

@@ -40,8 +40,18 @@ class ConfinedFileSystem : public WholeFileSystem {
   /// process) and checks that the kernel can resolve beneath it. nullptr and
   /// one line in *why (naming `root` and the reason) when it cannot serve:
   /// `root` is missing, no directory or cannot be opened, or the kernel has
-  /// no openat2 (Linux before 5.6).
+  /// no openat2 (Linux before 5.6) or a seccomp filter refuses it.
   static std::unique_ptr<ConfinedFileSystem> open_root(const std::string& root, std::string* why);
+
+  /// Why openat2 answered ENOSYS, as the end of open_root's line. ENOSYS
+  /// alone cannot tell an old kernel from a seccomp filter that refuses the
+  /// call on purpose (systemd's RestrictSUIDSGID=yes does, since it cannot
+  /// look into openat2's structure): on Linux 5.6 or later, or with a filter
+  /// in force ("Seccomp:" 2 in `proc_status`), the filter is named as the
+  /// likely cause, otherwise the kernel. `kernel_release`: as uname gives it
+  /// ("6.1.0-13-amd64"); `proc_status`: the text of /proc/self/status.
+  static std::string openat2_missing_reason(const std::string& kernel_release,
+                                            const std::string& proc_status);
 
   /// Serves beneath the directory open on `root_fd`, which it takes over.
   explicit ConfinedFileSystem(int root_fd);

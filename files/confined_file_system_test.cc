@@ -2,10 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -189,6 +195,77 @@ TEST(ConfinedFileSystem, OpenRootNamesTheFolderAndWhyItCannotServe) {
   std::string why;
   EXPECT_FALSE(ConfinedFileSystem::open_root(dir.file("closed"), &why));
   EXPECT_EQ(why, dir.file("closed") + ": cannot be opened: Permission denied");
+}
+
+// ENOSYS from openat2 on a kernel that has it, or under a filter, names the
+// filter; only an old kernel with no filter is blamed itself.
+TEST(ConfinedFileSystem, Openat2MissingNamesTheLikelyCause) {
+  const std::string kernel = "the kernel has no openat2 (Linux 5.6 or later)";
+  const std::string filter = "openat2 is refused, most likely by a seccomp filter";
+  const std::string no_filter = "Name:\ttarnel\nSeccomp:\t0\nSeccomp_filters:\t0\n";
+  const std::string with_filter = "Name:\ttarnel\nSeccomp:\t2\nSeccomp_filters:\t1\n";
+  struct {
+    const char* release;
+    std::string status;
+    std::string starts;
+  } const cases[] = {
+      {"6.1.0-13-amd64", no_filter, filter + " (the kernel, Linux 6.1.0-13-amd64, has it)"},
+      {"5.6.0", no_filter, filter + " (the kernel, Linux 5.6.0, has it)"},
+      {"5.10.0", with_filter, filter + " (the kernel, Linux 5.10.0, has it)"},
+      {"5.5.19", no_filter, kernel},
+      {"4.19.0-21-amd64", no_filter, kernel},
+      {"4.19.0-21-amd64", with_filter, filter + ";"},
+      {"", no_filter, kernel},
+      {"", "", kernel},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.release) + " / " + c.status);
+    const std::string reason = ConfinedFileSystem::openat2_missing_reason(c.release, c.status);
+    EXPECT_EQ(reason.substr(0, c.starts.size()), c.starts) << reason;
+    if (c.starts == kernel) EXPECT_EQ(reason, kernel);
+  }
+}
+
+// Under a filter that answers openat2 with ENOSYS, as systemd's
+// RestrictSUIDSGID=yes does, the folder cannot be served and the line says
+// that a filter is the likely cause.
+TEST(ConfinedFileSystem, OpenRootUnderAFilterThatRefusesOpenat2NamesTheFilter) {
+  testing::TempDir dir;
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(report[0]);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+      _exit(2);
+    }
+    std::string why;
+    const bool opened = ConfinedFileSystem::open_root(dir.path(), &why) != nullptr;
+    if (opened) why = "opened";
+    const ssize_t n = write(report[1], why.data(), why.size());
+    _exit(n == static_cast<ssize_t>(why.size()) ? 0 : 3);
+  }
+  close(report[1]);
+  std::string why;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(report[0], buf, sizeof buf)) > 0) why.append(buf, static_cast<size_t>(n));
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  ASSERT_EQ(WEXITSTATUS(status), 0) << "the filter could not be installed";
+  const std::string want =
+      dir.path() + ": cannot be confined: openat2 is refused, most likely by a seccomp filter";
+  EXPECT_EQ(why.substr(0, want.size()), want) << why;
 }
 
 }  // namespace
