@@ -6,6 +6,7 @@
 #include "link/lines.h"
 #include "link/port_allocation.h"
 #include "link/virtual_cable.h"
+#include "startup/service_notify.h"
 
 namespace tarnel {
 namespace {
@@ -53,10 +54,18 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
   // service manager is told by the status.
   const int failed = options.service ? kExitStartFailed : 0;
   // Three lines of exactly 80 characters, without line ends: on an 80-column
-  // console each fills one row.
-  console.write("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
-  console.write("Press any key to abort!" + std::string(57, ' '));
-  console.write(std::string(80, '='));
+  // console each fills one row. A journal has no rows: under --service each
+  // is a line of its own, without the blanks that fill the row.
+  const auto banner_line = [&](const std::string& text) {
+    if (options.service) {
+      console.line(text.substr(0, text.find_last_not_of(' ') + 1));
+    } else {
+      console.write(text);
+    }
+  };
+  banner_line("TARNEL:parallel port server for Kestrel Navigator. Usage: TARNEL <portnr> (1..3)");
+  banner_line("Press any key to abort!" + std::string(57, ' '));
+  banner_line(std::string(80, '='));
 
   const int port_number = port_number_from_args(options.words);
   privilege_report(console, identity);
@@ -102,6 +111,8 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
     }
     console.line("Accepting connections through port LPT" + std::to_string(port_number) +
                  ", port addr: " + std::to_string(port_base));
+    // The service manager's start ends here, and only here.
+    if (options.service) notify_service_manager("READY=1");
     read_time_zone_offset();
     abort_flag = false;
     // The one Lines of the server; its busy flag starts clear.
