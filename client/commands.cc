@@ -12,6 +12,14 @@
 namespace tarnel::client {
 namespace {
 
+/// Whether `text` (UTF-8 here) is longer than a text of the link once in
+/// the code page it travels in. A text the code page cannot write is
+/// measured as it is; sending it is refused with its own message.
+bool longer_on_wire(const Charset& charset, std::string_view text) {
+  std::string wire;
+  return (charset.from_utf8(text, &wire) ? wire.size() : text.size()) > TEXT_MAX;
+}
+
 /// Sends `text` and takes its reply: "OK", or an error reply.
 Outcome send_expecting_ok(Session& session, const std::string& text) {
   Outcome o = session.send_command(text);
@@ -27,8 +35,9 @@ Outcome send_expecting_ok(Session& session, const std::string& text) {
 
 Outcome rename_command(Session& session, std::string_view from, std::string_view to) {
   std::string rnfr, rnto;
-  Outcome o = command_text(COMMAND_RNFR, from, &rnfr);
-  if (o.ok()) o = command_text(COMMAND_RNTO, to, &rnto);
+  const Charset& charset = session.settings().charset;
+  Outcome o = command_text(charset, COMMAND_RNFR, from, &rnfr);
+  if (o.ok()) o = command_text(charset, COMMAND_RNTO, to, &rnto);
   if (!o.ok()) return o;
   // "RNFR " has no reply; "RNTO " renames and answers.
   o = session.send_command(rnfr);
@@ -50,7 +59,7 @@ bool silent_command(std::string_view text) {
 }
 
 Outcome raw_command(Session& session, const std::string& text, Output& output) {
-  if (text.size() > TEXT_MAX) {
+  if (longer_on_wire(session.settings().charset, text)) {
     return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
   }
   Outcome o = session.send_command(text);
@@ -111,17 +120,18 @@ Outcome raw_command(Session& session, const std::string& text, Output& output) {
 
 Outcome simple_command(Session& session, std::string_view word, std::string_view path) {
   std::string text;
-  Outcome o = command_text(word, path, &text);
+  Outcome o = command_text(session.settings().charset, word, path, &text);
   if (!o.ok()) return o;
   return send_expecting_ok(session, text);
 }
 
-Outcome command_text(std::string_view word, std::string_view path, std::string* text) {
-  if (word.size() + path.size() > TEXT_MAX) {
+Outcome command_text(const Charset& charset, std::string_view word, std::string_view path,
+                     std::string* text) {
+  *text = std::string(word) + std::string(path);
+  if (longer_on_wire(charset, *text)) {
     return Outcome::Fail(Exit::kUsage, "the server path is too long: \"" + std::string(word) +
                                            "\" and the path may hold at most 255 bytes");
   }
-  *text = std::string(word) + std::string(path);
   return Outcome::Ok();
 }
 
@@ -161,7 +171,7 @@ std::string raw_text(const Options& options) {
 }
 
 Outcome check_raw(const Options& options) {
-  if (raw_text(options).size() > TEXT_MAX) {
+  if (longer_on_wire(options.charset, raw_text(options))) {
     return Outcome::Fail(Exit::kUsage, "a command text holds at most 255 bytes");
   }
   return Outcome::Ok();

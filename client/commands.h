@@ -65,9 +65,11 @@ Outcome get_file(Session& session, const std::string& remote, const std::string&
 
 // Pieces the commands share.
 
-/// A command text as sent: `word` and `path`, refused when longer than a
-/// text of the link (255 bytes) instead of being cut.
-Outcome command_text(std::string_view word, std::string_view path, std::string* text);
+/// A command text as sent: `word` and `path` (in UTF-8 here), refused when
+/// longer than a text of the link (255 bytes) instead of being cut. What is
+/// measured is what goes on the wire: the text in `charset`'s code page.
+Outcome command_text(const Charset& charset, std::string_view word, std::string_view path,
+                     std::string* text);
 /// The last component of a server path (after the last "\" or "/").
 std::string remote_basename(std::string_view remote);
 /// `name` in the server directory `dir`, joined with the separator that

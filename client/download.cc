@@ -161,7 +161,8 @@ Outcome plan_get(const std::string& remote, const std::string& local_given, cons
                  GetPlan* plan, const LocalPlace* place) {
   const std::string name = remote_basename(remote);
   if (name.empty()) return Outcome::Fail(Exit::kUsage, "the server path names no file: " + remote);
-  Outcome o = command_text(options.text ? COMMAND_AGET : COMMAND_GET, remote, &plan->command);
+  Outcome o = command_text(options.charset, options.text ? COMMAND_AGET : COMMAND_GET, remote,
+                           &plan->command);
   if (!o.ok()) return o;
   plan->remote = remote;
   plan->text = options.text;

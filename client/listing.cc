@@ -41,7 +41,7 @@ std::string table_row(std::string_view attributes, std::string_view size, std::s
 Outcome fetch_listing(Session& session, Output& output, std::string_view path, std::string* data,
                       unsigned reply_timeout_ms) {
   std::string text;
-  Outcome o = command_text(COMMAND_LIST, path, &text);
+  Outcome o = command_text(session.settings().charset, COMMAND_LIST, path, &text);
   if (!o.ok()) return o;
   o = session.send_command(text);
   if (!o.ok()) return o;

@@ -187,8 +187,9 @@ Outcome plan_put(const std::string& local, const std::string& remote_given, cons
   std::string remote = remote_given.empty() ? name : remote_given;
   if (!remote.empty() && (remote.back() == '\\' || remote.back() == '/')) remote += name;
   std::string list_text;
-  Outcome o = command_text(options.text ? COMMAND_APUT : COMMAND_PUT, remote, &plan->command);
-  if (o.ok()) o = command_text(COMMAND_LIST, remote, &list_text);
+  Outcome o = command_text(options.charset, options.text ? COMMAND_APUT : COMMAND_PUT, remote,
+                           &plan->command);
+  if (o.ok()) o = command_text(options.charset, COMMAND_LIST, remote, &list_text);
   if (!o.ok()) return o;
 
   // Sizes: what travels (the client view in text mode) and what the server

@@ -6,6 +6,7 @@
 
 #include "files/file_system.h"
 #include "files/names.h"
+#include "files/stand_in_cache.h"
 
 namespace tarnel {
 
@@ -16,10 +17,11 @@ std::string map_client_path(std::string_view path);
 
 /// The client's path as the local path the file services use: mapped as
 /// above, then each name converted from the client's code page and a
-/// stand-in replaced by the entry it stands for (files/names.h); an
-/// unusable name gives a path that names no file.
+/// stand-in replaced by the entry it stands for (files/names.h), found
+/// through `cache` (made for `names`); an unusable name gives a path that
+/// names no file.
 std::string local_client_path(const ClientNames& names, FileSystem& fs, std::string_view path,
-                              NameUse use);
+                              NameUse use, StandInCache& cache);
 
 }  // namespace tarnel
 

@@ -10,6 +10,7 @@
 #include "files/listing.h"
 #include "files/management.h"
 #include "files/resume.h"
+#include "files/stand_in_cache.h"
 #include "files/upload.h"
 #include "link/text.h"
 
@@ -38,7 +39,7 @@ struct CommandState {
 class CommandLoop {
  public:
   CommandLoop(Lines& lines, Console& console, FileSystem& fs, const ClientNames& names)
-      : lines_(lines), console_(console), fs_(fs), names_(names) {}
+      : lines_(lines), console_(console), fs_(fs), names_(names), stand_ins_(names) {}
 
   void run();
 
@@ -74,7 +75,7 @@ class CommandLoop {
   /// The local path of a client path: every path of a command but the
   /// listing's comes through here.
   std::string local(const std::string& argument, NameUse use) {
-    return local_client_path(names_, fs_, argument, use);
+    return local_client_path(names_, fs_, argument, use, stand_ins_);
   }
   void prepare_upload(const std::string& argument, bool text);
   void download(const std::string& argument, bool text);
@@ -91,6 +92,11 @@ class CommandLoop {
   Console& console_;
   FileSystem& fs_;
   const ClientNames& names_;
+  /// Which entries the stand-ins of the directories named so far stand
+  /// for, checked against the directory at every use: kept for the whole
+  /// run, so that a directory of such names is not read whole for each of
+  /// its entries.
+  StandInCache stand_ins_;
   CommandState state_;
 };
 
@@ -212,7 +218,8 @@ void CommandLoop::download(const std::string& argument, bool text) {
 
 void CommandLoop::list(const std::string& argument) {
   state_.upload.text = false;
-  const bool ok = list_directory(lines_, console_, fs_, argument, monotonic_seconds, names_);
+  const bool ok =
+      list_directory(lines_, console_, fs_, argument, monotonic_seconds, names_, &stand_ins_);
   result_line(ok, "LIST OK", "LIST FAILED");
   set_result(ok);
   abort_flag = false;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "testing/paced_server.h"
 #include "testing/peer.h"
 #include "testing/scripted_port.h"
+#include "testing/server_thread.h"
 #include "testing/temp_dir.h"
 #include "testing/transfer_testing.h"
 
@@ -331,6 +334,54 @@ TEST_F(CommandLoopTest, PathWithANulByteNamesNoFile) {
   EXPECT_EQ(stat(empty.c_str(), &st), 0);
   EXPECT_NE(stat(dir_.file("new").c_str(), &st), 0);
   EXPECT_NE(stat(dir_.file("moved").c_str(), &st), 0);
+}
+
+/// Counts the directories the server reads whole.
+class DirectoryReadCount : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  std::unique_ptr<DirectoryReader> open_directory(const std::string& path) override {
+    ++reads;
+    return FileSystemWrapper::open_directory(path);
+  }
+  std::atomic<int> reads{0};
+};
+
+TEST(CommandLoopNames, StandInsOfOneDirectoryAreFoundWithOneReadForTheWholeRun) {
+  TempDir dir;
+  const ClientNames names;
+  constexpr int kFiles = 8;
+  auto local = [](int i) { return "tab\t" + std::to_string(i) + ".txt"; };
+  auto remote = [&](int i) { return client_path(dir.file(names.stand_in(local(i)))); };
+  for (int i = 0; i < kFiles; ++i) testing::write_file(dir.file(local(i)), "x");
+  testing::write_file(dir.file("spare"), "spare");
+  WholeFileSystem whole;
+  DirectoryReadCount fs(whole);
+  CablePair cable(0);
+  Peer peer(cable);
+  testing::ServerThread server(cable, &fs, names);
+
+  for (int i = 2; i < kFiles; ++i) {
+    ASSERT_EQ(peer.send_command("DEL " + remote(i)), SendResult::SEND_OK);
+    EXPECT_EQ(peer.reply(), "OK") << i;
+  }
+  EXPECT_EQ(fs.reads, 1);
+  // An entry deleted behind the server's back: its stand-in is a free name
+  // again, and a rename to it makes a file of that very name.
+  ASSERT_EQ(unlink(dir.file(local(1)).c_str()), 0);
+  ASSERT_EQ(peer.send_command("RNFR " + client_path(dir.file("spare"))), SendResult::SEND_OK);
+  ASSERT_EQ(peer.send_command("RNTO " + remote(1)), SendResult::SEND_OK);
+  EXPECT_EQ(peer.reply(), "OK");
+  EXPECT_EQ(testing::read_file(dir.file(names.stand_in(local(1)))), "spare");
+  // An entry renamed behind its back is not deleted through its old name.
+  ASSERT_EQ(rename(dir.file(local(0)).c_str(), dir.file(local(99)).c_str()), 0);
+  ASSERT_EQ(peer.send_command("DEL " + remote(0)), SendResult::SEND_OK);
+  EXPECT_EQ(peer.reply(), "FILE ERROR 2");
+  ASSERT_EQ(peer.send_command("DEL " + remote(99)), SendResult::SEND_OK);
+  EXPECT_EQ(peer.reply(), "OK");
+  server.stop();
+  struct stat st;
+  EXPECT_EQ(lstat(dir.file(local(99)).c_str(), &st), -1);
 }
 
 TEST_F(CommandLoopTest, KeyPressWhileIdleEndsTheLoopWithinAPoll) {

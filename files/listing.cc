@@ -97,13 +97,13 @@ bool listing_line(const FoundEntry& entry, std::string& line) {
 }
 
 bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
-                    const SecondsClock& clock, const ClientNames& names) {
+                    const SecondsClock& clock, const ClientNames& names, StandInCache* cache) {
   if (lines.busy()) return false;
   int64_t last_keep_alive = clock();
   const std::string search_path = listing_search_path(path);
 
   SearchRecord record;
-  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names);
+  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names, cache);
   if (search_error != SEARCH_OK) {
     return send_text(lines, std::string(ANSWER_DIR_ERROR) + number_to_text(search_error));
   }
@@ -131,7 +131,7 @@ bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_
 
   // Second pass: the same lines again, this time sent. Once a block fails
   // the directory is still read to its end, but nothing more is sent.
-  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names);
+  find_first(fs, search_path, SEARCH_ALL_ATTRIBUTES, record, names, cache);
   abort_flag = false;
   lines.set_busy(true);
   BlockSender blocks(lines, console);

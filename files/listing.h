@@ -41,10 +41,11 @@ bool listing_line(const FoundEntry& entry, std::string& line);
 /// True when the exchange went through to its end. A key pressed on the
 /// console while the blocks go out ends the listing with a cancel frame and
 /// leaves the abort flag set. Names are converted and shown, and the
-/// pattern matched against them, as `names` says.
+/// pattern matched against them, as `names` says; stand-ins in the path
+/// are found through `cache` when there is one (made for `names`).
 bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_view path,
                     const SecondsClock& clock = monotonic_seconds,
-                    const ClientNames& names = ClientNames());
+                    const ClientNames& names = ClientNames(), StandInCache* cache = nullptr);
 
 }  // namespace tarnel
 

@@ -385,6 +385,44 @@ TEST_F(ListingTest, PatternsMatchNamesAsTheClientSeesThem) {
                              line_of(names.stand_in("M\xC3\xBC\xCE\xA9.txt"), "0", kStamp, "32")}));
 }
 
+TEST_F(ListingTest, AStandInThatIsTheNameOfAnotherEntryListsOnlyThatEntry) {
+  struct Case {
+    const char* code_page;  // nullptr: names as bytes
+    std::string local;      // listed under a stand-in
+  } const cases[] = {
+      {nullptr, "tab\tname.txt"}, {"CP1252", "M\xC3\xBC\xCE\xA9.txt"},  // u umlaut and Omega
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.local);
+    ClientNames names;
+    if (c.code_page != nullptr) {
+      Charset charset;
+      std::string error;
+      ASSERT_TRUE(Charset::open(c.code_page, &charset, &error)) << error;
+      names = ClientNames(charset);
+    }
+    TempDir dir;
+    const std::string stand_in = names.stand_in(c.local);
+    std::string real;  // the stand-in as a name on this side
+    ASSERT_TRUE(names.charset().to_utf8(stand_in, &real));
+    make_file(dir.file(c.local), "abc");
+    make_file(dir.file(real), "the real one");
+    const std::string folder = client_path_of(dir.path()) + "\\";
+    const std::string real_line = line_of(stand_in, "12", kStamp, "32");
+    for (const std::string& path : {folder, folder + "*.txt", folder + stand_in}) {
+      Listing got = list(path, monotonic_seconds, names);
+      EXPECT_EQ(got.lines(), std::vector<std::string>{real_line}) << path;
+      EXPECT_EQ(static_cast<size_t>(got.total), got.data().size()) << path;
+      EXPECT_TRUE(result_);
+    }
+    // Once the name is free again the entry is listed under its stand-in,
+    // the same as ever.
+    ASSERT_EQ(unlink(dir.file(real).c_str()), 0);
+    EXPECT_EQ(list(folder, monotonic_seconds, names).lines(),
+              std::vector<std::string>{line_of(stand_in, "3", kStamp, "32")});
+  }
+}
+
 TEST_F(ListingTest, AnUnusableNameIsRefusedAsAMissingEntry) {
   Charset cp1252;
   std::string error;

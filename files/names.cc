@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "files/stand_in_cache.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -169,23 +170,30 @@ bool ClientNames::local_name(std::string_view client_component, std::string* loc
   return charset_.to_utf8(client_component, local);
 }
 
-int ClientNames::find_stand_in(FileSystem& fs, const std::string& directory,
-                               std::string_view client_component, std::string* local) const {
-  const std::unique_ptr<DirectoryReader> reader =
-      fs.open_directory(directory.empty() ? "/" : directory);
-  if (reader == nullptr) return 0;
-  int found = 0;
-  std::string name;
+bool ClientNames::named_by_stand_in(std::string_view local_name) const {
   std::string client;
-  while (reader->next(name)) {
-    if (name == "." || name == ".." || travels(name, &client)) continue;
-    if (stand_in(name) == client_component && ++found == 1) *local = name;
-  }
-  return found;
+  return local_name != "." && local_name != ".." && !travels(local_name, &client);
+}
+
+bool ClientNames::names_an_entry(FileSystem& fs, const std::string& directory,
+                                 std::string_view client_name) const {
+  std::string name;
+  if (!local_name(client_name, &name)) return false;
+  std::string path = directory;
+  if (path.empty() || path.back() != '/') path += '/';
+  struct stat st;
+  return fs.lstat(path + name, st) == 0;
 }
 
 std::string ClientNames::local_path(FileSystem& fs, std::string_view client_path,
                                     NameUse use) const {
+  // Remembers nothing past this path: each stand-in reads its directory.
+  StandInCache once(*this, 0);
+  return local_path(fs, client_path, use, once);
+}
+
+std::string ClientNames::local_path(FileSystem& fs, std::string_view client_path, NameUse use,
+                                    StandInCache& cache) const {
   const std::string text = client_path_text(client_path);
   std::string local;
   size_t at = 1;  // after the leading "/"
@@ -196,11 +204,13 @@ std::string ClientNames::local_path(FileSystem& fs, std::string_view client_path
     std::string name;
     if (!local_name(component, &name)) return unusable_path();
     if (looks_like_stand_in(component)) {
+      // An entry of exactly that name comes first: a stand-in that is also
+      // a real name reaches that entry, never the one it was made for.
       const std::string direct = local + "/" + name;
       struct stat st;
       if (fs.lstat(direct, st) != 0 && errno == ENOENT) {
         std::string entry;
-        const int found = find_stand_in(fs, local, component, &entry);
+        const int found = cache.find(fs, local, component, &entry);
         if (found > 1 || (found == 1 && last && use == NameUse::kNew)) return unusable_path();
         if (found == 1) name = entry;
       }

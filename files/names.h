@@ -21,7 +21,10 @@
 // that folds letter case. Two names of one directory would share a
 // stand-in only by a hash collision (about 1 in 10^9 for a directory of
 // 50,000 such names); when they do, the stand-in names neither of them:
-// the client is refused, never handed the wrong entry.
+// the client is refused, never handed the wrong entry. Nor does a stand-in
+// that is the real name of another entry of its directory: that entry is
+// the one the name reaches, and the entry the stand-in was made for is not
+// listed (a stand-in never changes, so there is no other to give it).
 #ifndef TARNEL_FILES_NAMES_H_
 #define TARNEL_FILES_NAMES_H_
 
@@ -33,6 +36,8 @@
 #include "files/file_system.h"
 
 namespace tarnel {
+
+class StandInCache;
 
 /// The longest name a listing line carries: with the longest size and time
 /// stamp (11 bytes each), three TABs, a two-digit attribute number and
@@ -87,6 +92,16 @@ class ClientNames {
   /// Whether a name of the client could be a stand-in (has its form).
   static bool looks_like_stand_in(std::string_view client_name);
 
+  /// Whether the client sees the entry `local_name` of a directory under
+  /// its stand-in: the one test of which entries a stand-in can name.
+  bool named_by_stand_in(std::string_view local_name) const;
+
+  /// Whether `directory` (a local path) holds an entry called `client_name`
+  /// as the client sends it. A stand-in that is such a name reaches that
+  /// entry, so the entry it was made for is not shown under it.
+  bool names_an_entry(FileSystem& fs, const std::string& directory,
+                      std::string_view client_name) const;
+
   /// One component of a client path as a local name. False for a name
   /// that cannot be used: it holds a control byte, or a byte that the code
   /// page leaves undefined.
@@ -98,15 +113,16 @@ class ClientNames {
   /// stand-in of an entry of its directory becomes that entry's name. For
   /// NameUse::kNew, a last component that is an existing entry's stand-in
   /// is unusable. The local path may be longer than 255 bytes.
-  /// Entries are looked up through `fs`.
+  /// Entries are looked up through `fs`; each stand-in costs a read of its
+  /// whole directory.
   std::string local_path(FileSystem& fs, std::string_view client_path, NameUse use) const;
+  /// The same, with the stand-ins of directories read before remembered in
+  /// `cache` (made for these names), so that a stand-in seen there costs no
+  /// new read of its directory.
+  std::string local_path(FileSystem& fs, std::string_view client_path, NameUse use,
+                         StandInCache& cache) const;
 
  private:
-  /// The entry of `directory` whose stand-in is `client_component`: 1 when
-  /// found (its name in *local), 0 when none, 2 or more when several are.
-  int find_stand_in(FileSystem& fs, const std::string& directory, std::string_view client_component,
-                    std::string* local) const;
-
   Charset charset_;
 };
 

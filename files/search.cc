@@ -103,8 +103,12 @@ bool within_mask(uint8_t attributes, uint8_t mask) { return (attributes & ~mask)
 /// The local form of a path of the search: resolved by `names` when it is
 /// absolute, as it is otherwise; unusable_path() for a name the client
 /// cannot use.
-std::string local_search_path(FileSystem& fs, const ClientNames& names, std::string_view path) {
-  if (!path.empty() && path[0] == '/') return names.local_path(fs, path, NameUse::kExisting);
+std::string local_search_path(FileSystem& fs, const ClientNames& names, StandInCache* cache,
+                              std::string_view path) {
+  if (!path.empty() && path[0] == '/') {
+    return cache != nullptr ? names.local_path(fs, path, NameUse::kExisting, *cache)
+                            : names.local_path(fs, path, NameUse::kExisting);
+  }
   std::string local;
   return names.local_name(path, &local) ? local : unusable_path();
 }
@@ -130,7 +134,7 @@ bool match_name(std::string_view pattern, std::string_view name) {
 }
 
 void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
-                SearchRecord& record, const ClientNames& names) {
+                SearchRecord& record, const ClientNames& names, StandInCache* cache) {
   find_close(record);
   record.fs = &fs;
   record.started = false;
@@ -141,7 +145,7 @@ void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_
     return;
   }
   record.names = names;
-  const std::string whole = local_search_path(fs, names, cut_text(search_path));
+  const std::string whole = local_search_path(fs, names, cache, cut_text(search_path));
   if (!names_a_file(whole)) {
     // A NUL byte (the system would see only the part before it), or a name
     // the client cannot use.
@@ -173,7 +177,7 @@ void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_
   // The directory part is taken literally, wildcards in it included.
   record.local_directory = record.directory_part().empty()
                                ? std::string()
-                               : local_search_path(fs, names, record.directory_part());
+                               : local_search_path(fs, names, cache, record.directory_part());
   find_next(record);
 }
 
@@ -193,6 +197,12 @@ void find_next(SearchRecord& record) {
     while (record.directory->next(name)) {
       const std::string shown = record.names.client_name(name);
       if (!match_name(pattern, shown)) continue;
+      // A stand-in that is the name of another entry reaches that entry:
+      // listed under it too, it would show two entries under one name.
+      if (record.names.named_by_stand_in(name) &&
+          record.names.names_an_entry(*record.fs, record.local_directory, shown)) {
+        continue;
+      }
       // The full path, even past 255 bytes: a cut path would name another file.
       std::string path(record.local_directory);
       path.append(name);

@@ -14,6 +14,7 @@
 
 #include "files/file_system.h"
 #include "files/names.h"
+#include "files/stand_in_cache.h"
 
 namespace tarnel {
 
@@ -65,8 +66,11 @@ struct SearchRecord {
 /// leading "/" is taken as it is). The pattern is matched against the names
 /// as the client sees them, and they are what the found entries carry. A
 /// path with a name the client cannot use finds nothing (search error 3).
+/// With `cache` (made for `names`), stand-ins are found through it. An
+/// entry whose stand-in is the real name of another entry is not found.
 void find_first(FileSystem& fs, std::string_view search_path, uint8_t attribute_mask,
-                SearchRecord& record, const ClientNames& names = ClientNames());
+                SearchRecord& record, const ClientNames& names = ClientNames(),
+                StandInCache* cache = nullptr);
 void find_next(SearchRecord& record);
 void find_close(SearchRecord& record);
 

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "base/charset.h"
 #include "client/protocol.h"
@@ -122,6 +124,121 @@ INSTANTIATE_TEST_SUITE_P(CodePages, NamesEndToEnd, ::testing::Values(0, 1, 2),
                            const char* page = kNameCodePages[row.param];
                            return std::string(page != nullptr ? page : "Bytes");
                          });
+
+// The 255-byte measure of a command is taken on what goes on the wire:
+// under CP1252 every accented letter is one byte there and two in UTF-8.
+TEST(CodePagePaths, APathUnder255BytesOnTheWireIsServedWhateverItsUtf8Length) {
+  const std::vector<std::string> charset = {"--charset", "CP1252"};
+  Charset cp1252;
+  std::string error;
+  ASSERT_TRUE(Charset::open("CP1252", &cp1252, &error)) << error;
+  Bench bench;
+  bench.start_server(charset);
+  auto client = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), charset.begin(), charset.end());
+    return run_client(bench, args);
+  };
+  const std::string top = backslashes(bench.dir().path());
+  // As many letters as leave room for "LIST ", "GET " and the file's name.
+  const size_t n = std::min<size_t>(100, (255 - 16 - top.size()) / 2);
+  std::string e_acute, u_umlaut;
+  for (size_t i = 0; i < n; ++i) {
+    e_acute += "\xC3\xA9";
+    u_umlaut += "\xC3\xBC";
+  }
+  const std::string inner = bench.file(e_acute + "/" + u_umlaut);
+  ASSERT_EQ(mkdir(bench.file(e_acute).c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(inner.c_str(), 0755), 0);
+  testing::write_file(inner + "/f.txt", "deep");
+  const std::string folder = top + "\\" + e_acute + "\\" + u_umlaut + "\\";
+  std::string wire;
+  ASSERT_TRUE(cp1252.from_utf8("GET " + folder + "f.txt", &wire));
+  ASSERT_LE(wire.size(), 255u);
+  ASSERT_GT(folder.size(), 255u);
+
+  ClientRun ls = client({"ls", folder});
+  ASSERT_EQ(ls.exit, 0) << ls;
+  EXPECT_NE(ls.out.find("f.txt"), std::string::npos) << ls;
+  ClientRun get = client({"get", folder + "f.txt", bench.file("got.txt")});
+  ASSERT_EQ(get.exit, 0) << get;
+  EXPECT_EQ(slurp(bench.file("got.txt")), "deep");
+  testing::write_file(bench.file("g.txt"), "stored");
+  ClientRun put = client({"put", bench.file("g.txt"), folder});
+  ASSERT_EQ(put.exit, 0) << put;
+  EXPECT_EQ(slurp(inner + "/g.txt"), "stored");
+  ClientRun tree = client({"get", "-r", top + "\\" + e_acute, bench.file("back")});
+  ASSERT_EQ(tree.exit, 0) << tree;
+  EXPECT_EQ(slurp(bench.file("back/" + u_umlaut + "/f.txt")), "deep");
+  EXPECT_EQ(slurp(bench.file("back/" + u_umlaut + "/g.txt")), "stored");
+
+  // Past 255 bytes on the wire the command is still refused, before it is sent.
+  std::string longer = folder;
+  do {
+    longer += "\xC3\xA9";
+    ASSERT_TRUE(cp1252.from_utf8("LIST " + longer, &wire));
+  } while (wire.size() <= 255);
+  ClientRun too_long = client({"ls", longer});
+  EXPECT_EQ(too_long.exit, 2) << too_long;
+  EXPECT_NE(too_long.err.find("255 bytes"), std::string::npos) << too_long;
+  EXPECT_EQ(bench.stop_server(), 0);
+}
+
+// A file really called as another entry's stand-in: the name is that file's
+// for the listing and for every command; the entry the stand-in was made for
+// is neither listed nor reached by it until the name is free again.
+TEST(StandInClash, ARealNameWinsOverTheStandInOfAnotherEntry) {
+  const ClientNames names;
+  const std::string tab = "tab\tname.txt";
+  const std::string stand_in = names.stand_in(tab);
+  Bench bench;
+  bench.start_server();
+  const std::string folder = bench.file("clash");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  testing::write_file(folder + "/" + tab, "tab");
+  testing::write_file(folder + "/" + stand_in, "real");
+  const std::string remote = backslashes(folder) + "\\" + stand_in;
+  auto listed = [&]() {
+    std::vector<std::pair<std::string, int32_t>> found;
+    ClientRun ls = run_client(bench, {"ls", "--raw", backslashes(folder) + "\\"});
+    EXPECT_EQ(ls.exit, 0) << ls;
+    for (const client::ListingLine& line : client::parse_listing(ls.out)) {
+      found.emplace_back(line.entry.name, line.entry.size);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+
+  using Listed = std::vector<std::pair<std::string, int32_t>>;
+  EXPECT_EQ(listed(), (Listed{{stand_in, 4}}));
+  ClientRun tree = run_client(bench, {"get", "-r", backslashes(folder), bench.file("back")});
+  ASSERT_EQ(tree.exit, 0) << tree;
+  EXPECT_EQ(entries(bench.file("back")), std::set<std::string>{stand_in});
+  EXPECT_EQ(slurp(bench.file("back/" + stand_in)), "real");
+  ClientRun get = run_client(bench, {"get", remote, bench.file("got")});
+  ASSERT_EQ(get.exit, 0) << get;
+  EXPECT_EQ(slurp(bench.file("got")), "real");
+  testing::write_file(bench.file("new"), "newer");
+  ClientRun put = run_client(bench, {"put", bench.file("new"), remote});
+  ASSERT_EQ(put.exit, 0) << put;
+  EXPECT_EQ(slurp(folder + "/" + stand_in), "newer");
+  ClientRun mv = run_client(bench, {"mv", remote, backslashes(folder) + "\\moved.txt"});
+  ASSERT_EQ(mv.exit, 0) << mv;
+  EXPECT_EQ(slurp(folder + "/moved.txt"), "newer");
+  EXPECT_EQ(slurp(folder + "/" + tab), "tab");
+
+  // The name is free: the stand-in, the same as before, is the TAB file's.
+  EXPECT_EQ(listed(), (Listed{{"moved.txt", 5}, {stand_in, 3}}));
+  get = run_client(bench, {"get", remote, bench.file("got2")});
+  ASSERT_EQ(get.exit, 0) << get;
+  EXPECT_EQ(slurp(bench.file("got2")), "tab");
+
+  // Taken again, by a file on this side: "rm" deletes that file only.
+  testing::write_file(folder + "/" + stand_in, "again");
+  ClientRun rm = run_client(bench, {"rm", remote});
+  ASSERT_EQ(rm.exit, 0) << rm;
+  EXPECT_EQ(entries(folder), (std::set<std::string>{tab, "moved.txt"}));
+  EXPECT_EQ(bench.stop_server(), 0);
+}
 
 TEST(CharsetOption, AnUnknownCodePageIsRefusedAtStart) {
   for (const char* program : {"tarnel-sim", "tarnel-client"}) {
