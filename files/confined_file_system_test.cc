@@ -222,7 +222,9 @@ TEST(ConfinedFileSystem, Openat2MissingNamesTheLikelyCause) {
     SCOPED_TRACE(std::string(c.release) + " / " + c.status);
     const std::string reason = ConfinedFileSystem::openat2_missing_reason(c.release, c.status);
     EXPECT_EQ(reason.substr(0, c.starts.size()), c.starts) << reason;
-    if (c.starts == kernel) EXPECT_EQ(reason, kernel);
+    if (c.starts == kernel) {
+      EXPECT_EQ(reason, kernel);
+    }
   }
 }
 
