@@ -20,6 +20,16 @@ struct LocalTime {
 int32_t pack_time_stamp(const LocalTime& t);
 int32_t pack_time_stamp(int year, int month, int day, int hour, int minute, int second);
 
+/// The fields of a packed stamp, the year read as signed as the packing
+/// made it (1970-1979 have a negative offset; years from 2044 on, which the
+/// server never sends, read as before 1980). False when the fields name no
+/// real date and time (a month of 0, the 31st of April, 29 February of a
+/// common year, an hour of 24): *out is then left as it was.
+bool unpack_time_stamp(int32_t stamp, LocalTime* out);
+
+/// 28 to 31: the days of `month` (1-12) in `year` of the Gregorian calendar.
+int days_in_month(int year, int month);
+
 }  // namespace tarnel
 
 #endif  // TARNEL_BASE_TIME_STAMP_H_

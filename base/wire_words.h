@@ -9,7 +9,8 @@
 //                  (not the link's reply codes REPLY_ACCEPT etc., which
 //                  answer a frame, link/frame.h)
 //   error numbers  after "DIR ERROR ", "FILE ERROR ", "RENAME ERROR " and
-//                  "REST ERROR "
+//                  "REST ERROR ", with what each means to a user
+//   attribute bits the FAT attribute byte of "ATTR " and listing lines
 #ifndef TARNEL_BASE_WIRE_WORDS_H_
 #define TARNEL_BASE_WIRE_WORDS_H_
 
@@ -86,6 +87,47 @@ inline constexpr uint16_t FILE_ERROR_NOT_A_FILE = IO_ERROR_ACCESS_DENIED;
 /// open was tried ("invalid handle").
 inline constexpr uint16_t REST_ERROR_NO_UPLOAD = IO_ERROR_BAD_HANDLE;
 
+/// What an I/O error number (the last table's and the server's own) says,
+/// in words for a user; "unknown error number" for one neither knows.
+constexpr std::string_view io_error_meaning(int32_t number) {
+  switch (number) {
+    case IO_ERROR_NOT_FOUND:
+      return "not found";
+    case IO_ERROR_PATH:
+      return "path not found, or not a directory";
+    case IO_ERROR_TOO_MANY_OPEN:
+      return "too many open files";
+    case IO_ERROR_ACCESS_DENIED:
+      return "access denied, already exists, or read-only file system";
+    case IO_ERROR_BAD_HANDLE:
+      return "bad handle";
+    case IO_ERROR_NOT_PERMITTED:
+      return "operation not permitted";
+    case IO_ERROR_IS_DIRECTORY:
+      return "is a directory";
+    case IO_ERROR_NOT_EMPTY:
+      return "directory not empty";
+    case IO_ERROR_OTHER_DEVICE:
+      return "not on the same file system";
+    case IO_ERROR_BUSY:
+      return "busy";
+    case FILE_ERROR_TOO_LARGE:
+      return "too large to transfer (2 GiB or more)";
+    case IO_ERROR_OTHER:
+      return "other system error";
+    case IO_ERROR_DISK:
+      return "I/O error or disk full";
+    case IO_ERROR_TEXT_BUSY:
+      return "text file busy";
+    case IO_ERROR_NO_MEMORY:
+      return "out of memory";
+    case IO_ERROR_INVALID:
+      return "invalid argument";
+    default:
+      return "unknown error number";
+  }
+}
+
 // ---- Search error numbers ("DIR ERROR " of a listing) ----------------------------
 
 inline constexpr int16_t SEARCH_OK = 0;
@@ -93,6 +135,32 @@ inline constexpr int16_t SEARCH_OK = 0;
 inline constexpr int16_t SEARCH_NOT_FOUND = 3;
 /// No (further) matching entry.
 inline constexpr int16_t SEARCH_NO_MORE = 18;
+
+/// What a search error number says, in words for a user.
+constexpr std::string_view search_error_meaning(int32_t number) {
+  switch (number) {
+    case SEARCH_NOT_FOUND:
+      return "no such file or directory";
+    case SEARCH_NO_MORE:
+      return "no such directory, or no entry matches";
+    default:
+      return "listing failed";
+  }
+}
+
+/// What "REST ERROR " with REST_ERROR_NO_UPLOAD says.
+inline constexpr std::string_view REST_ERROR_NO_UPLOAD_MEANING = "no upload pending";
+
+// ---- Attribute bits (the FAT attribute byte) --------------------------------------
+// The server sets only ATTRIBUTE_DIRECTORY or ATTRIBUTE_ARCHIVE, plus
+// ATTRIBUTE_READ_ONLY; a number the client sends may hold any bits.
+
+inline constexpr uint8_t ATTRIBUTE_READ_ONLY = 1;
+inline constexpr uint8_t ATTRIBUTE_HIDDEN = 2;
+inline constexpr uint8_t ATTRIBUTE_SYSTEM = 4;
+inline constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 8;
+inline constexpr uint8_t ATTRIBUTE_DIRECTORY = 16;
+inline constexpr uint8_t ATTRIBUTE_ARCHIVE = 32;  // any entry that is not a directory
 
 }  // namespace tarnel
 

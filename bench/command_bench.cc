@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/console.h"
+#include "base/wire_words.h"
 #include "commands/command_loop.h"
 #include "link/frame.h"
 #include "link/lines.h"
@@ -130,12 +131,12 @@ void BM_CommandBurst(benchmark::State& state, const std::string command, bool re
   state.counters["server_ms"] = cmd - link;
 }
 
-BENCHMARK_CAPTURE(BM_CommandBurst, TIME, std::string("TIME 0"), false)
+BENCHMARK_CAPTURE(BM_CommandBurst, TIME, std::string(COMMAND_TIME) + "0", false)
     ->ArgName("bus_ns")
     ->Arg(1000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CommandBurst, CONNECT, std::string("CONNECT"), true)
+BENCHMARK_CAPTURE(BM_CommandBurst, CONNECT, std::string(COMMAND_CONNECT), true)
     ->ArgName("bus_ns")
     ->Arg(1000)
     ->Iterations(1)

@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/wire_words.h"
 #include "link/frame.h"
 #include "link/lines.h"
 #include "link/receive.h"
@@ -154,7 +155,10 @@ class Server {
   /// True once the server answers CONNECT.
   bool connect(LiteralPeer& peer) {
     for (int i = 0; i < 50; ++i) {
-      if (peer.command("CONNECT") == SendResult::SEND_OK && peer.reply() == "OK A") return true;
+      if (peer.command(std::string(COMMAND_CONNECT)) == SendResult::SEND_OK &&
+          peer.reply() == ANSWER_CONNECTED) {
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
@@ -192,8 +196,9 @@ Transfer transfer(Server& server, LiteralPeer& peer, bool upload, const std::str
   }
   const auto start = Clock::now();
   if (upload) {
-    if (peer.command("PUT " + path) != SendResult::SEND_OK ||
-        peer.command("SIZE " + std::to_string(content.size())) != SendResult::SEND_OK) {
+    if (peer.command(std::string(COMMAND_PUT) + path) != SendResult::SEND_OK ||
+        peer.command(std::string(COMMAND_SIZE) + std::to_string(content.size())) !=
+            SendResult::SEND_OK) {
       t.why = "the upload commands failed";
       return t;
     }
@@ -206,11 +211,11 @@ Transfer transfer(Server& server, LiteralPeer& peer, bool upload, const std::str
       }
     }
   } else {
-    if (peer.command("GET " + path) != SendResult::SEND_OK) {
+    if (peer.command(std::string(COMMAND_GET) + path) != SendResult::SEND_OK) {
       t.why = "the GET command failed";
       return t;
     }
-    for (std::string reply; reply.rfind("SIZE ", 0) != 0;) {
+    for (std::string reply; reply.rfind(ANSWER_SIZE, 0) != 0;) {
       reply = peer.reply();
       if (reply.rfind("<failed", 0) == 0 || reply.rfind("FILE ERROR", 0) == 0) {
         t.why = "reply " + reply;
@@ -233,7 +238,8 @@ Transfer transfer(Server& server, LiteralPeer& peer, bool upload, const std::str
   }
   t.seconds = seconds_since(start);
   // The server goes on serving.
-  if (peer.command("CONNECT") != SendResult::SEND_OK || peer.reply() != "OK A") {
+  if (peer.command(std::string(COMMAND_CONNECT)) != SendResult::SEND_OK ||
+      peer.reply() != ANSWER_CONNECTED) {
     t.why = "CONNECT afterwards failed";
     return t;
   }
@@ -355,7 +361,7 @@ int unanswered(const std::string& sim, const std::string& dir) {
     }
     double cpu = 0, wall = 0;
     for (int i = 0; i < 3; ++i) {
-      if (peer.command("CONNECT") != SendResult::SEND_OK) continue;
+      if (peer.command(std::string(COMMAND_CONNECT)) != SendResult::SEND_OK) continue;
       VirtualCable& cable = *server.port().cable();
       const double cpu_before = cpu_seconds(server.pid());
       const auto start = Clock::now();

@@ -19,17 +19,14 @@
 
 namespace tarnel::client {
 
-class ClientPort : public Port {
+class ClientPort : public PortWrapper {
  public:
   /// `inner` is claimed already, at `base`. `cable` is its virtual cable,
   /// or nullptr for a printer port. Both must outlive this object.
   ClientPort(Port& inner, uint16_t base, VirtualCable* cable)
-      : inner_(inner), base_(base), cable_(cable) {}
+      : PortWrapper(inner), base_(base), cable_(cable) {}
 
-  bool claim(int port_number, uint16_t base, std::string* why) override;
-  uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
-  void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
 
   /// Keeps this end's last reply code on its lines until the server has
   /// seen it.
@@ -38,7 +35,6 @@ class ClientPort : public Port {
  private:
   using Clock = std::chrono::steady_clock;
 
-  Port& inner_;
   uint16_t base_;
   VirtualCable* cable_;
   /// The server's read count when this end last wrote its data register.

@@ -16,15 +16,10 @@ using testing::kTestPortBase;
 /// The client's end of the cable with its sleeps counted instead of taken:
 /// a test runs the server's side of the story from the sleeps, so that what
 /// happens while the client waits does not depend on how fast the machine is.
-class CountedSleeps : public Port {
+class CountedSleeps : public PortWrapper {
  public:
-  explicit CountedSleeps(Port& inner) : inner_(inner) {}
+  using PortWrapper::PortWrapper;
 
-  bool claim(int port_number, uint16_t base, std::string* why) override {
-    return inner_.claim(port_number, base, why);
-  }
-  uint8_t port_in(uint16_t address) override { return inner_.port_in(address); }
-  void port_out(uint16_t address, uint8_t value) override { inner_.port_out(address, value); }
   void sleep_ms(unsigned ms) override {
     sleeps.push_back(ms);
     if (during_sleep) during_sleep(sleeps.size());
@@ -33,9 +28,6 @@ class CountedSleeps : public Port {
   std::vector<unsigned> sleeps;
   /// Runs in each sleep, with the number of sleeps so far.
   std::function<void(size_t)> during_sleep;
-
- private:
-  Port& inner_;
 };
 
 TEST(ClientPort, HoldsTheReplyCodeUntilTheServerHasReadIt) {

@@ -123,7 +123,7 @@ Outcome list_command(Session& session, const Options& options, Output& output) {
     const ListingEntry& e = line.entry;
     output.line(table_row(attribute_flags(e.attributes), std::to_string(e.size),
                           format_stamp(e.stamp), e.name));
-    if (e.attributes & 16) {
+    if (e.attributes & ATTRIBUTE_DIRECTORY) {
       ++directories;
     } else {
       ++files;

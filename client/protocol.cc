@@ -41,54 +41,12 @@ bool reply_number(std::string_view text, std::string_view word, int32_t* n) {
 }
 
 std::string error_meaning(std::string_view word, int32_t number, bool listing) {
-  if (listing) {
-    // The listing answers with the number of its directory search.
-    switch (number) {
-      case SEARCH_NOT_FOUND:
-        return "no such file or directory";
-      case SEARCH_NO_MORE:
-        return "no such directory, or no entry matches";
-      default:
-        return "listing failed";
-    }
+  // The listing answers with the number of its directory search.
+  if (listing) return std::string(search_error_meaning(number));
+  if (word == ANSWER_REST_ERROR && number == REST_ERROR_NO_UPLOAD) {
+    return std::string(REST_ERROR_NO_UPLOAD_MEANING);
   }
-  if (word == ANSWER_REST_ERROR && number == REST_ERROR_NO_UPLOAD) return "no upload pending";
-  switch (number) {
-    case IO_ERROR_NOT_FOUND:
-      return "not found";
-    case IO_ERROR_PATH:
-      return "path not found, or not a directory";
-    case IO_ERROR_TOO_MANY_OPEN:
-      return "too many open files";
-    case IO_ERROR_ACCESS_DENIED:
-      return "access denied, already exists, or read-only file system";
-    case IO_ERROR_BAD_HANDLE:
-      return "bad handle";
-    case IO_ERROR_NOT_PERMITTED:
-      return "operation not permitted";
-    case IO_ERROR_IS_DIRECTORY:
-      return "is a directory";
-    case IO_ERROR_NOT_EMPTY:
-      return "directory not empty";
-    case IO_ERROR_OTHER_DEVICE:
-      return "not on the same file system";
-    case IO_ERROR_BUSY:
-      return "busy";
-    case FILE_ERROR_TOO_LARGE:
-      return "too large to transfer (2 GiB or more)";
-    case IO_ERROR_OTHER:
-      return "other system error";
-    case IO_ERROR_DISK:
-      return "I/O error or disk full";
-    case IO_ERROR_TEXT_BUSY:
-      return "text file busy";
-    case IO_ERROR_NO_MEMORY:
-      return "out of memory";
-    case IO_ERROR_INVALID:
-      return "invalid argument";
-    default:
-      return "unknown error number";
-  }
+  return std::string(io_error_meaning(number));
 }
 
 Outcome error_reply(std::string_view text, bool listing) {
@@ -120,31 +78,9 @@ int32_t pack_local_time(time_t t) {
                          tm.tm_sec);
 }
 
-bool unpack_stamp(int32_t stamp, StampFields* out) {
-  const uint32_t v = static_cast<uint32_t>(stamp);
-  StampFields f;
-  f.second = static_cast<int>(v & 31) * 2;
-  f.minute = static_cast<int>((v >> 5) & 63);
-  f.hour = static_cast<int>((v >> 11) & 31);
-  f.day = static_cast<int>((v >> 16) & 31);
-  f.month = static_cast<int>((v >> 21) & 15);
-  // The year field was added, not masked: an arithmetic shift gives the
-  // negative offsets of the years before 1980 back.
-  f.year = 1980 + (stamp >> 25);
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > kDays[f.month - 1] || f.hour > 23 ||
-      f.minute > 59 || f.second > 59) {
-    return false;
-  }
-  const bool leap = (f.year % 4 == 0 && f.year % 100 != 0) || f.year % 400 == 0;
-  if (f.month == 2 && f.day == 29 && !leap) return false;
-  *out = f;
-  return true;
-}
-
 std::string format_stamp(int32_t stamp) {
-  StampFields f;
-  if (!unpack_stamp(stamp, &f)) return "\?\?\?\?-\?\?-\?\? \?\?:\?\?:\?\?";
+  LocalTime f;
+  if (!unpack_time_stamp(stamp, &f)) return "\?\?\?\?-\?\?-\?\? \?\?:\?\?:\?\?";
   char buf[40];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
                 f.minute, f.second);
@@ -152,8 +88,8 @@ std::string format_stamp(int32_t stamp) {
 }
 
 bool stamp_to_time(int32_t stamp, time_t* out) {
-  StampFields f;
-  if (!unpack_stamp(stamp, &f)) return false;
+  LocalTime f;
+  if (!unpack_time_stamp(stamp, &f)) return false;
   struct tm tm = {};
   tm.tm_year = f.year - 1900;
   tm.tm_mon = f.month - 1;
@@ -173,7 +109,9 @@ std::string attribute_flags(int32_t attributes) {
     int32_t bit;
     char letter;
   };
-  static constexpr Flag kFlags[] = {{16, 'd'}, {1, 'r'}, {2, 'h'}, {4, 's'}, {8, 'v'}, {32, 'a'}};
+  static constexpr Flag kFlags[] = {{ATTRIBUTE_DIRECTORY, 'd'},    {ATTRIBUTE_READ_ONLY, 'r'},
+                                    {ATTRIBUTE_HIDDEN, 'h'},       {ATTRIBUTE_SYSTEM, 's'},
+                                    {ATTRIBUTE_VOLUME_LABEL, 'v'}, {ATTRIBUTE_ARCHIVE, 'a'}};
   std::string flags;
   for (const Flag& f : kFlags) flags += (attributes & f.bit) ? f.letter : '-';
   return flags;

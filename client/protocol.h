@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/time_stamp.h"
 #include "client/outcome.h"
 
 namespace tarnel::client {
@@ -45,12 +46,6 @@ Outcome error_reply(std::string_view text, bool listing);
 /// time; the fields are added, so years before 1980 come out negative.
 int32_t pack_local_time(time_t t);
 
-struct StampFields {
-  int year, month, day, hour, minute, second;
-};
-/// Splits a packed stamp into its fields; false when they name no real date
-/// and time (a month of 0, the 31st of April, ...).
-bool unpack_stamp(int32_t stamp, StampFields* out);
 /// "YYYY-MM-DD HH:MM:SS", or "????-??-?? ??:??:??" for no real date.
 std::string format_stamp(int32_t stamp);
 /// The stamp as a time of this machine's local time zone; false when it

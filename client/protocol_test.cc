@@ -78,12 +78,12 @@ TEST(Stamp, UnpacksTheFieldsAsPacked) {
 }
 
 TEST(Stamp, RefusesDaysThatDoNotExist) {
-  StampFields f;
+  LocalTime f;
   // 2001-02-29 and 2000-04-31 are no dates; 2000-02-29 is.
   auto stamp = [](int y, int m, int d) { return ((y - 1980) << 25) + (m << 21) + (d << 16); };
-  EXPECT_FALSE(unpack_stamp(stamp(2001, 2, 29), &f));
-  EXPECT_FALSE(unpack_stamp(stamp(2000, 4, 31), &f));
-  EXPECT_TRUE(unpack_stamp(stamp(2000, 2, 29), &f));
+  EXPECT_FALSE(unpack_time_stamp(stamp(2001, 2, 29), &f));
+  EXPECT_FALSE(unpack_time_stamp(stamp(2000, 4, 31), &f));
+  EXPECT_TRUE(unpack_time_stamp(stamp(2000, 2, 29), &f));
 }
 
 TEST(Stamp, PacksAndReadsBackInLocalTime) {

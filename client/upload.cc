@@ -221,9 +221,75 @@ Outcome plan_put(const std::string& local, const std::string& remote_given, cons
   plan->resume = options.resume;
   plan->cr = options.text ? counts.cr : 0;
   plan->stamp = pack_local_time(st.st_mtime);
-  plan->attributes = (st.st_mode & S_IWUSR) ? 32 : 33;
+  plan->attributes = ATTRIBUTE_ARCHIVE | ((st.st_mode & S_IWUSR) ? 0 : ATTRIBUTE_READ_ONLY);
   return Outcome::Ok();
 }
+
+namespace {
+
+/// Takes the server's restart point `n` ("REST=n") for `plan`: *start, the
+/// wire bytes the server holds already, and *announced, the "SIZE " to send.
+/// A point the upload cannot continue from ends it.
+Outcome take_restart_point(Session& session, const PutPlan& plan, int32_t n, int64_t* start,
+                           int64_t* announced) {
+  if (n < 0) {
+    abandon_upload(session, n);
+    return Outcome::Fail(Exit::kLink, "the server could not measure its copy of " + plan.remote);
+  }
+  // What the server keeps in the client view: a text upload loses its CR.
+  const int64_t server_view = plan.wire_size - plan.cr;
+  if (n > 0 && n >= server_view) {
+    abandon_upload(session, n);
+    return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
+                                              " is longer than " + plan.local +
+                                              "; put without --resume starts over");
+  }
+  *start = n;
+  if (plan.text && plan.cr > 0 && n > 0) {
+    if (!wire_start(plan, n, start)) {
+      Outcome o = local_failure("read", plan.local);
+      abandon_upload(session, n);
+      return o;
+    }
+    if (*start < 0) {
+      abandon_upload(session, n);
+      return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
+                                                " does not match " + plan.local +
+                                                "; put without --resume starts over");
+    }
+    // The server counts what comes from its own count on.
+    *announced = n + (plan.wire_size - *start);
+  }
+  return Outcome::Ok();
+}
+
+/// "REST ?" and its reply. *resumed: the reply set the server's offset (a
+/// restart point was taken); otherwise nothing is stored yet.
+Outcome ask_restart_point(Session& session, const PutPlan& plan, Output& output, int64_t* start,
+                          int64_t* announced, bool* resumed) {
+  *resumed = false;
+  // The query sets the server's offset.
+  session.set_resume_offset_clear(false);
+  Outcome o = session.send_command(COMMAND_REST_QUERY);
+  if (!o.ok()) return o;
+  std::string reply;
+  o = session.next_reply(&reply);
+  if (!o.ok()) return o;
+  int32_t n;
+  if (reply_number(reply, ANSWER_REST_AT, &n)) {
+    *resumed = true;
+    return take_restart_point(session, plan, n, start, announced);
+  }
+  if (reply == std::string(ANSWER_REST_ERROR) + std::to_string(IO_ERROR_NOT_FOUND)) {
+    output.message("nothing of " + plan.remote + " stored yet; sending all of it");
+    return Outcome::Ok();
+  }
+  o = error_reply(reply, false);
+  if (!o.ok()) return o;
+  return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to REST ?");
+}
+
+}  // namespace
 
 Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, int64_t* start) {
   *start = 0;
@@ -232,60 +298,17 @@ Outcome announce_upload(Session& session, const PutPlan& plan, Output& output, i
   if (o.ok()) o = session.send_command(std::string(COMMAND_ATTR) + std::to_string(plan.attributes));
   if (!o.ok()) return o;
 
-  bool reset_offset = true;
+  bool resumed = false;
   int64_t announced = plan.wire_size;
   if (plan.resume) {
-    // The query sets the server's offset.
-    session.set_resume_offset_clear(false);
-    o = session.send_command(COMMAND_REST_QUERY);
+    o = ask_restart_point(session, plan, output, start, &announced, &resumed);
     if (!o.ok()) return o;
-    std::string reply;
-    o = session.next_reply(&reply);
-    if (!o.ok()) return o;
-    int32_t n;
-    if (reply_number(reply, ANSWER_REST_AT, &n)) {
-      if (n < 0) {
-        abandon_upload(session, n);
-        return Outcome::Fail(Exit::kLink,
-                             "the server could not measure its copy of " + plan.remote);
-      }
-      // What the server keeps in the client view: a text upload loses its CR.
-      const int64_t server_view = plan.wire_size - plan.cr;
-      if (n > 0 && n >= server_view) {
-        abandon_upload(session, n);
-        return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
-                                                  " is longer than " + plan.local +
-                                                  "; put without --resume starts over");
-      }
-      *start = n;
-      if (plan.text && plan.cr > 0 && n > 0) {
-        if (!wire_start(plan, n, start)) {
-          o = local_failure("read", plan.local);
-          abandon_upload(session, n);
-          return o;
-        }
-        if (*start < 0) {
-          abandon_upload(session, n);
-          return Outcome::Fail(Exit::kMismatch, "the server's copy of " + plan.remote +
-                                                    " does not match " + plan.local +
-                                                    "; put without --resume starts over");
-        }
-        // The server counts what comes from its own count on.
-        announced = n + (plan.wire_size - *start);
-      }
-      reset_offset = false;
-    } else if (reply == std::string(ANSWER_REST_ERROR) + std::to_string(IO_ERROR_NOT_FOUND)) {
-      output.message("nothing of " + plan.remote + " stored yet; sending all of it");
-    } else {
-      o = error_reply(reply, false);
-      if (!o.ok()) return o;
-      return Outcome::Fail(Exit::kUnexpectedReply, "unexpected reply \"" + reply + "\" to REST ?");
-    }
   }
   // A resume offset left over from an earlier exchange must not move this
   // upload into the middle of the file.
-  if (reset_offset && !session.resume_offset_clear())
+  if (!resumed && !session.resume_offset_clear()) {
     o = session.send_command(std::string(COMMAND_REST) + "0");
+  }
   if (o.ok()) o = session.send_command(std::string(COMMAND_SIZE) + std::to_string(announced));
   if (!o.ok()) return o;
   // Whatever comes of the data, the server ends the upload with its offset

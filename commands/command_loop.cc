@@ -21,6 +21,12 @@ namespace {
 /// Sleep between polls while the client is silent.
 constexpr uint16_t kIdlePollMs = 50;
 
+/// receive_command's result as the loop keeps it: 1 for a command received,
+/// -1 for anything else (a failed frame; the loop never calls it busy).
+int8_t received_result(CommandResult result) {
+  return result == CommandResult::COMMAND_OK ? 1 : -1;
+}
+
 /// What the loop keeps between commands.
 struct CommandState {
   PendingUpload upload;  // its resume offset serves "GET " and "AGET " too
@@ -32,7 +38,7 @@ struct CommandState {
   bool resume_offset_from_query = false;
   std::string rename_source;  // empty: none
   /// 1 success, -1 failure; every received command first sets it from
-  /// receive_command (1, or 255 held as -1).
+  /// receive_command (received_result).
   int8_t last_result = 0;
 };
 
@@ -137,7 +143,7 @@ void CommandLoop::run() {
     }
     just_served = watch == Watch::kCalling;
     if (just_served) {
-      state_.last_result = static_cast<int8_t>(receive_command(lines_, text));
+      state_.last_result = received_result(receive_command(lines_, text));
       if (!text.empty()) console_echo(console_, text, names_.charset());
       dispatch(text);
       text.clear();

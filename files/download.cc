@@ -69,6 +69,8 @@ TextView scan_text(Lines& lines, Console& console, FileSystem& fs, int fd, int64
     }
     if (got == 0) break;
     if (offset == 0) {
+      // No "WAIT" from the start: the client knows this exchange as "ATTR "
+      // followed directly by "SIZE "; only a resumed text download has one.
       view.total += got + std::count(block, block + got, uint8_t{'\n'});
       view.stored += got;
     } else {

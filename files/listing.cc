@@ -126,6 +126,8 @@ bool list_directory(Lines& lines, Console& console, FileSystem& fs, std::string_
     find_next(record);
   }
   find_close(record);
+  // Sent even after a "WAIT" failed: a client that missed one keep-alive is
+  // still waiting for the size, and a second failure ends the listing here.
   ok = send_text(lines, std::string(ANSWER_SIZE) + number_to_text(total));
   if (!ok || total == 0) return ok;
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "base/wire_words.h"
 #include "files/errors.h"
 
 namespace tarnel {
@@ -45,13 +46,6 @@ int64_t days_from_civil(int year, int month, int day) {
   return era * 146097 + doe - 719468;
 }
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int days_in_month(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
-}
-
 }  // namespace
 
 LocalTime to_local_time(int64_t seconds_utc) {
@@ -87,34 +81,22 @@ uint16_t file_attribute_number(FileSystem& fs, const std::string& path) {
     search_error = SEARCH_NOT_FOUND;
     return 0;
   }
-  uint16_t attributes = S_ISDIR(st.st_mode) ? 16 : 32;
-  if (fs.access(path, W_OK) != 0) attributes |= 1;
+  uint16_t attributes = S_ISDIR(st.st_mode) ? ATTRIBUTE_DIRECTORY : ATTRIBUTE_ARCHIVE;
+  if (fs.access(path, W_OK) != 0) attributes |= ATTRIBUTE_READ_ONLY;
   return attributes;
 }
 
 uint8_t entry_attribute_number(mode_t mode) {
-  uint8_t attributes = S_ISDIR(mode) ? 16 : 32;
-  if ((mode & S_IWUSR) == 0) attributes |= 1;
+  uint8_t attributes = S_ISDIR(mode) ? ATTRIBUTE_DIRECTORY : ATTRIBUTE_ARCHIVE;
+  if ((mode & S_IWUSR) == 0) attributes |= ATTRIBUTE_READ_ONLY;
   return attributes;
 }
 
 void apply_time_stamp(FileSystem& fs, int fd, int32_t stamp) {
-  // The year field is read as signed, as the packing made it: 1970-1979 have
-  // a negative offset. The server never sends years from 2044 on, which
-  // would read as before 1980 here.
-  const int year = 1980 + (stamp >> 25);
-  const auto bits = static_cast<uint32_t>(stamp);
-  const int month = static_cast<int>(bits >> 21 & 0x0F);
-  const int day = static_cast<int>(bits >> 16 & 0x1F);
-  const int hour = static_cast<int>(bits >> 11 & 0x1F);
-  const int minute = static_cast<int>(bits >> 5 & 0x3F);
-  const int second = static_cast<int>(bits & 0x1F) * 2;
-  if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 ||
-      minute > 59 || second > 59) {
-    return;
-  }
-  const int64_t local =
-      days_from_civil(year, month, day) * kSecondsPerDay + hour * 3600 + minute * 60 + second;
+  LocalTime t;
+  if (!unpack_time_stamp(stamp, &t)) return;  // no real date: nothing to set
+  const int64_t local = days_from_civil(t.year, t.month, t.day) * kSecondsPerDay + t.hour * 3600 +
+                        t.minute * 60 + t.second;
   const int64_t utc = local + static_cast<int64_t>(time_zone_offset) * 60;
   timespec times[2];
   times[0].tv_sec = 0;
@@ -128,7 +110,7 @@ void apply_attribute_number(FileSystem& fs, const std::string& path, int32_t att
   struct stat st;
   if (fs.stat(path, st) != 0) return;
   mode_t mode = st.st_mode & 07777;
-  if (attributes & 1) {
+  if (attributes & ATTRIBUTE_READ_ONLY) {
     mode &= ~static_cast<mode_t>(S_IWUSR);
   } else {
     mode |= S_IWUSR;

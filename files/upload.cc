@@ -68,7 +68,9 @@ bool verify_resume(Console& console, FileSystem& fs, int fd, int32_t resume_offs
     }
   } else {
     // Fewer than 512 stored bytes: nothing to compare.
-    search_error = 0;  // kept for a caller that reads search_error after an upload
+    // Cleared as a successful query would; nothing reads it before the next
+    // search or query sets it, so it only keeps its value after every upload alike.
+    search_error = 0;
   }
   if (!same) {
     console.line("Error, source and target different!");

@@ -88,10 +88,10 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
 
   void port_out(uint16_t address, uint8_t value) override {
     if (address != kBase) return;
-    if (value & 0xE0) std::abort();  // bits 5-7 of the data lines stay 0
+    if (value & tarnel::Lines::kDataUnwired) std::abort();  // bits 5-7 of the data lines stay 0
     reads_since_write_ = 0;
     sleeps_since_write_ = 0;
-    const bool high = value & 0x10;
+    const bool high = value & tarnel::Lines::kDataHandshake;
     switch (mode_) {
       case Mode::kIdle:
         if (high) begin_receiving(value);
@@ -151,7 +151,7 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
     position_ = 0;
     second_half_ = false;
     resends_ = 0;
-    d_ = static_cast<uint8_t>(0x10 | (sending_[0] & 0x0F));
+    d_ = first_half(sending_[0]);
   }
 
   void sending(bool high, uint8_t value) {
@@ -162,7 +162,7 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
       return;
     }
     if (high) return;
-    const uint8_t code = value & 0x0F;
+    const uint8_t code = value & tarnel::Lines::kDataNibble;
     second_half_ = false;
     if (code == tarnel::REPLY_RESEND && ++resends_ <= 20) {
       position_ = 0;
@@ -172,41 +172,42 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
       d_ = 0x00;
       return;
     }
-    d_ = static_cast<uint8_t>(0x10 | (sending_[position_] & 0x0F));
+    d_ = first_half(sending_[position_]);
   }
 
   void begin_receiving(uint8_t value) {
     mode_ = Mode::kReceiving;
     received_.clear();
-    low_ = value & 0x0F;
+    low_ = value & tarnel::Lines::kDataNibble;
     second_half_ = true;
-    d_ = 0x10;
+    d_ = tarnel::Lines::kDataHandshake;
   }
 
   void receiving(bool high, uint8_t value) {
     if (!second_half_) {
       if (!high) return;
-      low_ = value & 0x0F;
+      low_ = value & tarnel::Lines::kDataNibble;
       second_half_ = true;
-      d_ = 0x10;
+      d_ = tarnel::Lines::kDataHandshake;
       return;
     }
     if (high) return;
     second_half_ = false;
-    received_.push_back(static_cast<uint8_t>(low_ | (value & 0x0F) << 4));
+    received_.push_back(static_cast<uint8_t>(low_ | (value & tarnel::Lines::kDataNibble) << 4));
     const size_t n = received_.size();
     uint8_t code = tarnel::REPLY_ACCEPT;
     bool done = false;
-    static constexpr uint8_t kMagic[4] = {0x18, 0x24, 0x42, 0x81};
-    if (n <= 4 && received_[n - 1] != kMagic[n - 1]) {
+    if (n <= 4 && received_[n - 1] != tarnel::FRAME_MAGIC_BYTES[n - 1]) {
       done = true;  // no frame: the lines went back to rest
-    } else if (n >= 8) {
-      const int32_t length = static_cast<int32_t>(le32(&received_[4]));
+    } else if (n >= tarnel::FRAME_NUMBER_OFFSET) {
+      const int32_t length =
+          static_cast<int32_t>(tarnel::load_le32(&received_[tarnel::FRAME_LENGTH_OFFSET]));
       if (length < 0 || length > tarnel::FRAME_MAX_PAYLOAD) {
         done = true;
-      } else if (n == static_cast<size_t>(length) + 16) {
-        const uint32_t sum = tarnel::frame_checksum(&received_[12], static_cast<size_t>(length));
-        const uint32_t stated = le32(&received_[12 + static_cast<size_t>(length)]);
+      } else if (n == static_cast<size_t>(length) + kFrameOverhead) {
+        const uint8_t* payload = &received_[tarnel::FRAME_HEADER_SIZE];
+        const uint32_t sum = tarnel::frame_checksum(payload, static_cast<size_t>(length));
+        const uint32_t stated = tarnel::load_le32(payload + length);
         code = sum == stated ? tarnel::REPLY_ACCEPT : tarnel::REPLY_RESEND;
         if (code == tarnel::REPLY_ACCEPT && refuse_next_) {
           code = tarnel::REPLY_REFUSE;
@@ -223,9 +224,12 @@ class ClientInPort : public tarnel::Port, public tarnel::Console {
     if (done) mode_ = Mode::kIdle;
   }
 
-  static uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+  static constexpr size_t kFrameOverhead = tarnel::FRAME_HEADER_SIZE + tarnel::FRAME_CHECKSUM_SIZE;
+
+  // The low nibble of `byte` with the handshake line high.
+  static uint8_t first_half(uint8_t byte) {
+    return static_cast<uint8_t>(tarnel::Lines::kDataHandshake |
+                                (byte & tarnel::Lines::kDataNibble));
   }
 
   Mode mode_ = Mode::kIdle;
@@ -247,7 +251,9 @@ std::vector<uint8_t> frame_bytes(int32_t number, std::string_view payload) {
       static_cast<uint32_t>(std::min<size_t>(payload.size(), tarnel::FRAME_MAX_PAYLOAD));
   std::vector<uint8_t> out;
   auto put32 = [&](uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    uint8_t le[4];
+    tarnel::store_le32(le, v);
+    out.insert(out.end(), le, le + 4);
   };
   put32(tarnel::FRAME_MAGIC);
   put32(length);

@@ -31,14 +31,14 @@ class SenderPort : public tarnel::Port {
   bool claim(int, uint16_t, std::string*) override { return true; }
   uint8_t port_in(uint16_t) override {
     ++reads;
-    const uint8_t shown = static_cast<uint8_t>(status_ | 0x07);
+    const uint8_t shown = static_cast<uint8_t>(status_ | tarnel::Lines::kStatusUnwired);
     if (reads_left_ > 0 && --reads_left_ == 0) take();
     return shown;
   }
   void port_out(uint16_t address, uint8_t value) override {
     if (address != 0x378) return;
     // The receiver's data lines: bits 5-7 must stay 0.
-    if (value & 0xE0) std::abort();
+    if (value & tarnel::Lines::kDataUnwired) std::abort();
     ++writes;
     if (reads_left_ == 0) take();
   }
@@ -59,24 +59,22 @@ class SenderPort : public tarnel::Port {
       return;
     }
     const uint8_t step = steps_[next_++];
-    status_ = step & 0xF8;
+    status_ = step & tarnel::Lines::kStatusLines;
     reads_left_ = (step & 0x07) == 7 ? 0 : (step & 0x07) + 1;
   }
 
   const uint8_t* steps_;
   size_t count_;
   size_t next_ = 0;
-  uint8_t status_ = 0x80;  // at rest: handshake line low
-  int reads_left_ = 0;     // 0: until the next write; -1: for ever
+  uint8_t status_ = tarnel::Lines::kStatusHandshake;  // at rest: handshake line low
+  int reads_left_ = 0;                                // 0: until the next write; -1: for ever
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
-  const int32_t expected = static_cast<int32_t>(
-      static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-      static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24);
+  const int32_t expected = static_cast<int32_t>(tarnel::load_le32(data));
   const bool keeps = data[4] & 1;
   SenderPort port(data + 5, size - 5);
   tarnel::Lines lines(port, 0x378, tarnel::Waiting::kServer);

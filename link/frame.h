@@ -26,6 +26,24 @@ constexpr uint32_t FRAME_MAGIC = 0x81422418;
 constexpr int32_t FRAME_MAX_PAYLOAD = 4096;
 constexpr int32_t FRAME_HEADER_SIZE = 12;
 constexpr int32_t FRAME_CHECKSUM_SIZE = 4;
+/// Where each header field begins (the table above).
+constexpr int32_t FRAME_MAGIC_OFFSET = 0;
+constexpr int32_t FRAME_LENGTH_OFFSET = 4;
+constexpr int32_t FRAME_NUMBER_OFFSET = 8;
+/// The magic as it crosses the cable, first byte first.
+inline constexpr uint8_t FRAME_MAGIC_BYTES[4] = {0x18, 0x24, 0x42, 0x81};
+
+/// The one little-endian load and store of the link's 32-bit fields (header
+/// fields and checksum; the virtual cable's counters use them too).
+constexpr uint32_t load_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+constexpr void store_le32(uint8_t* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+static_assert(load_le32(FRAME_MAGIC_BYTES) == FRAME_MAGIC, "the magic's bytes spell FRAME_MAGIC");
+static_assert(FRAME_NUMBER_OFFSET + 4 == FRAME_HEADER_SIZE, "the number ends the header");
 /// Frame number of the cancel frame: the sender has given up the stream.
 constexpr int32_t FRAME_CANCEL = -1;
 

@@ -13,7 +13,7 @@ namespace {
 // status), and then its value goes to *seen_status.
 bool shows(Lines& lines, bool want, uint8_t* seen_status, int other_status) {
   const uint8_t status = lines.read_status();
-  if (handshake_bit(status) != want && (status & 0xF8) != other_status) return false;
+  if (handshake_bit(status) != want && (status & Lines::kStatusLines) != other_status) return false;
   if (seen_status) *seen_status = status;
   return true;
 }
@@ -65,16 +65,15 @@ bool Lines::watch(bool want, uint8_t* seen_status, int other_status) {
 }
 
 bool Lines::wait_patiently(bool want, uint8_t* seen_status, int other_status) {
-  using Clock = std::chrono::steady_clock;
   for (int n = 0; n < kBurstReads; ++n) {
     if (shows(*this, want, seen_status, other_status)) return true;
   }
-  const auto limit = Clock::now() + std::chrono::milliseconds(kPatientLimitMs);
+  const auto limit = port_.now() + std::chrono::milliseconds(kPatientLimitMs);
   for (;;) {
     for (int n = 0; n < 1000; ++n) {
       if (shows(*this, want, seen_status, other_status)) return true;
     }
-    if (Clock::now() >= limit) return false;
+    if (port_.now() >= limit) return false;
     // Let the other end run when both share few cores; this is no sleep.
     sched_yield();
   }
@@ -83,12 +82,12 @@ bool Lines::wait_patiently(bool want, uint8_t* seen_status, int other_status) {
 void Lines::write_reply_code(uint8_t code) {
   port_.port_out(port_base_, code);
   holding_ = reply_hold_ms_ > 0;
-  hold_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_hold_ms_);
+  hold_until_ = port_.now() + std::chrono::milliseconds(reply_hold_ms_);
 }
 
 void Lines::wait_out_hold() {
   holding_ = false;
-  const auto left = hold_until_ - std::chrono::steady_clock::now();
+  const auto left = hold_until_ - port_.now();
   if (left <= left.zero()) return;
   // Whole milliseconds through the port's sleep, rounded up.
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
@@ -96,21 +95,19 @@ void Lines::wait_out_hold() {
 }
 
 void Lines::signal_abort() {
-  write_data(0x1E);
+  write_data(kDataHandshake | kSignalNibble);  // 0x1E
   delay_ms(100);
-  write_data(0x0E);
+  write_data(kSignalNibble);  // 0x0E
   delay_ms(100);
 }
 
 void Lines::signal_bad_command() {
-  write_data(0x0E);
-  delay_ms(50);
-  write_data(0x1E);
-  delay_ms(50);
-  write_data(0x0E);
-  delay_ms(50);
-  write_data(0x1E);
-  delay_ms(50);
+  for (int pulse = 0; pulse < 2; ++pulse) {
+    write_data(kSignalNibble);  // 0x0E
+    delay_ms(50);
+    write_data(kDataHandshake | kSignalNibble);  // 0x1E
+    delay_ms(50);
+  }
 }
 
 }  // namespace tarnel

@@ -66,8 +66,24 @@ class Lines {
   static constexpr unsigned kPatientLimitMs = 2100;
 
   static constexpr uint8_t kControlValue = 0x04;
+  /// Data register: D4, this end's handshake line (set: high).
+  static constexpr uint8_t kDataHandshake = 0x10;
+  /// Data register: D0-D3, this end's nibble lines.
+  static constexpr uint8_t kDataNibble = 0x0F;
+  /// Data register: bits 5-7, not wired; always written as 0.
+  static constexpr uint8_t kDataUnwired = 0xE0;
+  /// Nibble 0xE, which the abort and bad-command signals show (a sender
+  /// takes it as REPLY_WRONG_NUMBER and stops).
+  static constexpr uint8_t kSignalNibble = 0x0E;
+  /// Status register: bit 7, the peer's handshake line, inverted.
   static constexpr uint8_t kStatusHandshake = 0x80;
+  /// Status register: bits 3-6, the peer's nibble lines D0-D3.
   static constexpr uint8_t kStatusNibbles = 0x78;
+  static constexpr int kStatusNibbleShift = 3;
+  /// Status register: every bit the cable drives.
+  static constexpr uint8_t kStatusLines = kStatusHandshake | kStatusNibbles;
+  /// Status register: bits 0-2, not wired; a port reads them as 1.
+  static constexpr uint8_t kStatusUnwired = 0x07;
 
   Lines(Port& port, uint16_t port_base, Waiting waiting = Waiting::kServer)
       : port_(port),
@@ -154,6 +170,11 @@ class Lines {
 /// holds its handshake line low, clear while it holds it high (the port
 /// inverts the line).
 inline bool handshake_bit(uint8_t status) { return (status & Lines::kStatusHandshake) != 0; }
+
+/// The peer's nibble in a status value: its D0-D3 as they show in bits 3-6.
+inline uint8_t peer_nibble(uint8_t status) {
+  return static_cast<uint8_t>((status & Lines::kStatusNibbles) >> Lines::kStatusNibbleShift);
+}
 
 }  // namespace tarnel
 

@@ -40,6 +40,32 @@ class Port {
   virtual std::chrono::steady_clock::time_point now();
 };
 
+/// A port that passes every call on to another port: a decorator derives
+/// from it and overrides only the calls it changes, so that a call added to
+/// Port later reaches the backend through every decorator.
+class PortWrapper : public Port {
+ public:
+  /// `target` must stay alive while this port is used.
+  explicit PortWrapper(Port& target) : target_(target) {}
+
+  Port& target() { return target_; }
+
+  uint16_t base_address(int port_number, uint16_t usual) override {
+    return target_.base_address(port_number, usual);
+  }
+  bool claim(int port_number, uint16_t base, std::string* why) override {
+    return target_.claim(port_number, base, why);
+  }
+  uint8_t port_in(uint16_t address) override { return target_.port_in(address); }
+  void port_out(uint16_t address, uint8_t value) override { target_.port_out(address, value); }
+  void sleep_ms(unsigned ms) override { target_.sleep_ms(ms); }
+  void sleep_us(unsigned us) override { target_.sleep_us(us); }
+  std::chrono::steady_clock::time_point now() override { return target_.now(); }
+
+ private:
+  Port& target_;
+};
+
 /// The select() sleeps behind Port::sleep_ms and Port::sleep_us.
 void select_sleep_ms(unsigned ms);
 void select_sleep_us(unsigned us);

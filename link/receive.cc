@@ -6,15 +6,9 @@ namespace tarnel {
 namespace {
 
 constexpr int kMaxMismatches = 10;  // the 11th mismatch of one frame ends the call
-constexpr uint8_t kMagic[4] = {0x18, 0x24, 0x42, 0x81};
+constexpr const uint8_t* kMagic = FRAME_MAGIC_BYTES;
 
-uint8_t nibble(uint8_t status) { return (status >> 3) & 0x0F; }
-
-int32_t le32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 |
-                              static_cast<uint32_t>(p[3]) << 24);
-}
+int32_t le32(const uint8_t* p) { return static_cast<int32_t>(load_le32(p)); }
 
 // One call of receive_frame. A frame travels as: each byte in two halves
 // (take_byte), the header into its fields (take_header_byte), where the magic
@@ -41,7 +35,7 @@ class Reception {
         take_data_byte(byte);
       }
       ++position_;
-      if (position_ == 8 && result_ == RecvResult::RECV_OK) check_length();
+      if (position_ == FRAME_NUMBER_OFFSET && result_ == RecvResult::RECV_OK) check_length();
       if (result_ == RecvResult::RECV_OK &&
           position_ == length_ + FRAME_HEADER_SIZE + FRAME_CHECKSUM_SIZE) {
         judge();
@@ -67,31 +61,31 @@ class Reception {
       return false;
     }
     const uint8_t low = lines_.read_status();
-    lines_.acknowledge(0x10);
+    lines_.acknowledge(Lines::kDataHandshake);
     // High nibble: the sender's handshake line goes low.
     if (!handshake_bit(lines_.read_status()) && !handshake_bit(lines_.read_status()) &&
         !lines_.wait_handshake(true)) {
       return false;
     }
     const uint8_t high = lines_.read_status();
-    *byte = static_cast<uint8_t>(nibble(low) | nibble(high) << 4);
+    *byte = static_cast<uint8_t>(peer_nibble(low) | peer_nibble(high) << 4);
     return true;
   }
 
   // Header bytes 0-3 the magic, 4-7 the length, 8-11 the number; the header
   // goes into these fields, not into the caller's buffer.
   void take_header_byte(uint8_t byte) {
-    if (position_ < 4) {
-      magic_[position_] = byte;
+    if (position_ < FRAME_LENGTH_OFFSET) {
+      magic_[position_ - FRAME_MAGIC_OFFSET] = byte;
       return;
     }
-    if (position_ < 8) {
-      length_bytes_[position_ - 4] = byte;
-      if (position_ == 4) synchronise(byte);
+    if (position_ < FRAME_NUMBER_OFFSET) {
+      length_bytes_[position_ - FRAME_LENGTH_OFFSET] = byte;
+      if (position_ == FRAME_LENGTH_OFFSET) synchronise(byte);
       length_ = le32(length_bytes_);
       return;
     }
-    number_bytes_[position_ - 8] = byte;
+    number_bytes_[position_ - FRAME_NUMBER_OFFSET] = byte;
   }
 
   // At the first length byte: the magic as it came, or shifted by one byte.

@@ -16,13 +16,13 @@ bool quick_look(Lines& lines, bool want, uint8_t* seen) {
   return false;
 }
 
-uint8_t reply_code(uint8_t status) {
-  return static_cast<uint8_t>((status & Lines::kStatusNibbles) >> 3);
-}
+uint8_t reply_code(uint8_t status) { return peer_nibble(status); }
 
-// The status that shows the peer beginning a frame: handshake line high,
-// nibble 0x8 (the low nibble of the first magic byte 0x18).
-constexpr int kNextFrameStart = 0x40;
+// The status that shows the peer beginning a frame: handshake line high
+// (bit 7 clear), the low nibble of the first magic byte on its nibble lines.
+constexpr int kNextFrameStart = (FRAME_MAGIC_BYTES[0] & Lines::kDataNibble)
+                                << Lines::kStatusNibbleShift;
+static_assert(kNextFrameStart == 0x40);
 
 bool ends_or_restarts(uint8_t code) {
   return code == REPLY_RESEND || code == REPLY_WRONG_NUMBER || code == REPLY_REFUSE;
@@ -63,7 +63,7 @@ class Sending {
       take_reply(seen);
     }
     if (!going_on_) {
-      lines_.write_data(0x00);
+      lines_.clear_data_lines();
       lines_.delay_ms(50);
     }
     if (result_ != SendResult::SEND_OK) return result_;
@@ -74,11 +74,9 @@ class Sending {
   // The header in wire order: the caller's magic, length and number fields,
   // little-endian.
   void make_header() {
-    for (int i = 0; i < 4; ++i) {
-      header_[i] = static_cast<uint8_t>(frame_.magic >> (8 * i));
-      header_[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(length_) >> (8 * i));
-      header_[8 + i] = static_cast<uint8_t>(static_cast<uint32_t>(frame_.number) >> (8 * i));
-    }
+    store_le32(header_ + FRAME_MAGIC_OFFSET, frame_.magic);
+    store_le32(header_ + FRAME_LENGTH_OFFSET, static_cast<uint32_t>(length_));
+    store_le32(header_ + FRAME_NUMBER_OFFSET, static_cast<uint32_t>(frame_.number));
   }
 
   // The byte at `position`; a payload byte goes into the sums first.
@@ -97,7 +95,7 @@ class Sending {
   // showed the second.
   bool send_byte(uint8_t byte, bool fast, bool last, uint8_t* seen) {
     // Low nibble with the handshake line high; wait for the first acknowledgement.
-    lines_.write_data(static_cast<uint8_t>(0x10 | (byte & 0x0F)));
+    lines_.write_data(static_cast<uint8_t>(Lines::kDataHandshake | (byte & Lines::kDataNibble)));
     if (!(fast && quick_look(lines_, false, seen)) && !lines_.wait_handshake(false)) return false;
     // High nibble with the handshake line low; wait for the second one.
     lines_.write_data(static_cast<uint8_t>(byte >> 4));

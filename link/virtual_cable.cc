@@ -13,6 +13,8 @@
 #include <cstring>
 #include <thread>
 
+#include "link/frame.h"
+
 namespace tarnel {
 namespace {
 
@@ -28,11 +30,6 @@ uint64_t now_ns() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
-
-uint32_t load_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 enum class MagicState { kComplete, kPartial, kWrong };
@@ -184,10 +181,7 @@ std::unique_ptr<VirtualCable> VirtualCable::open(const std::string& path,
 
   if (created) {
     // Both ends may race to create the file: each writes the same magic.
-    uint32_t b = bus_ns_if_created;
-    uint8_t le[4] = {static_cast<uint8_t>(b), static_cast<uint8_t>(b >> 8),
-                     static_cast<uint8_t>(b >> 16), static_cast<uint8_t>(b >> 24)};
-    std::memcpy(map + kBusNsOffset, le, 4);
+    store_le32(map + kBusNsOffset, bus_ns_if_created);
     std::atomic_thread_fence(std::memory_order_release);
     std::memcpy(map, kMagic, sizeof kMagic);
   } else {
@@ -261,7 +255,7 @@ void VirtualCable::write_data(End me, uint8_t value) {
   uint64_t start = bus_ns_ ? now_ns() : 0;
   std::atomic_ref<uint8_t>(map_[kDataOffset + me]).store(value, std::memory_order_release);
   bump(kWritesOffset + 16 * me);
-  if (value & 0xE0) bump(kHighBitsOffset + 8 * me);
+  if (value & Lines::kDataUnwired) bump(kHighBitsOffset + 8 * me);
   spend_bus_time(start);
 }
 

@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "link/lines.h"
 #include "link/port.h"
 
 namespace tarnel {
@@ -72,8 +73,9 @@ class VirtualCable {
 
   /// The status value that an end sees for the peer's data register value.
   static uint8_t status_for(uint8_t peer_data) {
-    return static_cast<uint8_t>(0x07 | ((peer_data & 0x0F) << 3) |
-                                ((peer_data & 0x10) ? 0x00 : 0x80));
+    return static_cast<uint8_t>(
+        Lines::kStatusUnwired | (peer_data & Lines::kDataNibble) << Lines::kStatusNibbleShift |
+        ((peer_data & Lines::kDataHandshake) ? 0x00 : Lines::kStatusHandshake));
   }
 
  private:

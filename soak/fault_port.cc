@@ -23,7 +23,7 @@ void spin_us(unsigned us) {
 }  // namespace
 
 FaultPort::FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate, unsigned kinds)
-    : inner_(inner), base_(base), rng_(seed), rate_(rate), kinds_(kinds & kAllKinds) {}
+    : PortWrapper(inner), base_(base), rng_(seed), rate_(rate), kinds_(kinds & kAllKinds) {}
 
 const char* FaultPort::kind_name(Kind kind) {
   switch (kind) {
@@ -76,7 +76,7 @@ bool FaultPort::Tracker::feed(uint8_t byte) {
 }
 
 uint8_t FaultPort::port_in(uint16_t address) {
-  uint8_t value = inner_.port_in(address);
+  uint8_t value = target().port_in(address);
   if (address != base_ + 1) return value;
   last_status_ = value;
   if (hide_edge_reads_ > 0) {
@@ -91,7 +91,7 @@ uint8_t FaultPort::port_in(uint16_t address) {
 
 void FaultPort::port_out(uint16_t address, uint8_t value) {
   if (address != base_) {
-    inner_.port_out(address, value);
+    target().port_out(address, value);
     return;
   }
   read_xor_ = 0;
@@ -110,7 +110,7 @@ void FaultPort::port_out(uint16_t address, uint8_t value) {
   if (forge_read_ != 0 || (forging_ && forge_received_ && changes_handshake)) {
     forge_next_read((intended & kHandshake) != 0);
   }
-  if (!skip) inner_.port_out(address, value);
+  if (!skip) target().port_out(address, value);
   last_write_ = intended;
   have_last_write_ = true;
   if (changes_handshake) {
@@ -264,7 +264,7 @@ void FaultPort::make_fault(uint8_t& value, bool* skip_write) {
       break;
     case kExtraEdge:
       if (rng_() & 1) {
-        inner_.port_out(base_, static_cast<uint8_t>(value ^ kHandshake));
+        target().port_out(base_, static_cast<uint8_t>(value ^ kHandshake));
         spin_us(20 + static_cast<unsigned>(rng_() % 200));
       } else {
         single_read_xor_ = kStatusBit7;

@@ -31,7 +31,7 @@
 
 namespace tarnel::soak {
 
-class FaultPort : public Port {
+class FaultPort : public PortWrapper {
  public:
   enum Kind { kFlipWritten, kFlipRead, kExtraEdge, kLostEdge, kStall, kKinds };
 
@@ -41,14 +41,8 @@ class FaultPort : public Port {
   /// `kinds`: the kinds of fault made (bit 1 << kind each).
   FaultPort(Port& inner, uint16_t base, uint64_t seed, double rate, unsigned kinds = kAllKinds);
 
-  bool claim(int port_number, uint16_t base, std::string* why) override {
-    return inner_.claim(port_number, base, why);
-  }
   uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
-  void sleep_ms(unsigned ms) override { inner_.sleep_ms(ms); }
-  void sleep_us(unsigned us) override { inner_.sleep_us(us); }
-  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
 
   /// Faults are made only while enabled (the start).
   void set_enabled(bool enabled);
@@ -91,7 +85,6 @@ class FaultPort : public Port {
   void forge_read(uint8_t raw, uint8_t& value);
   void forge_next_read(bool first_half);
 
-  Port& inner_;
   uint16_t base_;
   std::mt19937_64 rng_;
   double rate_;

@@ -25,6 +25,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/wire_words.h"
 #include "client/client_port.h"
 #include "client/commands.h"
 #include "client/options.h"
@@ -172,8 +173,8 @@ int main(int argc, char** argv) {
         sent += 1;
         break;
       case 1:
-        note(client::simple_command(session, "MD ", d), true, "MD");
-        note(client::simple_command(session, "RD ", d), true, "RD");
+        note(client::simple_command(session, COMMAND_MD, d), true, "MD");
+        note(client::simple_command(session, COMMAND_RD, d), true, "RD");
         sent += 2;
         break;
       case 2:  // PUT, TIME, ATTR, REST 0, SIZE and 3 frames; then LIST
@@ -203,12 +204,12 @@ int main(int argc, char** argv) {
         break;
       }
       case 8: {
-        Outcome o = session.send_command("RNFR " + f);
-        if (o.ok()) o = session.send_command("RNTO " + g);
+        Outcome o = session.send_command(std::string(COMMAND_RNFR) + f);
+        if (o.ok()) o = session.send_command(std::string(COMMAND_RNTO) + g);
         if (o.ok()) o = session.next_reply(&reply);
-        if (o.ok() && reply != "OK") o = Outcome::Fail(client::Exit::kRenameError, reply);
+        if (o.ok() && reply != ANSWER_OK) o = Outcome::Fail(client::Exit::kRenameError, reply);
         note(o, true, "RNFR/RNTO");
-        note(client::simple_command(session, "DEL ", g), true, "DEL");
+        note(client::simple_command(session, COMMAND_DEL, g), true, "DEL");
         sent += 3;
         break;
       }
@@ -224,8 +225,9 @@ int main(int argc, char** argv) {
         break;
       }
       case 10:
-        note(client::simple_command(session, "DEL ", served + "/missing"), false, "DEL missing");
-        note(client::simple_command(session, "RD ", served + "/missing"), false, "RD missing");
+        note(client::simple_command(session, COMMAND_DEL, served + "/missing"), false,
+             "DEL missing");
+        note(client::simple_command(session, COMMAND_RD, served + "/missing"), false, "RD missing");
         sent += 2;
         break;
       case 11: {

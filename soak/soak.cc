@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wire_words.h"
 #include "client/client_port.h"
 #include "client/commands.h"
 #include "client/options.h"
@@ -417,11 +418,11 @@ void Soak::rename() {
   if (!connected_ && !connect(true)) return;
   ++renames_;
   const std::string to = "n" + std::to_string(++serial_);
-  Outcome o = session_->send_command("RNFR " + remote(from));
+  Outcome o = session_->send_command(std::string(COMMAND_RNFR) + remote(from));
   std::string reply;
-  if (o.ok()) o = session_->send_command("RNTO " + remote(to));
+  if (o.ok()) o = session_->send_command(std::string(COMMAND_RNTO) + remote(to));
   if (o.ok()) o = session_->next_reply(&reply);
-  if (o.ok() && reply != "OK") o = Outcome::Fail(Exit::kRenameError, "reply " + reply);
+  if (o.ok() && reply != ANSWER_OK) o = Outcome::Fail(Exit::kRenameError, "reply " + reply);
   struct stat st;
   const bool moved = ::stat(remote(to).c_str(), &st) == 0 && ::stat(remote(from).c_str(), &st) != 0;
   if (o.ok() && !moved) silent("rename " + from + " to " + to + " reported done, but not done");
@@ -437,7 +438,7 @@ void Soak::remove() {
   const std::string name = pick_file();
   if (name.empty() || (!connected_ && !connect(true))) return;
   ++deletions_;
-  Outcome o = client::simple_command(*session_, "DEL ", remote(name));
+  Outcome o = client::simple_command(*session_, COMMAND_DEL, remote(name));
   struct stat st;
   const bool gone = ::stat(remote(name).c_str(), &st) != 0;
   if (o.ok() && !gone) silent("delete " + name + " reported done, but the file is there");

@@ -19,6 +19,11 @@
 // - It watches the server's bad-command signal without answering it.
 //
 // It runs in the test's own thread (the server runs in another).
+//
+// The frame's magic bytes, the header's layout, the line values and the
+// little-endian reading are spelled out again in literal_peer.cc on purpose,
+// not taken from link/frame.h or link/lines.h: as the independent check of
+// the link, it must not inherit a wrong number from the code it checks.
 #ifndef TARNEL_TESTING_LITERAL_PEER_H_
 #define TARNEL_TESTING_LITERAL_PEER_H_
 

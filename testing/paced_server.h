@@ -27,29 +27,23 @@
 namespace tarnel::testing {
 
 /// Passes every access on to the server's end of the cable; see above.
-class PeerPacedPort : public Port {
+class PeerPacedPort : public PortWrapper {
  public:
   /// How long a sleep waits for the peer at most, so that a test that
   /// leaves pacing on while the peer is idle does not hang.
   static constexpr auto kLimit = std::chrono::seconds(10);
 
   /// `inner` is end A of `cable`; both must outlive this port.
-  PeerPacedPort(Port& inner, VirtualCable& cable) : inner_(inner), cable_(cable) {}
+  PeerPacedPort(Port& inner, VirtualCable& cable) : PortWrapper(inner), cable_(cable) {}
 
-  bool claim(int port_number, uint16_t base, std::string* why) override {
-    return inner_.claim(port_number, base, why);
-  }
-  uint8_t port_in(uint16_t address) override { return inner_.port_in(address); }
   void port_out(uint16_t address, uint8_t value) override {
-    inner_.port_out(address, value);
+    PortWrapper::port_out(address, value);
     if (address == kTestPortBase) peer_reads_at_write_ = cable_.reads(VirtualCable::kEndB);
   }
-  /// The short sleeps of a wait for the peer are not paced: the server is
-  /// reading its lines meanwhile.
-  void sleep_us(unsigned us) override { inner_.sleep_us(us); }
-  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
+  /// Only sleep_ms is paced; the short sleeps of a wait for the peer are
+  /// not: the server is reading its lines meanwhile.
   void sleep_ms(unsigned ms) override {
-    inner_.sleep_ms(ms);
+    PortWrapper::sleep_ms(ms);
     // Two reads: the first may have begun before the write and been counted
     // after it; the second began after the first had ended.
     const auto limit = std::chrono::steady_clock::now() + kLimit;
@@ -63,7 +57,6 @@ class PeerPacedPort : public Port {
   std::atomic<bool> pacing{false};
 
  private:
-  Port& inner_;
   VirtualCable& cable_;
   uint64_t peer_reads_at_write_ = 0;
 };

@@ -52,7 +52,7 @@ SendResult Peer::send_data(int32_t number, std::string_view payload, bool hold) 
 bool Peer::wait_for_status(uint8_t masked_status, unsigned ms) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
-    if ((lines_.read_status() & 0xF8) == masked_status) return true;
+    if ((lines_.read_status() & Lines::kStatusLines) == masked_status) return true;
     std::this_thread::yield();
   }
   return false;
@@ -60,17 +60,18 @@ bool Peer::wait_for_status(uint8_t masked_status, unsigned ms) {
 
 bool Peer::expect_bad_command() {
   // Handshake line high with nibble 0xE: status bit 7 clear, nibble bits 0x70.
-  if (!wait_for_status(0x70, 2500)) return false;
+  constexpr uint8_t kSignalShown = Lines::kSignalNibble << Lines::kStatusNibbleShift;
+  if (!wait_for_status(kSignalShown, 2500)) return false;
   // Back to rest (handshake low, nibble 0), and staying there. After a frame
   // that failed, the abort signal comes first, with the same pattern, and
   // the lines are at rest only for an instant before the bad-command signal.
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
   while (std::chrono::steady_clock::now() < end) {
-    if (!wait_for_status(0x80, 1000)) return false;
+    if (!wait_for_status(Lines::kStatusHandshake, 1000)) return false;
     const auto quiet_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
     bool quiet = true;
     while (quiet && std::chrono::steady_clock::now() < quiet_until) {
-      quiet = (lines_.read_status() & 0xF8) == 0x80;
+      quiet = (lines_.read_status() & Lines::kStatusLines) == Lines::kStatusHandshake;
       std::this_thread::yield();
     }
     if (quiet) return true;

@@ -17,7 +17,7 @@
 
 namespace tarnel::testing {
 
-class RecordingPort : public Port {
+class RecordingPort : public PortWrapper {
  public:
   using Clock = std::chrono::steady_clock;
   struct Event {
@@ -28,28 +28,24 @@ class RecordingPort : public Port {
   };
 
   /// `inner` must stay alive while this port is used.
-  explicit RecordingPort(Port& inner) : inner_(inner) {}
+  explicit RecordingPort(Port& inner) : PortWrapper(inner) {}
 
-  bool claim(int port_number, uint16_t base, std::string* why) override {
-    return inner_.claim(port_number, base, why);
-  }
   uint8_t port_in(uint16_t address) override {
     ++reads;
-    return inner_.port_in(address);
+    return PortWrapper::port_in(address);
   }
   void port_out(uint16_t address, uint8_t value) override {
     events.push_back({Event::kWrite, address, value, Clock::now()});
-    inner_.port_out(address, value);
+    PortWrapper::port_out(address, value);
   }
   void sleep_ms(unsigned ms) override {
     events.push_back({Event::kSleep, 0, ms, Clock::now()});
-    inner_.sleep_ms(ms);
+    PortWrapper::sleep_ms(ms);
   }
   void sleep_us(unsigned us) override {
     ++us_sleeps;
-    inner_.sleep_us(us);
+    PortWrapper::sleep_us(us);
   }
-  Clock::time_point now() override { return inner_.now(); }
 
   /// The values written to `address`, in order.
   std::vector<uint8_t> written_to(uint16_t address) const {
@@ -69,9 +65,6 @@ class RecordingPort : public Port {
   uint64_t reads = 0;
   uint64_t us_sleeps = 0;
   std::vector<Event> events;
-
- private:
-  Port& inner_;
 };
 
 /// The server's end of a test cable, waiting as the server does, with every

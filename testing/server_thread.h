@@ -17,29 +17,20 @@
 namespace tarnel::testing {
 
 /// Passes every access on to another port and adds up the sleeps asked for.
-class SleepTallyPort : public Port {
+class SleepTallyPort : public PortWrapper {
  public:
-  explicit SleepTallyPort(Port& inner) : inner_(inner) {}
-  bool claim(int port_number, uint16_t base, std::string* why) override {
-    return inner_.claim(port_number, base, why);
-  }
-  uint8_t port_in(uint16_t address) override { return inner_.port_in(address); }
-  void port_out(uint16_t address, uint8_t value) override { inner_.port_out(address, value); }
+  using PortWrapper::PortWrapper;
   void sleep_ms(unsigned ms) override {
     slept_us += uint64_t{ms} * 1000;
-    inner_.sleep_ms(ms);
+    PortWrapper::sleep_ms(ms);
   }
   void sleep_us(unsigned us) override {
     slept_us += us;
-    inner_.sleep_us(us);
+    PortWrapper::sleep_us(us);
   }
-  std::chrono::steady_clock::time_point now() override { return inner_.now(); }
 
   /// Read by the test's thread while the server sleeps.
   std::atomic<uint64_t> slept_us{0};
-
- private:
-  Port& inner_;
 };
 
 class ServerThread {

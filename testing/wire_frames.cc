@@ -1,12 +1,17 @@
 #include "testing/wire_frames.h"
 
 #include <cstdio>
+#include <iterator>
+
+#include "link/frame.h"
 
 namespace tarnel::testing {
 namespace {
 
 void put_le32(WireBytes& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  uint8_t le[4];
+  store_le32(le, value);
+  out.insert(out.end(), le, le + 4);
 }
 
 }  // namespace
@@ -22,7 +27,7 @@ uint32_t wire_checksum(std::string_view payload) {
 
 WireBytes raw_frame_bytes(int32_t length_field, int32_t number, std::string_view payload,
                           uint32_t checksum) {
-  WireBytes out = {0x18, 0x24, 0x42, 0x81};
+  WireBytes out(std::begin(FRAME_MAGIC_BYTES), std::end(FRAME_MAGIC_BYTES));
   put_le32(out, static_cast<uint32_t>(length_field));
   put_le32(out, static_cast<uint32_t>(number));
   out.insert(out.end(), payload.begin(), payload.end());
@@ -35,7 +40,7 @@ WireBytes frame_bytes(int32_t number, std::string_view payload) {
                          wire_checksum(payload));
 }
 
-WireBytes cancel_frame_bytes() { return frame_bytes(-1, ""); }
+WireBytes cancel_frame_bytes() { return frame_bytes(FRAME_CANCEL, ""); }
 
 WireBytes with_bad_checksum(WireBytes frame) {
   if (frame.size() >= 4) frame[frame.size() - 4] ^= 0x5A;

@@ -9,28 +9,26 @@ namespace {
 
 constexpr size_t kMaxBytes = 1 << 20;  // a runaway guard, far above any frame
 
-uint8_t nibble(uint8_t status) { return (status >> 3) & 0x0F; }
-
 bool stops_sender(uint8_t code) { return code == REPLY_REFUSE || code == REPLY_WRONG_NUMBER; }
 
 /// One byte out, low nibble first; the reply code after it, or nothing when
 /// a wait ran out.
 std::optional<uint8_t> send_byte(Lines& lines, uint8_t byte) {
-  lines.write_data(static_cast<uint8_t>(0x10 | (byte & 0x0F)));
+  lines.write_data(static_cast<uint8_t>(Lines::kDataHandshake | (byte & Lines::kDataNibble)));
   if (!lines.wait_handshake(false)) return std::nullopt;
   lines.write_data(static_cast<uint8_t>(byte >> 4));
   if (!lines.wait_handshake(true)) return std::nullopt;
-  return nibble(lines.read_status());
+  return peer_nibble(lines.read_status());
 }
 
 /// One byte in, acknowledged up to (not including) the reply code.
 std::optional<uint8_t> receive_byte(Lines& lines) {
   if (!lines.wait_handshake(false)) return std::nullopt;
   const uint8_t low = lines.read_status();
-  lines.write_data(0x10);
+  lines.write_data(Lines::kDataHandshake);
   if (!lines.wait_handshake(true)) return std::nullopt;
   const uint8_t high = lines.read_status();
-  return static_cast<uint8_t>(nibble(low) | nibble(high) << 4);
+  return static_cast<uint8_t>(peer_nibble(low) | peer_nibble(high) << 4);
 }
 
 }  // namespace
@@ -73,7 +71,7 @@ void WireSender::run() {
 }
 
 WireReceiver& WireReceiver::answer(size_t index, uint8_t code) {
-  answers_[index] = static_cast<uint8_t>(code & 0x0F);
+  answers_[index] = static_cast<uint8_t>(code & Lines::kDataNibble);
   return *this;
 }
 
