@@ -1,10 +1,17 @@
 #include "base/console.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace tarnel {
 
 bool abort_flag = false;
+
+void Console::error_line(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
 
 namespace {
 

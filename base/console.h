@@ -43,6 +43,10 @@ class Console {
   /// true, it stays true, and key_pending() is true too.
   virtual bool stop_requested() { return false; }
 
+  /// One line on standard error: what the console itself does not show
+  /// (why the I/O ports were refused), flushed at once.
+  virtual void error_line(std::string_view text);
+
   void line(std::string_view text) {
     write(text);
     end_line();

@@ -70,7 +70,7 @@ bool parse_command_line(std::span<const OptionSpec> table, const std::vector<std
     if (entry->argument) {
       if (!has_value) {
         if (i + 1 >= args.size()) {
-          *error = arg + " needs " + entry->needs;
+          *error = missing_value(*entry);
           return false;
         }
         value = args[++i];
@@ -96,6 +96,78 @@ bool check_exclusions(std::span<const OptionSpec> table, const ParsedOptions& p,
       }
     }
   }
+  return true;
+}
+
+std::string missing_value(const OptionSpec& entry) {
+  return std::string(entry.name) + " needs " + entry.needs;
+}
+
+std::string synopsis(std::string_view program, std::span<const OptionSpec> table,
+                     std::string_view words) {
+  // The brackets: an option, then the later ones that it excludes or that
+  // exclude it, as alternatives; an option already in a bracket is not
+  // repeated.
+  const auto label = [](const OptionSpec& e) {
+    return std::string(e.name) + (e.argument ? std::string(" ") + e.argument : "");
+  };
+  const auto excludes = [](const OptionSpec& a, const OptionSpec& b) {
+    const std::vector<std::string> names = names_in(a.excludes);
+    return std::find(names.begin(), names.end(), b.name) != names.end();
+  };
+  std::vector<std::string> items;
+  std::vector<bool> shown(table.size(), false);
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (shown[i]) continue;
+    std::string item = "[" + label(table[i]);
+    for (size_t j = i + 1; j < table.size(); ++j) {
+      if (shown[j] || !(excludes(table[i], table[j]) || excludes(table[j], table[i]))) continue;
+      item += " | " + label(table[j]);
+      shown[j] = true;
+    }
+    items.push_back(item + "]");
+  }
+  if (!words.empty()) items.emplace_back(words);
+  std::string text = "Usage: " + std::string(program);
+  const size_t indent = text.size() + 1;
+  size_t column = text.size();
+  for (const std::string& item : items) {
+    if (column + 1 + item.size() > 79 && column > indent) {
+      text += "\n" + std::string(indent, ' ') + item;
+      column = indent + item.size();
+    } else {
+      text += " " + item;
+      column += 1 + item.size();
+    }
+  }
+  return text + "\n";
+}
+
+InfoOption info_option(const std::vector<std::string>& args) {
+  InfoOption asked = InfoOption::kNone;
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help") return InfoOption::kHelp;
+    if (arg == "--version") asked = InfoOption::kShowVersion;
+  }
+  return asked;
+}
+
+bool answer_info_option(const std::vector<std::string>& args, std::string_view program,
+                        const std::string& usage, std::FILE* out) {
+  std::string text;
+  switch (info_option(args)) {
+    case InfoOption::kNone:
+      return false;
+    case InfoOption::kHelp:
+      text = usage;
+      break;
+    case InfoOption::kShowVersion:
+      text = std::string(program) + " " + TARNEL_VERSION + "\n";
+      break;
+  }
+  std::fputs(text.c_str(), out);
+  std::fflush(out);
   return true;
 }
 

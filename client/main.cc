@@ -10,8 +10,6 @@
 #include "client/session.h"
 #include "link/lines.h"
 #include "link/port_allocation.h"
-#include "link/port_factory.h"
-#include "link/virtual_cable.h"
 
 int main(int argc, char** argv) {
   using namespace tarnel;
@@ -22,50 +20,27 @@ int main(int argc, char** argv) {
   // nowhere safe to write even the message.
   if (!open_standard_descriptors()) return static_cast<int>(Exit::kLocalFile);
 
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (answer_info_option(args, "tarnel-client", usage_text())) return 0;
   StdioOutput output;
   Options options;
   std::string error;
-  if (!parse_options(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+  if (!parse_options(args, &options, &error)) {
     output.message(error.c_str());
-    const std::string usage = usage_text();
-    output.err(usage.substr(0, usage.find('\n') + 1));
+    output.err(synopsis_text());
     output.err("Try 'tarnel-client --help'.\n");
     return static_cast<int>(Exit::kUsage);
   }
-  if (options.help) {
-    output.out(usage_text());
-    return 0;
-  }
-  if (options.version) {
-    output.line(std::string("tarnel-client ") + kClientVersion);
-    return 0;
-  }
 
-  PortRequest request;
-  request.device = options.device;
-  request.io_ports = options.port != 0;
-  request.cable = options.cable_path;
-  request.end = VirtualCable::kEndB;
-  request.bus_ns_if_created = options.bus_ns;
-  MadePort made = make_port(request);
-  std::unique_ptr<Port>& port = made.port;
-  const uint16_t base = port->base_address(1, port_base_for(options.port != 0 ? options.port : 1));
-  std::string why;
-  if (made.backend->claim == PortClaim::kIoPorts) {
-    why = "cannot claim the printer port LPT" + std::to_string(options.port) +
-          " (ioperm needs root rights)";
-  }
-  std::string claim_why;
-  if (!port->claim(options.port != 0 ? options.port : 1, base, &claim_why)) {
-    if (!claim_why.empty()) why = claim_why;
-    output.message(why.c_str());
+  ClaimedPort claimed = claim_port(port_request(options), options.port != 0 ? options.port : 1);
+  if (!claimed.allocation.claimed()) {
+    output.message(claimed.allocation.why.c_str());
     return static_cast<int>(Exit::kCable);
   }
+  const uint16_t base = claimed.allocation.base;
 
   catch_interrupts();
-  auto* cable_port = dynamic_cast<CablePort*>(port.get());
-  VirtualCable* cable = cable_port ? cable_port->cable() : nullptr;
-  ClientPort client_port(*port, base, cable);
+  ClientPort client_port(*claimed.port, base, claimed.cable);
   Lines lines(client_port, base, Waiting::kPatient);
   // This end keeps its reply codes up by its own rule (ClientPort).
   lines.set_reply_hold_ms(0);

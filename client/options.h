@@ -9,6 +9,7 @@
 
 #include "base/charset.h"
 #include "base/option_table.h"
+#include "link/port_factory.h"
 
 namespace tarnel::client {
 
@@ -19,9 +20,12 @@ constexpr const char* kDefaultCable = "tarnel-lpt1.cable";
 
 struct Options {
   std::string cable_path = kDefaultCable;
-  uint32_t bus_ns = 1000;  // for a cable this client creates
-  int port = 0;            // 1..3: a real printer port instead of the cable
-  std::string device;      // the parallel-port device (/dev/parportN) instead
+  uint32_t bus_ns = 1000;                    // for a cable this client creates
+  int port = 0;                              // 1..3: a real printer port instead of the cable
+  std::string device;                        // the parallel-port device (/dev/parportN) instead
+  std::string gpio;                          // a GPIO chip's lines instead (--gpio)
+  GpioLines gpio_lines = kRaspberryPiLines;  // --gpio-lines
+  bool gpio_lines_given = false;
   bool text = false;       // get, put: text mode
   bool resume = false;     // get, put: continue an interrupted transfer
   bool raw = false;        // ls: the lines as sent
@@ -43,12 +47,22 @@ struct Options {
 /// "--" ends them. False with a one-line reason on a bad command line.
 bool parse_options(const std::vector<std::string>& argv, Options* options, std::string* error);
 
-/// The command line's options: name, argument, help line, exclusions.
+/// What the options ask of the port factory: end B of the cable, or a
+/// printer port.
+PortRequest port_request(const Options& options);
+
+/// The command line's options: name, argument, help line, exclusions; and
+/// the same with each option's handling.
 std::span<const OptionSpec> option_table();
+std::span<const OptionEntry<Options>> option_entries();
 
 /// Every option (and short name) and every command that parse_options takes.
 std::vector<std::string> option_names();
 std::vector<std::string> command_names();
+
+/// "Usage: tarnel-client [--cable PATH | ...] ... COMMAND [ARGUMENTS]", from
+/// the option table: what a refused command line is followed by.
+std::string synopsis_text();
 
 /// The --help text.
 std::string usage_text();

@@ -56,6 +56,7 @@ class DevicePort : public Port {
   /// Opens and claims the device. On failure everything done is undone and
   /// *why names the device and the reason.
   bool claim(int port_number, uint16_t base, std::string* why) override;
+  std::string own_file() const override { return device_; }
   uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
 

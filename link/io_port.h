@@ -1,5 +1,7 @@
 // The printer port itself: x86 byte port I/O after the kernel has opened the
-// three registers to the process with ioperm.
+// three registers to the process with ioperm. A refused claim keeps the
+// kernel's reason (errno), so that root under a kernel lockdown is not told
+// to get root rights.
 #ifndef TARNEL_LINK_IO_PORT_H_
 #define TARNEL_LINK_IO_PORT_H_
 
@@ -13,6 +15,10 @@ class IoPort : public Port {
   uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
 };
+
+/// The line for a refused ioperm of port `port_number` at `base`, from its
+/// errno.
+std::string ioperm_problem(int error, int port_number, uint16_t base);
 
 }  // namespace tarnel
 

@@ -28,6 +28,10 @@ class Port {
   /// "Failed!", puts one line of explanation into *why.
   virtual bool claim(int port_number, uint16_t base, std::string* why) = 0;
 
+  /// The file the claimed port stands on (the cable file, the device), which
+  /// the server keeps out of the client's reach; empty when none.
+  virtual std::string own_file() const { return ""; }
+
   virtual uint8_t port_in(uint16_t address) = 0;
   virtual void port_out(uint16_t address, uint8_t value) = 0;
 

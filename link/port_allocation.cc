@@ -25,9 +25,29 @@ int port_number_from_args(const std::vector<std::string>& args) {
   }
 }
 
-uint16_t allocate_port(Port& port, int number, std::string* why) {
+PortAllocation allocate_port(Port& port, int number) {
+  PortAllocation a;
   const uint16_t base = port.base_address(number, port_base_for(number));
-  return port.claim(number, base, why) ? base : 0;
+  if (port.claim(number, base, &a.why)) {
+    a.base = base;
+    a.own_file = port.own_file();
+    a.why.clear();
+  }
+  return a;
+}
+
+ClaimedPort claim_port(const PortRequest& request, int number) {
+  MadePort made = make_port(request);
+  ClaimedPort c;
+  c.allocation = allocate_port(*made.port, number);
+  // The cable is the one backend whose other end is this machine: the
+  // client watches the server's reads of it.
+  if (c.allocation.claimed() && made.backend->claim == PortClaim::kCable) {
+    c.cable = static_cast<CablePort*>(made.port.get())->cable();
+  }
+  c.port = std::move(made.port);
+  c.backend = made.backend;
+  return c;
 }
 
 }  // namespace tarnel

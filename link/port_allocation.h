@@ -3,10 +3,12 @@
 #define TARNEL_LINK_PORT_ALLOCATION_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/port.h"
+#include "link/port_factory.h"
 
 namespace tarnel {
 
@@ -18,10 +20,36 @@ uint16_t port_base_for(int number);
 /// no argument or several, gives 1.
 int port_number_from_args(const std::vector<std::string>& args);
 
+/// A port's claim as the rest of the program needs it.
+struct PortAllocation {
+  /// The port base; 0 when the port is not claimed.
+  uint16_t base = 0;
+  /// The file the port stands on (the cable file, the device): kept out of
+  /// the client's reach by the server. Empty for the I/O ports.
+  std::string own_file;
+  /// Why the claim failed, one line; empty when the backend has nothing
+  /// more to say than "Failed!".
+  std::string why;
+
+  bool claimed() const { return base != 0; }
+};
+
 /// Claims the three registers of port `number` (at the backend's base
-/// address for it, else the usual one); returns the port base, or 0
-/// on failure with a reason in *why when the backend has one.
-uint16_t allocate_port(Port& port, int number, std::string* why);
+/// address for it, else the usual one).
+PortAllocation allocate_port(Port& port, int number);
+
+/// A port made from the command line's request and claimed.
+struct ClaimedPort {
+  std::unique_ptr<Port> port;
+  const PortBackend* backend = nullptr;
+  PortAllocation allocation;
+  /// The virtual cable behind the port, when it is one (claimed).
+  VirtualCable* cable = nullptr;
+};
+
+/// Makes the port that `request` asks for and claims it as port `number`:
+/// the one call with which a program gets its port.
+ClaimedPort claim_port(const PortRequest& request, int number);
 
 }  // namespace tarnel
 

@@ -12,6 +12,11 @@ const PortBackend kBackends[] = {
        return std::make_unique<DevicePort>(r.device);
      },
      &release_device_on_signal},
+    {"gpio", PortClaim::kGpio, [](const PortRequest& r) { return !r.gpio_chip.empty(); },
+     [](const PortRequest& r) -> std::unique_ptr<Port> {
+       return std::make_unique<GpioPort>(gpio_chip_path(r.gpio_chip), r.gpio_lines);
+     },
+     &release_gpio_on_signal},
     {"ioperm", PortClaim::kIoPorts, [](const PortRequest& r) { return r.io_ports; },
      [](const PortRequest&) -> std::unique_ptr<Port> { return std::make_unique<IoPort>(); },
      nullptr},

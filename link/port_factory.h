@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "link/gpio_port.h"
 #include "link/port.h"
 #include "link/virtual_cable.h"
 
@@ -18,6 +19,9 @@ namespace tarnel {
 struct PortRequest {
   /// The kernel's parallel-port device (--device); chosen whenever given.
   std::string device;
+  /// A GPIO chip (--gpio) and the lines that make the port (--gpio-lines).
+  std::string gpio_chip;
+  GpioLines gpio_lines = kRaspberryPiLines;
   /// The printer port's I/O registers through ioperm (tarnel without
   /// --device, tarnel-client --port).
   bool io_ports = false;
@@ -32,6 +36,7 @@ struct PortRequest {
 enum class PortClaim {
   kIoPorts,  // ioperm: root rights (a set-user-ID install)
   kDevice,   // access to the device (usually the lp group), no root
+  kGpio,     // access to the GPIO chip (usually the gpio group), no root
   kCable,    // a file; the simulated server shows the I/O-port start-up
 };
 

@@ -106,6 +106,7 @@ class CablePort : public Port {
       : path_(std::move(path)), end_(end), bus_ns_if_created_(bus_ns_if_created) {}
 
   bool claim(int port_number, uint16_t base, std::string* why) override;
+  std::string own_file() const override { return path_; }
   uint8_t port_in(uint16_t address) override;
   void port_out(uint16_t address, uint8_t value) override;
 

@@ -124,6 +124,12 @@ void StdConsole::end_line() {
   }
 }
 
+void StdConsole::error_line(std::string_view text) {
+  write_all(STDERR_FILENO, text.data(), text.size());
+  // Standard error is often the raw terminal too.
+  write_all(STDERR_FILENO, settings_saved ? "\r\n" : "\n", settings_saved ? 2 : 1);
+}
+
 bool StdConsole::key_pending() {
   // Under a service manager a stop signal is the key press.
   if (service_) return stop_signal_received();

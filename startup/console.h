@@ -39,6 +39,7 @@ class StdConsole : public Console {
 
   void write(std::string_view text) override;
   void end_line() override;
+  void error_line(std::string_view text) override;
   bool key_pending() override;
   bool stop_requested() override;
 

@@ -1,6 +1,6 @@
 // The servers' command lines: one table of options for tarnel and one for
 // tarnel-sim, read into ServerOptions. An option is one entry in the table
-// (startup/options.cc) and its handling in parse_server_options.
+// (startup/options.cc), which says how its value is checked and stored.
 #ifndef TARNEL_STARTUP_OPTIONS_H_
 #define TARNEL_STARTUP_OPTIONS_H_
 
@@ -25,7 +25,10 @@ struct ServerOptions {
   /// The arguments that are no options: the port number, of which only a
   /// sole argument's first character counts.
   std::vector<std::string> words;
-  std::string device;      // tarnel --device: the parallel-port device
+  std::string device;                        // tarnel --device: the parallel-port device
+  std::string gpio;                          // tarnel --gpio: the GPIO chip
+  GpioLines gpio_lines = kRaspberryPiLines;  // --gpio-lines
+  bool gpio_lines_given = false;
   std::string cable;       // tarnel-sim --cable; "" : the default for the port number
   bool service = false;    // --service: run under a service manager
   std::string root;        // --root: the one folder served; "" : the whole file system
@@ -33,7 +36,9 @@ struct ServerOptions {
   std::string charset;     // --charset: the client's code page; "" : names as bytes
 };
 
-/// The options `server` takes, in the order --help lists them.
+/// The options `server` takes, in the order --help lists them, with their
+/// handling; and the same without it.
+std::vector<OptionEntry<ServerOptions>> server_option_entries(Server server);
 std::vector<OptionSpec> server_option_table(Server server);
 
 /// Reads the arguments (program name excluded). False with a one-line

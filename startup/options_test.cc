@@ -82,6 +82,9 @@ TEST(ServerOptions, EveryOptionIsInHelpManualPageAndReadme) {
     const std::string name = server_name(server);
     SCOPED_TRACE(name);
     const std::string help = server_usage(name);
+    // The usage that follows a refused command line names every option.
+    const std::string usage = server_synopsis(name);
+    EXPECT_EQ(help.substr(0, usage.size()), usage) << "--help begins with the synopsis";
     const std::string page = read_source("man/" + name + ".1");
     const std::vector<OptionSpec> table = server_option_table(server);
     ASSERT_GE(table.size(), 3u);
@@ -95,6 +98,7 @@ TEST(ServerOptions, EveryOptionIsInHelpManualPageAndReadme) {
       const bool in_page = page.find("\n.B " + roff + "\n") != std::string::npos ||
                            page.find("\n.BI " + roff + " ") != std::string::npos;
       EXPECT_TRUE(in_page) << option << " has no heading in " << name << "(1)";
+      EXPECT_NE(usage.find(label.substr(2)), std::string::npos) << option << " not in " << usage;
       if (option != "--help" && option != "--version") {
         EXPECT_NE(readme.find(name + " " + option), std::string::npos)
             << "\"" << name << " " << option << "\" not in the README";

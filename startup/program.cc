@@ -28,12 +28,13 @@ constexpr const char* kWarning[] = {
     "",
 };
 
-// Through the parallel-port device root rights are not needed, so the advice
-// to install the program set-user-ID root would mislead; the one thing left
-// to warn of is serving the client with root's rights.
-void device_root_warning(Console& console, const std::string& device) {
+// Through the parallel-port device or a GPIO chip root rights are not
+// needed, so the advice to install the program set-user-ID root would
+// mislead; the one thing left to warn of is serving the client with root's
+// rights.
+void device_root_warning(Console& console, const std::string& device, const char* group) {
   console.line("WARNING: You should run this program as a normal user who may use");
-  console.line(device + " (usually a member of the lp group); it needs no root rights.");
+  console.line(device + " (usually a member of the " + group + " group); it needs no root rights.");
   console.line("");
 }
 
@@ -73,16 +74,26 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
   if (!set_user_id) {
     // The simulated server shows the start-up of the real one on its I/O
     // ports; through the device no root rights are needed.
-    if (claim != PortClaim::kDevice) {
+    const bool needs_root = claim != PortClaim::kDevice && claim != PortClaim::kGpio;
+    if (needs_root) {
       for (const char* line : kWarning) console.line(line);
     } else if (identity.effective_uid() == 0) {
-      device_root_warning(console, options.device);
+      const std::string file = port.own_file().empty() ? options.device : port.own_file();
+      device_root_warning(console, file, claim == PortClaim::kGpio ? "gpio" : "lp");
     }
   }
 
-  std::string why;
-  const uint16_t port_base = allocate_port(port, port_number, &why);
-  if (port_base == 0 && !why.empty()) console.line(why);
+  const PortAllocation claimed = allocate_port(port, port_number);
+  const uint16_t port_base = claimed.base;
+  if (!claimed.claimed() && !claimed.why.empty()) {
+    // The I/O ports' failed claim shows on the console as "Failed!" alone;
+    // the kernel's reason goes beside it. The other backends say why first.
+    if (claim == PortClaim::kIoPorts) {
+      console.error_line(claimed.why);
+    } else {
+      console.line(claimed.why);
+    }
+  }
   console.write("Trying to allocate port: ");
   console.line(port_base != 0 ? "Success!" : "Failed!");
 
@@ -100,14 +111,13 @@ int run_program(const ServerOptions& options, PortClaim claim, Port& port, Conso
   if (port_base != 0) {
     if (shared != nullptr) {
       if (!shared->description().empty()) console.line(shared->description());
-      // The file the port stands on, out of the client's reach.
-      std::string own_file;
-      if (claim == PortClaim::kCable) {
-        own_file = options.cable.empty() ? default_cable_path(port_number) : options.cable;
-      } else if (claim == PortClaim::kDevice) {
-        own_file = options.device;
+      // The file the port stands on, out of the client's reach; a server
+      // that cannot keep it there would let the client cut its own cable.
+      if (!claimed.own_file.empty() && !shared->protect_own_file(claimed.own_file)) {
+        console.line("Cannot keep " + claimed.own_file + " out of the client's reach");
+        console.line("Program aborted.");
+        return failed;
       }
-      if (!own_file.empty()) shared->protect_own_file(own_file);
     }
     console.line("Accepting connections through port LPT" + std::to_string(port_number) +
                  ", port addr: " + std::to_string(port_base));

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/port_allocation.h"
 #include "testing/fake_console.h"
 #include "testing/scripted_port.h"
+#include "testing/temp_dir.h"
 
 namespace tarnel {
 namespace {
@@ -159,10 +161,19 @@ TEST(StartUp, FailedAllocationEndsWithoutServing) {
   EXPECT_TRUE(port.writes.empty()) << "the lines of an unclaimed port were touched";
 }
 
+// Under `claim`, with no file system shared.
+Outcome run_as(PortClaim claim, ClaimPort& port, Identity& identity, FakeConsole& console) {
+  console.press_key();
+  ServerOptions options;
+  const int status = run_program(options, claim, port, console, identity);
+  return {console.output(), status, port.claimed_number, port.claimed_base};
+}
+
 TEST(StartUp, FailedAllocationWithReasonSaysWhyFirst) {
   ClaimPort port(false, "Cannot use the virtual cable x: wrong magic (not a cable file)");
   FakeIdentity user(500, 0);
-  Outcome r = run({}, port, user);
+  FakeConsole console;
+  Outcome r = run_as(PortClaim::kCable, port, user, console);
   EXPECT_EQ(r.output, kBanner +
                           "Current effective user ID: 0, ID of calling user: 500\n"
                           "Cannot use the virtual cable x: wrong magic (not a cable file)\n"
@@ -170,6 +181,70 @@ TEST(StartUp, FailedAllocationWithReasonSaysWhyFirst) {
                           "Current effective user ID: 500, ID of calling user: 500\n"
                           "Program aborted.\n");
   EXPECT_EQ(user.drops, 1) << "root is given up on the failed path too";
+  EXPECT_EQ(console.errors(), "");
+}
+
+// The I/O ports' console keeps "Failed!" alone; the kernel's reason goes to
+// standard error.
+TEST(StartUp, RefusedIoPortsGiveTheReasonOnStandardError) {
+  const std::string reason =
+      "Cannot claim the I/O ports of LPT1 at 0x378: Operation not permitted (...)";
+  ClaimPort port(false, reason);
+  FakeIdentity user(500, 0);
+  FakeConsole console;
+  Outcome r = run_as(PortClaim::kIoPorts, port, user, console);
+  EXPECT_EQ(r.output, kBanner +
+                          "Current effective user ID: 0, ID of calling user: 500\n"
+                          "Trying to allocate port: Failed!\n"
+                          "Current effective user ID: 500, ID of calling user: 500\n"
+                          "Program aborted.\n");
+  EXPECT_EQ(console.errors(), reason + "\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+// A port that stands on a file the server cannot keep out of the client's
+// reach: the start fails before anything is served.
+class FilePort : public ClaimPort {
+ public:
+  explicit FilePort(std::string file) : ClaimPort(true), file_(std::move(file)) {}
+  std::string own_file() const override { return file_; }
+
+ private:
+  std::string file_;
+};
+
+TEST(StartUp, OwnFileThatCannotBeProtectedFailsTheStart) {
+  std::string why;
+  std::unique_ptr<SharedFiles> shared = SharedFiles::make(Sharing{}, &why);
+  ASSERT_TRUE(shared) << why;
+  for (const bool service : {false, true}) {
+    FilePort port("/nonexistent-tarnel-dir/cable");
+    FakeIdentity user(1000, 1000);
+    FakeConsole console;
+    console.press_key();
+    ServerOptions options;
+    options.service = service;
+    const int status = run_program(options, PortClaim::kCable, port, console, user, shared.get());
+    const std::string tail =
+        "Trying to allocate port: Success!\n"
+        "Cannot keep /nonexistent-tarnel-dir/cable out of the client's reach\n"
+        "Program aborted.\n";
+    const std::string out = console.output();
+    ASSERT_GE(out.size(), tail.size()) << out;
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    EXPECT_EQ(out.find("Accepting"), std::string::npos);
+    EXPECT_TRUE(port.writes.empty()) << "nothing served";
+    EXPECT_EQ(status, service ? kExitStartFailed : 0);
+  }
+  // The same start with a file that exists serves.
+  testing::TempDir dir;
+  testing::write_file(dir.file("cable"), "x");
+  FilePort port(dir.file("cable"));
+  FakeIdentity user(1000, 1000);
+  FakeConsole console;
+  console.press_key();
+  EXPECT_EQ(run_program(ServerOptions(), PortClaim::kCable, port, console, user, shared.get()), 0);
+  EXPECT_NE(console.output().find("Accepting connections"), std::string::npos) << console.output();
 }
 
 TEST(StartUp, FailedPrivilegeDropEndsWithoutServing) {

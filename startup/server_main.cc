@@ -24,8 +24,7 @@ int server_main(Server server, int argc, char** argv) {
   if (!parse_server_options(server, args, &options, &error, &unknown)) {
     std::fprintf(stderr, "%s: %s\n", name, error.c_str());
     if (unknown) {
-      const std::string usage = server_usage(name);
-      std::fprintf(stderr, "%s", usage.substr(0, usage.find('\n') + 1).c_str());
+      std::fputs(server_synopsis(name).c_str(), stderr);
     }
     return kExitUsage;
   }

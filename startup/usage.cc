@@ -1,8 +1,5 @@
 #include "startup/usage.h"
 
-#include <algorithm>
-#include <cstdio>
-
 #include "startup/options.h"
 
 namespace tarnel {
@@ -10,33 +7,37 @@ namespace tarnel {
 std::string server_usage(std::string_view program) {
   const std::string name(program);
   const bool sim = program == "tarnel-sim";
-  std::string text;
+  const std::vector<OptionSpec> table =
+      server_option_table(sim ? Server::kTarnelSim : Server::kTarnel);
+  std::string text = server_synopsis(program);
   if (sim) {
-    text =
-        "Usage: tarnel-sim [--cable PATH] [portnr]\n"
+    text +=
         "\n"
         "The tarnel server with a virtual cable in place of the printer port: a\n"
         "4096-byte file that two programs share, each at one end (this server at\n"
         "end A, tarnel-client at end B).\n"
         "\n"
-        "  portnr         1, 2 or 3 (default 1); only its first character counts\n";
+        "  portnr             1, 2 or 3 (default 1); only its first character counts\n";
   } else {
-    text =
-        "Usage: tarnel [--device /dev/parportN] [portnr]\n"
+    text +=
         "\n"
         "Serves this PC's file system over a parallel-port file-transfer cable to\n"
         "the file manager on a second PC.\n"
         "\n"
-        "  portnr         the printer port: 1 (0x378, the default), 2 (0x3BC) or\n"
-        "                 3 (0x278); only its first character counts\n";
+        "  portnr             the printer port: 1 (0x378, the default), 2 (0x3BC) or\n"
+        "                     3 (0x278); only its first character counts\n";
   }
-  text += options_help(server_option_table(sim ? Server::kTarnelSim : Server::kTarnel), 15);
+  text += options_help(table, 19);
   text += "\n";
   if (!sim) {
     text +=
-        "Without --device, tarnel needs root rights to claim the port: install it\n"
-        "set-user-ID root and start it as an ordinary user; it gives the rights up\n"
-        "right after the claim.\n";
+        "Without --device or --gpio, tarnel needs root rights to claim the port:\n"
+        "install it set-user-ID root and start it as an ordinary user; it gives the\n"
+        "rights up right after the claim. --gpio takes the Raspberry Pi header's\n"
+        "GPIO 17, 27, 22, 23, 24 for D0-D4 and GPIO 5, 6, 13, 19, 26 for ERROR,\n"
+        "SELECT, PAPER END, ACK, BUSY (pins 11, 13, 15, 16, 18 and 29, 31, 33, 35,\n"
+        "37); the board's pins take 3.3 V: never wire them to the port without\n"
+        "level shifters (see the README).\n";
   }
   text +=
       "The server shows every command on its console; any key ends it.\n"
@@ -47,21 +48,14 @@ std::string server_usage(std::string_view program) {
   return text;
 }
 
+std::string server_synopsis(std::string_view program) {
+  return synopsis(
+      program, server_option_table(program == "tarnel-sim" ? Server::kTarnelSim : Server::kTarnel),
+      "[portnr]");
+}
+
 bool print_info_option(const std::vector<std::string>& args, std::string_view program) {
-  const auto given = [&](const char* option) {
-    return std::find(args.begin(), args.end(), option) != args.end();
-  };
-  std::string text;
-  if (given("--help")) {
-    text = server_usage(program);
-  } else if (given("--version")) {
-    text = std::string(program) + " " + kVersion + "\n";
-  } else {
-    return false;
-  }
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-  return true;
+  return answer_info_option(args, program, server_usage(program));
 }
 
 }  // namespace tarnel

@@ -14,6 +14,10 @@ constexpr const char* kVersion = TARNEL_VERSION;
 /// The --help text of `program` ("tarnel" or "tarnel-sim").
 std::string server_usage(std::string_view program);
 
+/// The usage line(s) that a refused command line is followed by, from the
+/// option table.
+std::string server_synopsis(std::string_view program);
+
 /// When the arguments (program name excluded) hold "--help" or "--version",
 /// prints the usage or the version of `program` on standard output and
 /// returns true: the program then ends with status 0 before it touches the

@@ -18,6 +18,11 @@ class FakeConsole : public Console {
     output_.append(text);
   }
   void end_line() override { write("\n"); }
+  void error_line(std::string_view text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    errors_.append(text);
+    errors_ += '\n';
+  }
   bool key_pending() override { return key_.load(); }
 
   void press_key() { key_.store(true); }
@@ -27,6 +32,11 @@ class FakeConsole : public Console {
     std::lock_guard<std::mutex> lock(mutex_);
     return output_;
   }
+  /// The lines written for standard error.
+  std::string errors() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return errors_;
+  }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     output_.clear();
@@ -35,6 +45,7 @@ class FakeConsole : public Console {
  private:
   mutable std::mutex mutex_;
   std::string output_;
+  std::string errors_;
   std::atomic<bool> key_{false};
 };
 

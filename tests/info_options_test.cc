@@ -35,10 +35,14 @@ std::vector<std::string> entries(const std::string& dir) {
 TEST(InfoOptions, AnsweredFirstAndNothingElseHappens) {
   const std::string version = TARNEL_VERSION;
   const InfoCase cases[] = {
-      {"tarnel", {"--help"}, "Usage: tarnel [--device /dev/parportN] [portnr]\n"},
+      {"tarnel",
+       {"--help"},
+       "Usage: tarnel [--device PATH | --gpio CHIP] [--gpio-lines LINES] [--service]\n"},
       {"tarnel", {"2", "--help"}, "Usage: tarnel "},
       {"tarnel", {"--version"}, "tarnel 1"},
-      {"tarnel-sim", {"--help"}, "Usage: tarnel-sim [--cable PATH] [portnr]\n"},
+      {"tarnel-sim",
+       {"--help"},
+       "Usage: tarnel-sim [--cable PATH] [--service] [--root DIR] [--read-only]\n"},
       {"tarnel-sim", {"--cable", "x.cable", "3", "--help"}, "Usage: tarnel-sim "},
       {"tarnel-sim", {"--version"}, "tarnel-sim 1"},
       {"tarnel-sim", {"--version", "--help"}, "Usage: tarnel-sim "},
@@ -81,7 +85,11 @@ TEST(InfoOptions, AnsweredFirstAndNothingElseHappens) {
 // nothing created.
 TEST(UnknownOptions, RefusedWithOneLineAndTheUsage) {
   const InfoCase cases[] = {
-      {"tarnel", {"--share", "/srv"}, "tarnel: unknown option --share\nUsage: tarnel "},
+      {"tarnel",
+       {"--share", "/srv"},
+       "tarnel: unknown option --share\nUsage: tarnel [--device PATH | --gpio CHIP] "
+       "[--gpio-lines LINES] [--service]\n              [--root DIR] [--read-only] [--charset "
+       "NAME]"},
       {"tarnel", {"-2"}, "tarnel: unknown option -2\nUsage: tarnel "},
       {"tarnel", {"2", "--cable", "x.cable"}, "tarnel: unknown option --cable\nUsage: tarnel "},
       {"tarnel-sim", {"--frob"}, "tarnel-sim: unknown option --frob\nUsage: tarnel-sim "},
