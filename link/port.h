@@ -60,6 +60,7 @@ class PortWrapper : public Port {
   bool claim(int port_number, uint16_t base, std::string* why) override {
     return target_.claim(port_number, base, why);
   }
+  std::string own_file() const override { return target_.own_file(); }
   uint8_t port_in(uint16_t address) override { return target_.port_in(address); }
   void port_out(uint16_t address, uint8_t value) override { target_.port_out(address, value); }
   void sleep_ms(unsigned ms) override { target_.sleep_ms(ms); }

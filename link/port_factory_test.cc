@@ -8,6 +8,7 @@
 #include "link/device_port.h"
 #include "link/gpio_port.h"
 #include "link/io_port.h"
+#include "link/port.h"
 
 namespace tarnel {
 namespace {
@@ -62,6 +63,35 @@ TEST(PortFactory, ChoosesTheBackendFromTheRequest) {
     }
   }
   EXPECT_EQ(port_backends().size(), 4u);
+}
+
+// A decorator passes on every call it does not change. The file the port
+// stands on matters most: the server keeps it out of the client's reach, and
+// a wrapper that answered "none" would leave the cable or the device open to
+// the client's commands.
+TEST(PortWrapper, PassesOnEveryCallItDoesNotChange) {
+  class Backend : public Port {
+   public:
+    uint16_t base_address(int, uint16_t) override { return 0xD010; }
+    bool claim(int port_number, uint16_t base, std::string* why) override {
+      *why = "claimed " + std::to_string(port_number) + " at " + std::to_string(base);
+      return false;
+    }
+    std::string own_file() const override { return "/dev/parport3"; }
+    uint8_t port_in(uint16_t address) override { return static_cast<uint8_t>(address + 1); }
+    void port_out(uint16_t address, uint8_t value) override { written = address + value; }
+    int written = 0;
+  };
+  Backend backend;
+  PortWrapper wrapper(backend);
+  EXPECT_EQ(wrapper.base_address(2, 0x278), 0xD010);
+  std::string why;
+  EXPECT_FALSE(wrapper.claim(2, 0xD010, &why));
+  EXPECT_EQ(why, "claimed 2 at 53264");
+  EXPECT_EQ(wrapper.own_file(), "/dev/parport3");
+  EXPECT_EQ(wrapper.port_in(0x379), 0x7A);
+  wrapper.port_out(0x378, 2);
+  EXPECT_EQ(backend.written, 0x37A);
 }
 
 }  // namespace
