@@ -125,7 +125,7 @@ ConfinedFileSystem::~ConfinedFileSystem() { ::close(root_); }
 
 int ConfinedFileSystem::resolve(const std::string& path, int flags, mode_t mode) {
   if (!names_a_file(path)) {
-    errno = ENOENT;
+    errno = unnamed_path_errno(path);
     return -1;
   }
   const std::string relative = beneath(path);
@@ -145,7 +145,7 @@ int ConfinedFileSystem::resolve(const std::string& path, int flags, mode_t mode)
 bool ConfinedFileSystem::find_entry(const std::string& path, Entry& entry) {
   entry = Entry{};
   if (!names_a_file(path)) {
-    errno = ENOENT;
+    errno = unnamed_path_errno(path);
     return false;
   }
   std::string relative = beneath(path);
@@ -208,8 +208,11 @@ int ConfinedFileSystem::lstat(const std::string& path, struct stat& st) {
 int ConfinedFileSystem::access(const std::string& path, int mode) {
   const int fd = resolve(path, O_PATH);
   if (fd < 0) return -1;
-  long r = syscall(SYS_faccessat2, fd, "", mode, AT_EMPTY_PATH);
-  if (r < 0 && errno == ENOSYS) r = ::access(proc_path(fd).c_str(), mode);
+  long r = faccessat2_call(fd, mode);
+  // Older kernels do not know the call; a system call filter that does not
+  // know it answers EPERM (a unit's SystemCallFilter). The path under /proc
+  // answers the same question either way.
+  if (r < 0 && (errno == ENOSYS || errno == EPERM)) r = ::access(proc_path(fd).c_str(), mode);
   close_keeping_errno(fd);
   return r < 0 ? -1 : 0;
 }
@@ -218,6 +221,19 @@ std::unique_ptr<DirectoryReader> ConfinedFileSystem::open_directory(const std::s
   const int fd = resolve(path, O_RDONLY | O_DIRECTORY);
   if (fd < 0) return nullptr;
   return read_directory(fd);
+}
+
+long ConfinedFileSystem::fchmodat2_call(int fd, mode_t mode) {
+  return syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH);
+}
+
+long ConfinedFileSystem::faccessat2_call(int fd, int mode) {
+  return syscall(SYS_faccessat2, fd, "", mode, AT_EMPTY_PATH);
+}
+
+int ConfinedFileSystem::sync_directory(const std::string& path) {
+  const int fd = resolve(path, O_RDONLY | O_DIRECTORY);
+  return fd < 0 ? -1 : sync_and_close(fd);
 }
 
 int ConfinedFileSystem::mkdir(const std::string& path, mode_t mode) {
@@ -283,8 +299,13 @@ int ConfinedFileSystem::rename(const std::string& source, const std::string& tar
 int ConfinedFileSystem::chmod(const std::string& path, mode_t mode) {
   const int fd = resolve(path, O_PATH);
   if (fd < 0) return -1;
-  long r = syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH);
-  if (r < 0 && (errno == ENOSYS || errno == EINVAL)) r = ::chmod(proc_path(fd).c_str(), mode);
+  long r = fchmodat2_call(fd, mode);
+  // Unknown to the kernel (ENOSYS, or EINVAL before it took AT_EMPTY_PATH)
+  // or to a system call filter (EPERM): the path under /proc does the same,
+  // and where the server truly may not, it answers EPERM itself.
+  if (r < 0 && (errno == ENOSYS || errno == EINVAL || errno == EPERM)) {
+    r = ::chmod(proc_path(fd).c_str(), mode);
+  }
   close_keeping_errno(fd);
   return r < 0 ? -1 : 0;
 }

@@ -70,6 +70,13 @@ class ConfinedFileSystem : public WholeFileSystem {
   int rename(const std::string& source, const std::string& target) override;
   int chmod(const std::string& path, mode_t mode) override;
   int chmod_entry(const std::string& path, mode_t mode) override;
+  int sync_directory(const std::string& path) override;
+
+ protected:
+  /// The two calls that act on a descriptor by an empty path, which a kernel
+  /// or a system call filter may not know; a test answers for them.
+  virtual long fchmodat2_call(int fd, mode_t mode);
+  virtual long faccessat2_call(int fd, int mode);
 
  private:
   /// openat2 of `path` beneath the root; -1 with errno, ENOENT for a way out.

@@ -270,5 +270,41 @@ TEST(ConfinedFileSystem, OpenRootUnderAFilterThatRefusesOpenat2NamesTheFilter) {
   EXPECT_EQ(why.substr(0, want.size()), want) << why;
 }
 
+/// A system call filter that does not know the calls acting on a
+/// descriptor by an empty path: it answers EPERM, as a unit's
+/// SystemCallFilter does for a call outside its list.
+class UnknownToTheFilter : public ConfinedFileSystem {
+ public:
+  using ConfinedFileSystem::ConfinedFileSystem;
+  int refused = 0;
+
+ protected:
+  long fchmodat2_call(int, mode_t) override { return refuse(); }
+  long faccessat2_call(int, int) override { return refuse(); }
+
+ private:
+  long refuse() {
+    ++refused;
+    errno = EPERM;
+    return -1;
+  }
+};
+
+TEST(ConfinedFileSystem, CallsAFilterAnswersWithEpermFallBackAndStillWork) {
+  testing::TempDir dir;
+  testing::write_file(dir.file("f"), "x");
+  UnknownToTheFilter fs(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (const mode_t mode : {mode_t{0444}, mode_t{0640}}) {
+    ASSERT_EQ(fs.chmod("/f", mode), 0) << std::oct << mode;
+    struct stat st;
+    ASSERT_EQ(::stat(dir.file("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    // The same answer as the system gives for the file itself.
+    EXPECT_EQ(fs.access("/f", W_OK), ::access(dir.file("f").c_str(), W_OK)) << std::oct << mode;
+  }
+  EXPECT_EQ(fs.access("/f", R_OK), 0);
+  EXPECT_EQ(fs.refused, 5) << "each call was tried first";
+}
+
 }  // namespace
 }  // namespace tarnel

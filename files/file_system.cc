@@ -11,13 +11,20 @@ namespace tarnel {
 
 bool names_a_file(std::string_view path) { return path.find('\0') == std::string_view::npos; }
 
+const std::string& refused_path() {
+  static const std::string path("\0refused", 8);
+  return path;
+}
+
+int unnamed_path_errno(std::string_view path) { return path == refused_path() ? EACCES : ENOENT; }
+
 namespace {
 
 /// -1 with errno ENOENT for a path that names no file, else the call's result.
 template <typename Call>
 auto on_file(const std::string& path, Call call) -> decltype(call()) {
   if (!names_a_file(path)) {
-    errno = ENOENT;
+    errno = unnamed_path_errno(path);
     return -1;
   }
   return call();
@@ -43,6 +50,14 @@ class SystemDirectory : public DirectoryReader {
 };
 
 }  // namespace
+
+int sync_and_close(int fd) {
+  const int r = ::fsync(fd);
+  const int e = errno;
+  ::close(fd);
+  errno = e;
+  return r;
+}
 
 std::unique_ptr<DirectoryReader> read_directory(int fd) {
   DIR* directory = fdopendir(fd);
@@ -94,6 +109,11 @@ int WholeFileSystem::chmod_entry(const std::string& path, mode_t mode) {
   return on_file(path,
                  [&] { return ::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW); });
 }
+int WholeFileSystem::sync_directory(const std::string& path) {
+  const int fd =
+      on_file(path, [&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  return fd < 0 ? -1 : sync_and_close(fd);
+}
 
 ssize_t WholeFileSystem::read(int fd, void* buffer, size_t size) {
   return ::read(fd, buffer, size);
@@ -108,6 +128,11 @@ int WholeFileSystem::truncate(int fd, off_t length) { return ::ftruncate(fd, len
 int WholeFileSystem::fstat(int fd, struct stat& st) { return ::fstat(fd, &st); }
 int WholeFileSystem::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int WholeFileSystem::set_times(int fd, const timespec times[2]) { return ::futimens(fd, times); }
+int WholeFileSystem::set_group(int fd, gid_t group) {
+  return ::fchown(fd, static_cast<uid_t>(-1), group);
+}
+int WholeFileSystem::sync_data(int fd) { return ::fdatasync(fd); }
+int WholeFileSystem::sync(int fd) { return ::fsync(fd); }
 int WholeFileSystem::close(int fd) { return ::close(fd); }
 
 }  // namespace tarnel

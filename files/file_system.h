@@ -13,6 +13,11 @@
 //   FileSystemWrapper   forwards every call, for wrappers and test fakes
 //                       that change one or two calls
 //
+// Nothing written is on the disk until it is synced: a file's data by
+// sync_data or sync, a folder's entries (what was made, removed or renamed
+// in it) by sync_directory. A service answers the client only once what it
+// answers for is synced.
+//
 // Paths are the server's local absolute paths as the services have them
 // ("/dir/f", mapped from the client's "\dir\f"). A path that holds a NUL byte
 // names no file: every implementation fails on it as on a missing entry.
@@ -39,6 +44,16 @@ namespace tarnel {
 /// would see only the part before the NUL, another name.
 bool names_a_file(std::string_view path);
 
+/// A path that names a file the client may not reach (an upload's partial
+/// file asked for by its own name). It names no file either, but every
+/// implementation refuses it with EACCES, as a file the server may not
+/// touch, rather than ENOENT.
+const std::string& refused_path();
+
+/// The errno for a path that names no file: EACCES for refused_path(),
+/// ENOENT for any other.
+int unnamed_path_errno(std::string_view path);
+
 /// One open directory, read entry by entry in the system's order ("." and
 /// ".." included, as the system returns them). Closed when destroyed.
 class DirectoryReader {
@@ -51,6 +66,9 @@ class DirectoryReader {
 /// Reads the directory open on `fd`, which it takes over (and closes at
 /// once when it cannot be read as a directory); nullptr on failure.
 std::unique_ptr<DirectoryReader> read_directory(int fd);
+
+/// fsync(2) of `fd`, which it then closes; the fsync's result and errno.
+int sync_and_close(int fd);
 
 class FileSystem {
  public:
@@ -82,6 +100,8 @@ class FileSystem {
   /// Sets the permission bits of the entry itself; a symbolic link is never
   /// followed (the call fails on one).
   virtual int chmod_entry(const std::string& path, mode_t mode) = 0;
+  /// Makes the folder's entries durable: fsync(2) of the folder `path`.
+  virtual int sync_directory(const std::string& path) = 0;
 
   // ---- By descriptor (from open) ---------------------------------------------
 
@@ -96,6 +116,12 @@ class FileSystem {
   virtual int fchmod(int fd, mode_t mode) = 0;
   /// futimens(2): access and modification time (UTIME_OMIT keeps one).
   virtual int set_times(int fd, const timespec times[2]) = 0;
+  /// fchown(2) of the group alone (the owner is kept).
+  virtual int set_group(int fd, gid_t group) = 0;
+  /// fdatasync(2): the file's data, and its size, are on the disk.
+  virtual int sync_data(int fd) = 0;
+  /// fsync(2): the data and the attributes (mode, times, group) too.
+  virtual int sync(int fd) = 0;
   /// close(2): the descriptor is released even when it reports an error.
   virtual int close(int fd) = 0;
 };
@@ -115,6 +141,7 @@ class WholeFileSystem : public FileSystem {
   int rename(const std::string& source, const std::string& target) override;
   int chmod(const std::string& path, mode_t mode) override;
   int chmod_entry(const std::string& path, mode_t mode) override;
+  int sync_directory(const std::string& path) override;
 
   ssize_t read(int fd, void* buffer, size_t size) override;
   ssize_t write(int fd, const void* buffer, size_t size) override;
@@ -123,6 +150,9 @@ class WholeFileSystem : public FileSystem {
   int fstat(int fd, struct stat& st) override;
   int fchmod(int fd, mode_t mode) override;
   int set_times(int fd, const timespec times[2]) override;
+  int set_group(int fd, gid_t group) override;
+  int sync_data(int fd) override;
+  int sync(int fd) override;
   int close(int fd) override;
 };
 
@@ -153,6 +183,7 @@ class FileSystemWrapper : public FileSystem {
   int chmod_entry(const std::string& path, mode_t mode) override {
     return target_.chmod_entry(path, mode);
   }
+  int sync_directory(const std::string& path) override { return target_.sync_directory(path); }
 
   ssize_t read(int fd, void* buffer, size_t size) override {
     return target_.read(fd, buffer, size);
@@ -165,6 +196,9 @@ class FileSystemWrapper : public FileSystem {
   int fstat(int fd, struct stat& st) override { return target_.fstat(fd, st); }
   int fchmod(int fd, mode_t mode) override { return target_.fchmod(fd, mode); }
   int set_times(int fd, const timespec times[2]) override { return target_.set_times(fd, times); }
+  int set_group(int fd, gid_t group) override { return target_.set_group(fd, group); }
+  int sync_data(int fd) override { return target_.sync_data(fd); }
+  int sync(int fd) override { return target_.sync(fd); }
   int close(int fd) override { return target_.close(fd); }
 
  private:

@@ -95,4 +95,14 @@ bool io_rename(FileSystem& fs, const std::string& source, const std::string& tar
   return run([&] { return fs.rename(source, target); });
 }
 
+bool io_sync_data(FileSystem& fs, int fd) {
+  return run([&] { return fs.sync_data(fd); });
+}
+bool io_sync(FileSystem& fs, int fd) {
+  return run([&] { return fs.sync(fd); });
+}
+bool io_sync_directory(FileSystem& fs, const std::string& path) {
+  return run([&] { return fs.sync_directory(path); });
+}
+
 }  // namespace tarnel

@@ -34,6 +34,12 @@ bool io_mkdir(FileSystem& fs, const std::string& path);
 bool io_rmdir(FileSystem& fs, const std::string& path);
 bool io_unlink(FileSystem& fs, const std::string& path);
 bool io_rename(FileSystem& fs, const std::string& source, const std::string& target);
+/// fdatasync: the file's data are on the disk.
+bool io_sync_data(FileSystem& fs, int fd);
+/// fsync: the file's data and attributes are on the disk.
+bool io_sync(FileSystem& fs, int fd);
+/// The folder's entries are on the disk.
+bool io_sync_directory(FileSystem& fs, const std::string& path);
 
 }  // namespace tarnel
 

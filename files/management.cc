@@ -7,6 +7,7 @@
 #include "base/wire_words.h"
 #include "files/errors.h"
 #include "files/io.h"
+#include "files/partial.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -20,11 +21,19 @@ bool reply(Lines& lines, bool ok, std::string_view error_word, uint16_t error) {
   return ok;
 }
 
+/// Puts the change of the folder that holds `path` on the disk before the
+/// client is told "OK"; `error` becomes the sync's number when it fails.
+void sync_folder_of(FileSystem& fs, const std::string& path, uint16_t& error) {
+  if (error != 0) return;
+  io_sync_directory(fs, folder_of(path));
+  error = take_io_error();
+}
+
 }  // namespace
 
 bool make_directory(Lines& lines, FileSystem& fs, const std::string& path) {
   io_mkdir(fs, path);
-  const uint16_t error = take_io_error();
+  uint16_t error = take_io_error();
   bool ok = error == 0;
   if (!ok) {
     // A directory that is there already counts as made, when the server may
@@ -33,12 +42,23 @@ bool make_directory(Lines& lines, FileSystem& fs, const std::string& path) {
     struct stat st;
     ok = fs.stat(path, st) == 0 && S_ISDIR(st.st_mode) && fs.access(path, X_OK) == 0;
   }
+  if (ok) {
+    // Also when it was there already: an earlier "MD" may have been cut
+    // before its folder was synced.
+    uint16_t synced = 0;
+    sync_folder_of(fs, path, synced);
+    if (synced != 0) {
+      ok = false;
+      error = synced;
+    }
+  }
   return reply(lines, ok, ANSWER_DIR_ERROR, error);
 }
 
 bool remove_directory(Lines& lines, FileSystem& fs, const std::string& path) {
   io_rmdir(fs, path);
-  const uint16_t error = take_io_error();
+  uint16_t error = take_io_error();
+  sync_folder_of(fs, path, error);
   return reply(lines, error == 0, ANSWER_DIR_ERROR, error);
 }
 
@@ -58,13 +78,25 @@ bool delete_file(Lines& lines, FileSystem& fs, const std::string& path) {
     error = take_io_error();
     if (error != 0 && made_writable) fs.chmod_entry(path, st.st_mode & 07777);
   }
+  // An upload that was overwriting the file is over too.
+  UploadFile::discard(fs, path);
+  sync_folder_of(fs, path, error);
   return reply(lines, error == 0, ANSWER_FILE_ERROR, error);
 }
 
 bool rename_file(Lines& lines, FileSystem& fs, const std::string& source,
                  const std::string& target) {
   io_rename(fs, source, target);
-  const uint16_t error = take_io_error();
+  uint16_t error = take_io_error();
+  if (error == 0) {
+    // A partial of either name belonged to a file that is no longer there.
+    UploadFile::discard(fs, source);
+    UploadFile::discard(fs, target);
+  }
+  // The target's folder first: once it is synced the file is there under
+  // its new name whatever becomes of the old entry.
+  sync_folder_of(fs, target, error);
+  if (folder_of(source) != folder_of(target)) sync_folder_of(fs, source, error);
   return reply(lines, error == 0, ANSWER_RENAME_ERROR, error);
 }
 

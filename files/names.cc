@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "files/partial.h"
 #include "files/stand_in_cache.h"
 #include "link/text.h"
 
@@ -217,7 +218,8 @@ std::string ClientNames::local_path(FileSystem& fs, std::string_view client_path
     }
     local += "/";
     local += name;
-    if (last) return local;
+    // An upload's partial file is the server's own, whatever its name.
+    if (last) return is_partial_path(local) ? refused_path() : local;
     at = end + 1;
   }
 }

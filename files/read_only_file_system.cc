@@ -112,5 +112,7 @@ ssize_t ReadOnlyFileSystem::write(int, const void*, size_t) { return refused(); 
 int ReadOnlyFileSystem::truncate(int, off_t) { return refused(); }
 int ReadOnlyFileSystem::fchmod(int, mode_t) { return refused(); }
 int ReadOnlyFileSystem::set_times(int, const timespec*) { return refused(); }
+int ReadOnlyFileSystem::set_group(int, gid_t) { return refused(); }
+// The syncs change nothing and are forwarded: there is nothing to refuse.
 
 }  // namespace tarnel

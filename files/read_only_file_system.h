@@ -44,6 +44,7 @@ class ReadOnlyFileSystem : public FileSystemWrapper {
   int fstat(int fd, struct stat& st) override;
   int fchmod(int fd, mode_t mode) override;
   int set_times(int fd, const timespec times[2]) override;
+  int set_group(int fd, gid_t group) override;
 };
 
 }  // namespace tarnel

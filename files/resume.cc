@@ -14,6 +14,7 @@
 #include "files/errors.h"
 #include "files/file_state.h"
 #include "files/io.h"
+#include "files/partial.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -73,7 +74,10 @@ bool resume_query(Lines& lines, FileSystem& fs, PendingUpload& upload, const Sec
     send_text(lines, std::string(ANSWER_REST_ERROR) + number_to_text(REST_ERROR_NO_UPLOAD));
     return false;
   }
-  const int fd = open_existing_file(fs, upload.name);
+  // An overwrite cut short left its data in the target's partial, beside
+  // the old file: that is what the resumed upload goes on writing.
+  const int fd = open_existing_file(
+      fs, UploadFile::has_partial(fs, upload.name) ? partial_path(upload.name) : upload.name);
   const uint16_t error = take_io_error();
   if (fd < 0) {
     send_text(lines, std::string(ANSWER_REST_ERROR) + number_to_text(error));

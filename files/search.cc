@@ -7,6 +7,7 @@
 
 #include "files/errors.h"
 #include "files/metadata.h"
+#include "files/partial.h"
 #include "link/text.h"
 
 namespace tarnel {
@@ -195,6 +196,7 @@ void find_next(SearchRecord& record) {
     const std::string_view pattern = record.name_pattern();
     std::string name;
     while (record.directory->next(name)) {
+      if (is_partial_name(name)) continue;  // an upload's partial file is never shown
       const std::string shown = record.names.client_name(name);
       if (!match_name(pattern, shown)) continue;
       // A stand-in that is the name of another entry reaches that entry:

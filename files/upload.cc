@@ -23,6 +23,7 @@
 #include "files/file_state.h"
 #include "files/io.h"
 #include "files/metadata.h"
+#include "files/partial.h"
 #include "files/resume.h"
 #include "link/frame.h"
 #include "link/receive.h"
@@ -82,38 +83,39 @@ bool verify_resume(Console& console, FileSystem& fs, int fd, int32_t resume_offs
 
 /// Writes a frame's payload at the current position: all of it in raw mode,
 /// without its CR bytes in text mode. True when every byte was stored.
-bool store_payload(FileSystem& fs, int fd, const FrameBuffer& frame, bool text) {
+bool store_payload(UploadFile& file, const FrameBuffer& frame, bool text) {
   const size_t length = static_cast<size_t>(frame.length);
   bool written;
   if (!text) {
-    written = io_write_all(fs, fd, frame.data, length);
+    written = file.store(frame.data, length);
   } else {
     uint8_t converted[FRAME_MAX_PAYLOAD];
     uint8_t* end = std::remove_copy(frame.data, frame.data + length, converted, uint8_t{'\r'});
-    written = io_write_all(fs, fd, converted, static_cast<size_t>(end - converted));
+    written = file.store(converted, static_cast<size_t>(end - converted));
   }
   return take_io_error() == 0 && written;
 }
 
-/// Closes an uploaded file: the time stamp goes on before closing, the
-/// attributes after. False when closing reported an error.
-bool finish_file(FileSystem& fs, int fd, const std::string& path, int32_t time,
-                 int32_t attributes) {
-  if (time != -1) apply_time_stamp(fs, fd, time);
-  const bool closed = io_close(fs, fd);
-  const bool ok = take_io_error() == 0 && closed;
-  if (attributes != -1) apply_attribute_number(fs, path, attributes);
-  return ok;
+/// Completes an uploaded file: on the disk, with its time stamp and
+/// attributes, under its own name. False when any of it failed.
+bool finish_file(UploadFile& file, int32_t time, int32_t attributes) {
+  const bool committed = file.commit(time, attributes);
+  return take_io_error() == 0 && committed;
 }
 
 ReceiveResult create_empty_file(FileSystem& fs, const std::string& path, int32_t time,
                                 int32_t attributes) {
+  // Nothing of the old content has to be kept: it is cut in place, as the
+  // empty upload is complete at once.
+  UploadFile::discard(fs, path);
+  UploadFile file(fs, path);
   const int fd = io_open(fs, path, kCreateFlags);
   if (take_io_error() != 0 || fd < 0) return ReceiveResult::RECEIVE_CREATE_FAILED;
+  file.adopt(fd);
   const bool truncated = io_truncate_here(fs, fd);
   const bool ok = take_io_error() == 0 && truncated;
-  const bool closed = finish_file(fs, fd, path, time, attributes);
-  return ok && closed ? ReceiveResult::RECEIVE_STORED : ReceiveResult::RECEIVE_CREATE_FAILED;
+  const bool finished = finish_file(file, time, attributes);
+  return ok && finished ? ReceiveResult::RECEIVE_STORED : ReceiveResult::RECEIVE_CREATE_FAILED;
 }
 
 /// A resumed upload goes on only onto a stored file that still holds the
@@ -133,31 +135,51 @@ bool holds_resume_offset(FileSystem& fs, const std::string& path, int32_t resume
   return fs.stat(path, st) == 0 && holds_resume_offset(st, resume_offset);
 }
 
-/// Opens the file on the first frame, positioned where the frame goes; -1
-/// when the upload cannot go on.
-int open_target(Console& console, FileSystem& fs, const std::string& path, int32_t resume_offset,
-                const FrameBuffer& first, bool text) {
-  if (resume_offset == 0) {
-    const int fd = io_open(fs, path, kCreateFlags);
-    take_io_error();
-    return fd;
+/// A resumed upload with nothing left to receive: the stored file is
+/// complete if it still holds what was resumed from. A partial is then
+/// committed in the target's place.
+ReceiveResult complete_resumed(FileSystem& fs, const PendingUpload& upload) {
+  const std::string& path = upload.name;
+  if (path.empty()) return ReceiveResult::RECEIVE_CREATE_FAILED;
+  if (!UploadFile::has_partial(fs, path)) {
+    return holds_resume_offset(fs, path, upload.resume_offset) ? ReceiveResult::RECEIVE_STORED
+                                                               : ReceiveResult::RECEIVE_NOT_STORED;
   }
-  existing_file_open_mode = O_RDWR;
-  const int fd = open_existing_file(fs, path);
-  if (take_io_error() != 0 || fd < 0) return -1;
-  if (!holds_resume_offset(fs, fd, resume_offset)) {
-    io_close(fs, fd);
+  UploadFile file(fs, path);
+  if (!file.open_for_resume() || !holds_resume_offset(fs, file.fd(), upload.resume_offset)) {
     take_io_error();
-    return -1;
+    return ReceiveResult::RECEIVE_NOT_STORED;
+  }
+  return finish_file(file, upload.time_stamp, upload.attributes)
+             ? ReceiveResult::RECEIVE_STORED
+             : ReceiveResult::RECEIVE_WRITE_FAILED;
+}
+
+/// Opens the file on the first frame, positioned where the frame goes; false
+/// when the upload cannot go on.
+bool open_target(Console& console, FileSystem& fs, UploadFile& file, int32_t resume_offset,
+                 const FrameBuffer& first, bool text) {
+  if (resume_offset == 0) {
+    const bool opened = file.open_new();
+    take_io_error();
+    return opened;
+  }
+  if (!file.open_for_resume() || take_io_error() != 0) {
+    take_io_error();
+    return false;
+  }
+  const int fd = file.fd();
+  if (!holds_resume_offset(fs, fd, resume_offset)) {
+    file.abandon();
+    return false;
   }
   const bool positioned = io_seek(fs, fd, resume_offset) == resume_offset;
   if (take_io_error() != 0 || !positioned ||
       !verify_resume(console, fs, fd, resume_offset, first, text)) {
-    io_close(fs, fd);
-    take_io_error();
-    return -1;
+    file.abandon();
+    return false;
   }
-  return fd;
+  return true;
 }
 
 /// receive_file's own name for the receive_frame result `r` (not RECV_OK)
@@ -188,7 +210,7 @@ ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
   // With no upload pending there is no file to write: the first frame is
   // refused already.
   int32_t expected = path.empty() ? FRAME_CANCEL : 1;
-  int fd = -1;
+  UploadFile file(fs, path);
   bool opened = false;  // the file is open and not yet finished
   bool write_failed = false;
   // Each frame is stored before it is accepted: a frame whose data cannot be
@@ -201,17 +223,18 @@ ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
   auto store = [&](const FrameBuffer& f) {
     if (stopping) return false;
     if (!opened) {
-      fd = open_target(console, fs, path, upload.resume_offset, f, upload.text);
-      opened = fd >= 0;
+      opened = open_target(console, fs, file, upload.resume_offset, f, upload.text);
       if (!opened) return false;
     }
-    if (!store_payload(fs, fd, f, upload.text)) {
+    if (!store_payload(file, f, upload.text)) {
       write_failed = true;
       return false;
     }
     if (received + f.length == size) {
+      // The last frame is accepted only once the whole file is on the disk
+      // under its own name.
       opened = false;
-      if (!finish_file(fs, fd, path, upload.time_stamp, upload.attributes)) {
+      if (!finish_file(file, upload.time_stamp, upload.attributes)) {
         write_failed = true;
         return false;
       }
@@ -241,8 +264,10 @@ ReceiveResult receive_frames(Lines& lines, Console& console, FileSystem& fs,
     if (expected % 25 == 0) console.write("*");
   } while (received != size);
 
-  // A transfer that ended early: what was written stays.
-  if (opened) finish_file(fs, fd, path, upload.time_stamp, upload.attributes);
+  // A transfer that ended early: what was written stays where it was written
+  // (an overwrite's in its partial, the old file untouched) without the
+  // final attributes, so that a resumed upload can go on writing it.
+  if (opened) file.abandon();
   return result;
 }
 
@@ -261,14 +286,7 @@ ReceiveResult receive_file(Lines& lines, Console& console, FileSystem& fs,
   const bool nothing_to_receive =
       size == resume_offset || (resume_offset != 0 && size == upload.reported_resume_offset);
   if (nothing_to_receive && resume_offset != 0) {
-    // The stored file is already complete, if it still holds what was
-    // resumed from.
-    if (path.empty()) {
-      result = ReceiveResult::RECEIVE_CREATE_FAILED;
-    } else {
-      result = holds_resume_offset(fs, path, resume_offset) ? ReceiveResult::RECEIVE_STORED
-                                                            : ReceiveResult::RECEIVE_NOT_STORED;
-    }
+    result = complete_resumed(fs, upload);
   } else if (nothing_to_receive) {
     result = path.empty() ? ReceiveResult::RECEIVE_CREATE_FAILED
                           : create_empty_file(fs, path, upload.time_stamp, upload.attributes);
