@@ -40,7 +40,7 @@ void on_bus_error(int, siginfo_t* info, void*) {
 
 /// The server's nibble lines carry 0xE (status 0x70 after masking) during
 /// its abort and bad-command signals; a frame begins with nibble 0x8.
-bool nibble_e(uint8_t status) { return (status & Lines::kStatusNibbles) == 0x70; }
+bool nibble_e(uint8_t status) { return peer_nibble(status) == Lines::kSignalNibble; }
 
 std::string seconds_text(unsigned ms) {
   return std::to_string(ms / 1000) + (ms % 1000 ? "." + std::to_string(ms % 1000 / 100) : "") +
@@ -143,7 +143,7 @@ void Session::wait_for_rest(unsigned timeout_ms) {
   // line low, nibble 0. Nothing is acknowledged meanwhile.
   const auto deadline = Clock::now() + milliseconds(timeout_ms);
   while (Clock::now() < deadline) {
-    if ((lines_.read_status() & 0xF8) == 0x80) return;
+    if ((lines_.read_status() & Lines::kStatusLines) == Lines::kStatusHandshake) return;
     sched_yield();
   }
 }
@@ -170,10 +170,10 @@ bool Session::settle(unsigned timeout_ms) {
   if (handshake_bit(first) && !nibble_e(first)) return true;
   const auto start = Clock::now();
   const auto deadline = start + milliseconds(timeout_ms);
-  uint8_t last = lines_.read_status() & 0xF8;
+  uint8_t last = lines_.read_status() & Lines::kStatusLines;
   auto since = start;
   for (;;) {
-    const uint8_t status = lines_.read_status() & 0xF8;
+    const uint8_t status = lines_.read_status() & Lines::kStatusLines;
     const auto now = Clock::now();
     if (status != last) {
       last = status;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <memory>
 #include <string>
@@ -165,7 +167,9 @@ const ManagementCase kManagementCases[] = {
      .target = "a.txt",
      .reply = "OK",
      .gone_after = "a.txt"},
-    // The second attempt, after the file was made writable, removes it.
+    // Linux lets the folder's write permission decide: the first attempt
+    // already removes it. The retry after making the file writable is
+    // reached by DeleteFile.RetryAfterMakingTheFileWritableRemovesIt.
     {.name = "DeleteReadOnlyFile",
      .prepare = "ro.txt",
      .file_mode = 0444,
@@ -341,6 +345,38 @@ TEST(DeleteFile, FailedRetryPutsTheModeBackAndNeverTouchesALinksTarget) {
   }
   EXPECT_EQ(mode_of(locked + "/ro.txt"), 0444u);
   EXPECT_EQ(mode_of(target), 0444u);
+}
+
+/// A disk that refuses to remove a file without its owner's write
+/// permission (EACCES), as a FAT file system keeps a read-only file.
+class KeepsReadOnlyFiles : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  std::atomic<int> unlinks{0};
+  int unlink(const std::string& path) override {
+    ++unlinks;
+    struct stat st;
+    if (target().lstat(path, st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+      errno = EACCES;
+      return -1;
+    }
+    return FileSystemWrapper::unlink(path);
+  }
+};
+
+TEST(DeleteFile, RetryAfterMakingTheFileWritableRemovesIt) {
+  CablePair cable(0);
+  Peer peer(cable);
+  WholeFileSystem whole;
+  KeepsReadOnlyFiles disk(whole);
+  ServerThread server(cable, &disk);
+  const std::string path = cable.dir().file("ro.txt");
+  testing::write_file(path, "x");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(peer.send_command("DEL " + path), SendResult::SEND_OK);
+  EXPECT_EQ(peer.reply(), "OK");
+  EXPECT_FALSE(exists(path));
+  EXPECT_EQ(disk.unlinks, 2) << "removed by the second attempt";
 }
 
 }  // namespace
