@@ -172,14 +172,19 @@ TEST_P(PowerLoss, AfterEveryCallWhatWasAnsweredForSurvives) {
     s.check(share, true);
   }
   ASSERT_GT(calls, 0);
-  for (int cut = 1; cut <= calls; ++cut) {
-    SCOPED_TRACE("power lost after call " + std::to_string(cut) + " of " + std::to_string(calls));
+  for (int cut = 1; cut <= 2 * calls; ++cut) {
+    // Each cut twice: with the data not yet synced lost, and with them on
+    // the disk all the same.
+    const bool keep = cut > calls;
+    SCOPED_TRACE("power lost after call " + std::to_string(keep ? cut - calls : cut) + " of " +
+                 std::to_string(calls) + (keep ? ", unsynced data kept" : ", unsynced data lost"));
     Exchange x;
     const std::string share = x.dir().file("share");
     ASSERT_EQ(::mkdir(share.c_str(), 0755), 0);
     s.prepare(share);
     PowerLossFileSystem fs(whole_fs, share);
-    fs.cut_after(cut);
+    fs.keep_unsynced_data(keep);
+    fs.cut_after(keep ? cut - calls : cut);
     const bool answered = s.run(x, fs, share);
     ASSERT_TRUE(fs.lost_power());
     s.check(share, answered);

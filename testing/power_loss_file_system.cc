@@ -105,8 +105,27 @@ void PowerLossFileSystem::remember_entries(const std::string& path) {
   node.entries = std::move(entries);
 }
 
+void PowerLossFileSystem::flush_data(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string child = path + "/" + name;
+    struct stat st;
+    if (::lstat(child.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      flush_data(child);
+    } else if (S_ISREG(st.st_mode) && durable_.count(st.st_ino) != 0) {
+      durable_[st.st_ino].data = content_of(child);
+    }
+  }
+  ::closedir(dir);
+}
+
 void PowerLossFileSystem::lose_power() {
   dead_ = true;
+  if (keep_unsynced_) flush_data(root_);
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(root_, ec)) {
     std::filesystem::remove_all(entry.path(), ec);

@@ -42,6 +42,10 @@ class PowerLossFileSystem : public FileSystemWrapper {
   bool lost_power() const { return dead_; }
   /// Loses power now.
   void lose_power();
+  /// Whether data written and not yet synced reached the disk anyway (the
+  /// system wrote them back on its own) when the power goes: the other
+  /// extreme from losing them. Entries not synced are undone either way.
+  void keep_unsynced_data(bool keep) { keep_unsynced_ = keep; }
 
   int open(const std::string& path, int flags, mode_t mode) override;
   int stat(const std::string& path, struct stat& st) override;
@@ -86,6 +90,8 @@ class PowerLossFileSystem : public FileSystemWrapper {
   void remember_file(int fd, bool with_mode);
   void remember_entries(const std::string& path);
   void rebuild(const std::string& path, ino_t inode);
+  /// Takes what the files beneath `path` hold now as durable.
+  void flush_data(const std::string& path);
 
   std::string root_;
   ino_t root_inode_ = 0;
@@ -93,6 +99,7 @@ class PowerLossFileSystem : public FileSystemWrapper {
   int calls_ = 0;
   int cut_after_ = 0;
   bool dead_ = false;
+  bool keep_unsynced_ = false;
 };
 
 }  // namespace tarnel::testing
