@@ -8,8 +8,10 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "files/file_system.h"
 #include "testing/cable_pair.h"
@@ -377,6 +379,70 @@ TEST(DeleteFile, RetryAfterMakingTheFileWritableRemovesIt) {
   EXPECT_EQ(peer.reply(), "OK");
   EXPECT_FALSE(exists(path));
   EXPECT_EQ(disk.unlinks, 2) << "removed by the second attempt";
+}
+
+// ---- On a disk whose folder syncs fail ------------------------------------------
+
+/// A disk that changes folders but cannot make the change durable: every
+/// sync of a folder fails with EIO.
+class FolderSyncFails : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  int sync_directory(const std::string&) override {
+    errno = EIO;
+    return -1;
+  }
+};
+
+// "OK" says the change is on the disk: the old PC may act on it (drop its
+// copy of a file it moved). A change that could not be made durable is
+// answered with the command's error word instead.
+TEST(ManagementOnADyingDisk, AChangeThatCannotBeSyncedIsNotAnsweredOk) {
+  struct {
+    const char* what;
+    std::function<bool(Lines&, FileSystem&, const TempDir&)> run;
+    const char* error_word;
+  } const cases[] = {
+      {"MD",
+       [](Lines& l, FileSystem& fs, const TempDir& d) {
+         return make_directory(l, fs, d.file("new"));
+       },
+       "DIR ERROR "},
+      {"RD",
+       [](Lines& l, FileSystem& fs, const TempDir& d) {
+         return remove_directory(l, fs, d.file("dir"));
+       },
+       "DIR ERROR "},
+      {"DEL",
+       [](Lines& l, FileSystem& fs, const TempDir& d) {
+         return delete_file(l, fs, d.file("file"));
+       },
+       "FILE ERROR "},
+      {"RNTO",
+       [](Lines& l, FileSystem& fs, const TempDir& d) {
+         return rename_file(l, fs, d.file("file"), d.file("moved"));
+       },
+       "RENAME ERROR "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("dir").c_str(), 0755), 0);
+    testing::write_file(dir.file("file"), "x");
+    CablePair cable(0);
+    Peer peer(cable);
+    FolderSyncFails disk(whole_fs);
+    std::atomic<int> done{-1};
+    std::thread server([&] {
+      Lines lines = cable.server_lines();
+      done = c.run(lines, disk, dir) ? 1 : 0;
+    });
+    std::string reply;
+    EXPECT_EQ(peer.receive_reply(reply), RecvResult::RECV_OK);
+    server.join();
+    EXPECT_EQ(done, 0);
+    EXPECT_EQ(reply.rfind(c.error_word, 0), 0u) << reply;
+  }
 }
 
 }  // namespace

@@ -540,5 +540,87 @@ TEST(Upload, WriteToAFullDeviceRefusesTheFrame) {
   EXPECT_EQ(x.console().output(), "0 ERROR\n");
 }
 
+/// A disk on which one kind of call fails with EIO from its `from`-th use on:
+/// the failures a real disk shows only when it is dying or full.
+class FailingCall : public FileSystemWrapper {
+ public:
+  enum class Call { kWrite, kSync, kClose, kRename, kSyncDirectory };
+  FailingCall(FileSystem& target, Call call, int from)
+      : FileSystemWrapper(target), call_(call), from_(from) {}
+
+  ssize_t write(int fd, const void* buffer, size_t size) override {
+    return fails(Call::kWrite) ? -1 : target().write(fd, buffer, size);
+  }
+  int sync(int fd) override { return fails(Call::kSync) ? -1 : target().sync(fd); }
+  int close(int fd) override {
+    // The descriptor goes all the same, as close(2) releases it.
+    const int closed = target().close(fd);
+    return fails(Call::kClose) ? -1 : closed;
+  }
+  int rename(const std::string& source, const std::string& to) override {
+    return fails(Call::kRename) ? -1 : target().rename(source, to);
+  }
+  int sync_directory(const std::string& path) override {
+    return fails(Call::kSyncDirectory) ? -1 : target().sync_directory(path);
+  }
+
+ private:
+  bool fails(Call call) {
+    if (call != call_ || ++uses_ < from_) return false;
+    errno = EIO;
+    return true;
+  }
+  Call call_;
+  int from_;
+  int uses_ = 0;
+};
+
+// Whatever step of an overwrite fails, the client is told before it may
+// drop its copy: the frame being stored, or the last one while the file is
+// made whole, is refused. Until the new file has taken the old one's name
+// the old one is there as it was.
+TEST(Upload, OverwriteWhoseDiskFailsIsRefusedAndKeepsTheOldFile) {
+  using Call = FailingCall::Call;
+  const SendResult ok = SendResult::SEND_OK;
+  const SendResult refused = SendResult::SEND_REFUSED;
+  struct {
+    const char* what;
+    Call call;
+    int from;
+    std::vector<SendResult> sent;
+    bool old_kept;
+  } const cases[] = {
+      {"the second frame's write", Call::kWrite, 2, {ok, refused}, true},
+      {"the last frame's write", Call::kWrite, 3, {ok, ok, refused}, true},
+      {"the sync of the whole file", Call::kSync, 1, {ok, ok, refused}, true},
+      // (The first close is that of the old file, opened to ask whether the
+      // server may write it.)
+      {"the close of the whole file", Call::kClose, 2, {ok, ok, refused}, true},
+      {"the rename into the old file's place", Call::kRename, 1, {ok, ok, refused}, true},
+      // The new file has its name; whether that is on the disk is not known,
+      // so the client keeps its copy.
+      {"the sync of the folder", Call::kSyncDirectory, 1, {ok, ok, refused}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Exchange x;
+    const std::string path = x.dir().file("f");
+    const std::string old = testing::pattern(10000, 3);
+    write_file(path, old);
+    const std::string data = pattern(3 * 4096);
+    FailingCall disk(whole_fs, c.call, c.from);
+    ReceiveResult result = kNoResult;
+    PendingUpload u;
+    u.name = path;
+    x.serve([&](Lines& lines, testing::FakeConsole& console) {
+      result = receive_file(lines, console, disk, u, static_cast<int32_t>(data.size()));
+    });
+    EXPECT_EQ(send_upload(x.peer(), data), c.sent);
+    x.join();
+    EXPECT_EQ(result, ReceiveResult::RECEIVE_WRITE_FAILED);
+    EXPECT_TRUE(same_bytes(read_file(path), c.old_kept ? old : data));
+  }
+}
+
 }  // namespace
 }  // namespace tarnel
